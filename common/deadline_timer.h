@@ -1,0 +1,47 @@
+// Millisecond deadline timers on the process clock-tick counter.
+//
+// Every time limit of the link layer and of the client library runs on
+// these timers. Time comes from the tick counter of times(), never from the
+// wall clock, so setting the system clock does not disturb a telegram.
+// A DeadlineTimer also lies inside each job block of the shared segment, so
+// its four 64-bit words are part of that inter-process layout; it is packed
+// to 4-byte alignment so that the layout is the same in 32- and 64-bit
+// builds.
+#pragma once
+
+#include <cstdint>
+
+#pragma pack(push, 4)
+struct DeadlineTimer {
+    int64_t start_ticks;     // tick count when armed (sign-extended 32 bits)
+    int64_t deadline_ticks;  // tick count at which the timer expires
+    int64_t duration_ms;     // duration requested when armed
+    int64_t remaining_ms;    // last value computed by a read
+};
+#pragma pack(pop)
+
+static_assert(sizeof(DeadlineTimer) == 32);
+static_assert(alignof(DeadlineTimer) == 4);
+
+// Cached sysconf(_SC_CLK_TCK); 0 until the first operation needs it.
+extern int32_t clocks_p_sec;
+
+// Source of the 32-bit tick count. Defaults to the low 32 bits of times();
+// tests replace it to drive the counter (roll-over included).
+using TickSource = int32_t (*)();
+extern TickSource tick_source;
+int32_t times_ticks();
+
+// Arms the timer for ms milliseconds; returns ms.
+int32_t timer_start(DeadlineTimer* timer, int32_t ms);
+// Milliseconds left, in whole ticks; never negative. Stores remaining_ms.
+int32_t timer_read(DeadlineTimer* timer);
+// Sleeps ms milliseconds; returns what usleep returned.
+int32_t sleep_ms(int32_t ms);
+// Arms the timer for ms, sleeps ms, returns what is left (0 after a full sleep).
+int32_t timer_wait(DeadlineTimer* timer, int32_t ms);
+
+// Milliseconds per tick (10 at 100 ticks per second).
+int32_t ms_per_tick();
+// The longest duration in ms that the 32-bit deadline arithmetic can hold.
+int32_t timer_max_ms();

@@ -1,0 +1,4 @@
+#include "telegram_buffers.h"
+
+TelegramSlot snd_set{};
+ReceiveFifo p3964_fifo{};

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Builds everything and runs the whole test suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer. Installs missing build tools first (as root).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+top=$PWD
+
+packages=(cmake g++ make pkg-config libncurses-dev libgtest-dev g++-multilib lib32ncurses-dev tmux clang libclang-rt-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" = 0 ]; then
+    echo "== installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq || true
+    apt-get install -y -qq "${missing[@]}"
+  else
+    echo "missing packages: ${missing[*]}" >&2
+    echo "install them (sudo apt-get install ${missing[*]}) or run this script as root" >&2
+    exit 1
+  fi
+fi
+
+jobs=$(nproc)
+build=${QO3964_BUILD_DIR:-$top/build}
+
+echo "== 32-bit build (server, library, tools)"
+cmake -S . -B "$build/m32" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQO3964_BUILD_TESTS=OFF \
+  -DCMAKE_C_FLAGS=-m32 -DCMAKE_CXX_FLAGS=-m32 > /dev/null
+cmake --build "$build/m32" -j "$jobs"
+
+echo "== release build and install into $build/stage"
+cmake -S . -B "$build/release" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQO3964_BUILD_TESTS=OFF > /dev/null
+cmake --build "$build/release" -j "$jobs"
+rm -rf "$build/stage"
+cmake --install "$build/release" --prefix "$build/stage" > /dev/null
+
+echo "== sanitizer build with tests"
+cmake -S . -B "$build/asan" -DCMAKE_BUILD_TYPE=Debug -DQO3964_SANITIZE=ON \
+  -DQO3964_M32_DIR="$build/m32" -DQO3964_STAGE_DIR="$build/stage" > /dev/null
+cmake --build "$build/asan" -j "$jobs"
+
+echo "== running the tests"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+ctest --test-dir "$build/asan" --output-on-failure -j $((jobs * 4)) --timeout 600 "$@"

@@ -1,0 +1,43 @@
+// The server's configuration: LinkSettings with their defaults, and the
+// rc-file reader that fills them, reporting every refused line.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+struct LinkSettings {
+    char shm_name[512] = "";            // SHMNAME: key file of the segment
+    char port_path[512] = "/dev/ttyS1"; // PORT
+    int32_t baud = 9600;                // BAUD
+    char parity = 'E';                  // PARITY: 'E', 'O', 'N'
+    char flow = 'N';                    // FLOW: 'Y' RTS/CTS, 'N' off
+    int32_t zvz = 220;                  // ZVZ, ms
+    int32_t qvz = 2000;                 // QVZ, ms
+    int32_t bcc_mode = 1;               // BCC_MODE: 1 3964R, 0 3964
+    int16_t tds = 6;                    // TDS
+    int16_t tdr = 6;                    // TDR
+    int16_t mmode = 0;                  // MMODE
+    int32_t debug_level = 0;            // DEBUG, 0 to 10
+    int32_t io_debug = 0;               // IODEBUG: 1 traffic display on
+};
+
+extern LinkSettings link_settings;
+extern int32_t line_number;
+
+// Reads the stream to its end, evaluates every line, closes it;
+// 0 when every line was accepted, -1 otherwise.
+int rc_read_file(FILE* stream);
+// Evaluates one line as read (line end included); 0 accepted, -1 refused.
+int rc_eval_line(const char* line);
+// Prints the two-line error report; returns -1. word and value may be null.
+int rc_error(const char* line, const char* message, const char* word, const char* value);
+// Prints a confirmation when debug_level > 0; returns 0. word/value may be null.
+int rc_set(const char* label, const char* word, const char* value);
+// Removes every c at the end of text; returns text.
+char* trim_trailing(char* text, char c);
+// Copies source into a target of `size` bytes, cut and terminated.
+void copy_bounded(char* target, const char* source, size_t size);
+// Splits text into at most max_tokens tokens of slot_size bytes each,
+// stored one slot_size apart from `slots`; returns the number taken.
+int split_tokens(const char* text, const char* separators, char* slots, int max_tokens, int slot_size);
