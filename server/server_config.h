@@ -20,13 +20,26 @@ struct LinkSettings {
     int16_t mmode = 0;                  // MMODE
     int32_t debug_level = 0;            // DEBUG, 0 to 10
     int32_t io_debug = 0;               // IODEBUG: 1 traffic display on
+
+    bool operator==(const LinkSettings&) const = default;
 };
 
 extern LinkSettings link_settings;
+// Lines read since the file was opened; shown in error reports.
 extern int32_t line_number;
 
+// A line is read in pieces of at most this many bytes, terminator included.
+constexpr int RC_LINE_READ = 510;
+// The tokenizer's working buffer: a trimmed line holds at most 255 characters.
+constexpr int RC_TOKEN_BUFFER = 256;
+// Tokens of the line being evaluated: slot 0 the key, slot 1 the value.
+constexpr int RC_TOKEN_SLOTS = 20;
+constexpr int RC_TOKEN_SIZE = 128;  // 127 characters and the terminator
+extern char token_slots[RC_TOKEN_SLOTS][RC_TOKEN_SIZE];
+
 // Reads the stream to its end, evaluates every line, closes it;
-// 0 when every line was accepted, -1 otherwise.
+// 0 when every line was accepted, -1 otherwise. A line longer than one
+// read counts as one line and is judged as a whole.
 int rc_read_file(FILE* stream);
 // Evaluates one line as read (line end included); 0 accepted, -1 refused.
 int rc_eval_line(const char* line);
@@ -40,4 +53,9 @@ char* trim_trailing(char* text, char c);
 void copy_bounded(char* target, const char* source, size_t size);
 // Splits text into at most max_tokens tokens of slot_size bytes each,
 // stored one slot_size apart from `slots`; returns the number taken.
+// Only the first RC_TOKEN_BUFFER - 1 characters of text are looked at,
+// and a token is cut to slot_size - 1 characters.
 int split_tokens(const char* text, const char* separators, char* slots, int max_tokens, int slot_size);
+// The number in a value: optional sign, decimal digits up to the first
+// other character (none: 0), clamped to the signed 32-bit range.
+int32_t rc_number(const char* text);
