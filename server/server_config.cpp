@@ -170,8 +170,8 @@ int apply_text(const KeyRule& rule, const char* value)
     return rc_set(rule.label, nullptr, field);
 }
 
-// Reading a value needs one, except for the keys that take anything: a
-// missing value is refused rather than taken from an earlier line.
+// Every key but those that take anything needs a value: a missing one is
+// refused rather than taken from an earlier line.
 int apply(const char* line, const KeyRule& rule, const char* value)
 {
     if (rule.kind == Kind::Ignored) {

@@ -28,7 +28,7 @@ extern LinkSettings link_settings;
 // Lines read since the file was opened; shown in error reports.
 extern int32_t line_number;
 
-// A line is read in pieces of at most this many bytes, terminator included.
+// What is kept of one line read: 509 characters and the terminator.
 constexpr int RC_LINE_READ = 510;
 // The tokenizer's working buffer: a trimmed line holds at most 255 characters.
 constexpr int RC_TOKEN_BUFFER = 256;
