@@ -1,0 +1,107 @@
+#include "segment_owner.h"
+
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+volatile SharedSegment* server_segment = nullptr;
+int server_segment_id = -1;
+
+namespace {
+
+void store_text(volatile char* field, const char* text)
+{
+    for (int i = 0; text[i] != '\0'; ++i) {
+        field[i] = text[i];
+    }
+    // The fresh segment is zero, so the terminator and the rest are there.
+}
+
+}  // namespace
+
+int segment_create(const char* shm_name, int* key_out, void (*created)())
+{
+    const key_t key = ftok(shm_name, SEGMENT_PROJECT_ID);
+    if (key == -1) {
+        return SEGMENT_NO_KEY;
+    }
+    *key_out = static_cast<int>(key);
+    // Probe first: a segment left by a killed server (or used by another
+    // running one) must not be taken over.
+    if (shmget(key, SEGMENT_SIZE, 0666) >= 0) {
+        return SEGMENT_EXISTS;
+    }
+    server_segment_id = shmget(key, SEGMENT_SIZE, IPC_CREAT | 0666);
+    if (server_segment_id < 0) {
+        return SEGMENT_NO_MEMORY;
+    }
+    if (created != nullptr) {
+        created();
+    }
+    void* address = shmat(server_segment_id, nullptr, 0);
+    if (address == reinterpret_cast<void*>(-1)) {
+        return SEGMENT_NO_ATTACH;
+    }
+    server_segment = static_cast<volatile SharedSegment*>(address);
+    return SEGMENT_CREATED;
+}
+
+void reset_job_block(volatile JobBlock& block)
+{
+    block.block_mark = 255;
+    block.server_busy = 0;
+    block.client_busy = 0;
+    block.spare_mark = 0;
+    block.shutdown_mark = 0;
+    DeadlineTimer armed;
+    timer_start(&armed, 0);
+    block.job_timer.start_ticks = armed.start_ticks;
+    block.job_timer.deadline_ticks = armed.deadline_ticks;
+    block.job_timer.duration_ms = armed.duration_ms;
+    block.job_timer.remaining_ms = armed.remaining_ms;
+    block.spare_flag = 0;
+    block.spare_id = 255;
+    for (volatile uint8_t& byte : block.spare_bytes) {
+        byte = 0;
+    }
+    for (volatile uint8_t& byte : block.spare_area) {
+        byte = 0;
+    }
+    block.state = JOB_IDLE;
+    block.result = 0;
+    block.length = 0;
+}
+
+void reset_segment()
+{
+    server_segment->shutdown_request = 0;
+    reset_job_block(server_segment->send_job);
+    reset_job_block(server_segment->receive_job);
+}
+
+void fill_server_info()
+{
+    volatile ServerInfoBlock& info = server_segment->info;
+    store_text(info.server_version, SERVER_VERSION);
+    store_text(info.server_name, SERVER_NAME);
+    store_text(info.server_date, SERVER_DATE);
+    info.word_bits = static_cast<uint8_t>(WORD_BITS);
+    info.info_code = SERVER_INFO_CODE;
+}
+
+void write_shutdown_marks()
+{
+    server_segment->send_job.block_mark = SHUTDOWN_MARK;
+    server_segment->send_job.shutdown_mark = SHUTDOWN_MARK;
+    server_segment->receive_job.spare_mark = SHUTDOWN_MARK;
+    server_segment->receive_job.shutdown_mark = SHUTDOWN_MARK;
+}
+
+void segment_remove()
+{
+    shmctl(server_segment_id, IPC_RMID, nullptr);
+    if (server_segment != nullptr) {
+        shmdt(const_cast<SharedSegment*>(server_segment));
+        server_segment = nullptr;
+    }
+    server_segment_id = -1;
+}

@@ -1,0 +1,61 @@
+#include "server_process.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+
+#include "segment_owner.h"
+#include "serial_line.h"
+#include "server_config.h"
+
+volatile std::sig_atomic_t stop_reason = STOP_NONE;
+char rc_path[512] = "./qo3964.rc";
+char lockfile_path[600] = "";
+bool lockfile_held = false;
+bool segment_ready = false;
+bool port_ready = false;
+
+// Only sets the flag: the loop notices it and stops in order; nothing else
+// is safe inside a signal handler.
+extern "C" void on_sigint(int)
+{
+    stop_reason = STOP_SIGNAL;
+}
+
+namespace {
+
+void pause_a_second()
+{
+    std::fflush(stdout);
+    sleep(1);
+}
+
+}  // namespace
+
+void server_shutdown(const char* reason)
+{
+    link_settings.debug_level = 1;
+    std::printf("\n++++++ qo3964_server: %s", reason);
+    std::printf("\n++++++ qo3964_server: -> shutdown started");
+    pause_a_second();
+    if (port_ready) {
+        serial_restore();
+        std::printf("\n++++++ qo3964_server: restored old port definition ...");
+        pause_a_second();
+        port_ready = false;
+    }
+    if (segment_ready) {
+        std::printf("\n++++++ qo3964_server: destroy shared memory ...");
+        pause_a_second();
+        segment_remove();
+        segment_ready = false;
+    }
+    if (lockfile_held) {
+        std::remove(lockfile_path);
+        lockfile_held = false;
+        std::printf("\n++++++ qo3964_server: delete lockfile ...");
+    }
+    std::printf("\n++++++ qo3964_server: ENDED ++++++\n");
+    pause_a_second();
+    std::exit(1);
+}

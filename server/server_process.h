@@ -1,0 +1,25 @@
+// The server process's own state: why it stops, what its shutdown has to
+// undo, and the orderly shutdown itself.
+#pragma once
+
+#include <csignal>
+
+enum StopReason : int {
+    STOP_NONE = 0,
+    STOP_ORDER = 1,   // a positive shutdown_request was seen
+    STOP_SIGNAL = 2,  // SIGINT arrived
+};
+
+// Written by the SIGINT handler, read before every pass of the main loop.
+extern volatile std::sig_atomic_t stop_reason;
+
+extern char rc_path[512];
+extern char lockfile_path[600];
+extern bool lockfile_held;  // delete the lockfile at shutdown
+extern bool segment_ready;  // remove the segment at shutdown
+extern bool port_ready;     // restore the serial port at shutdown
+
+extern "C" void on_sigint(int signal_number);
+
+// The one orderly stop: undoes what was done, prints ENDED, exits with 1.
+[[noreturn]] void server_shutdown(const char* reason);
