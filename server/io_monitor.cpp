@@ -81,6 +81,13 @@ void monitor_start()
     io_monitor.column = COLS - 4;  // the first byte starts a new block
     io_monitor.direction = MONITOR_IN;
     set_colour(PAIR_NORMAL);
+    // A block is drawn with line feeds and assumes that they scroll, which
+    // leaves its two labelled rows at the bottom where the cursor moves
+    // address them. After a short start-up the cursor may still stand high
+    // on the screen, so it is put on the last row first.
+    std::fflush(stdout);
+    mvcur(-1, -1, LINES - 1, 0);
+    std::fflush(stdout);
 }
 
 void monitor_byte(int direction, uint8_t byte)

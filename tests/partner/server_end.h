@@ -1,0 +1,57 @@
+// The test's end of the partner's line: it plays the server with raw bytes.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "partner.h"
+#include "test_support.h"
+
+namespace partnertest {
+
+using qotest::Bytes;
+
+// Opens a tty path in raw mode, non-blocking, like a server would.
+class ServerEnd {
+public:
+    explicit ServerEnd(const std::string& path);
+    ~ServerEnd();
+    ServerEnd(const ServerEnd&) = delete;
+    ServerEnd& operator=(const ServerEnd&) = delete;
+
+    void write(const Bytes& bytes) { qotest::write_bytes(fd_, bytes); }
+    // Hex of up to `count` bytes, waiting at most `timeout_ms`.
+    std::string read(size_t count, int timeout_ms = 3000) { return qotest::hex(qotest::read_bytes(fd_, count, timeout_ms)); }
+    // Hex of what arrives until the line has been quiet for `quiet_ms`.
+    std::string read_quiet(int quiet_ms, int limit_ms = 3000)
+    {
+        return qotest::hex(qotest::read_until_quiet(fd_, quiet_ms, limit_ms));
+    }
+
+private:
+    int fd_ = -1;
+};
+
+// Polls `condition` every few milliseconds until it holds or `timeout_ms` passed.
+bool wait_until(const std::function<bool()>& condition, int timeout_ms = 3000);
+
+// Milliseconds since `start`.
+long elapsed_ms(std::chrono::steady_clock::time_point start);
+
+// Short procedure times, with generous bounds in the tests around them.
+qopartner::PartnerSettings fast_settings();
+
+// A partner on a fresh pty, the test's server end opened on its slave.
+class PartnerTest : public ::testing::Test {
+protected:
+    void start(const qopartner::PartnerSettings& settings = fast_settings(), bool run = true);
+
+    std::unique_ptr<qopartner::Partner> partner;
+    std::unique_ptr<ServerEnd> server;
+};
+
+}  // namespace partnertest

@@ -1,0 +1,115 @@
+// The parity and break markings of the terminal driver, turned back into
+// data bytes and line error codes. A pseudo-terminal cannot produce them,
+// so the line descriptor is pointed at a pipe that carries the raw bytes.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "serial_line.h"
+#include "test_support.h"
+
+namespace {
+
+class MarkingDecode : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(pipe2(pipe_, O_NONBLOCK), 0);
+        serial_line.line_fd = pipe_[0];
+        serial_line.monitor_on = 0;
+        serial_line.last_line_error = 0;
+    }
+
+    void TearDown() override
+    {
+        serial_line.line_fd = -1;
+        close(pipe_[0]);
+        close(pipe_[1]);
+    }
+
+    void line_delivers(const qotest::Bytes& raw) const { qotest::write_bytes(pipe_[1], raw); }
+
+private:
+    int pipe_[2] = {-1, -1};
+};
+
+TEST_F(MarkingDecode, DoubledFFIsTheDataByteFFAndClearsTheLineError)
+{
+    line_delivers({0x41, 0xFF, 0xFF, 0x42});
+    serial_line.last_line_error = -56;
+    EXPECT_EQ(serial_getc(20), 0x41);
+    serial_line.last_line_error = -56;
+    EXPECT_EQ(serial_getc(20), 255);
+    EXPECT_EQ(serial_line.last_line_error, 0);
+    EXPECT_EQ(serial_getc(20), 0x42);
+    EXPECT_EQ(serial_getc(20), -1601);
+}
+
+struct MarkingCase {
+    const char* name;
+    uint8_t second;
+    uint8_t third;
+    int code;
+};
+
+// A marking takes three bytes whatever it means; the byte after it is
+// read as data.
+constexpr MarkingCase marking_cases[] = {
+    {"BreakIsMinus55", 0x00, 0x00, -55},
+    {"ParityOrFramingErrorIsMinus56", 0x00, 0x41, -56},
+    {"UnknownMarkingIsMinus57", 0x05, 0x41, -57},
+};
+
+void PrintTo(const MarkingCase& c, std::ostream* os) { *os << c.name; }
+
+class Marking : public MarkingDecode, public ::testing::WithParamInterface<MarkingCase> {};
+
+TEST_P(Marking, ThreeBytesGiveOneLineErrorCode)
+{
+    const MarkingCase c = GetParam();
+    line_delivers({0xFF, c.second, c.third, 0x42});
+    EXPECT_EQ(serial_getc(20), c.code);
+    EXPECT_EQ(serial_line.last_line_error, c.code);
+    EXPECT_EQ(serial_getc(20), 0x42);
+    EXPECT_EQ(serial_line.last_line_error, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Markings, Marking, ::testing::ValuesIn(marking_cases),
+                         [](const ::testing::TestParamInfo<MarkingCase>& info) { return info.param.name; });
+
+TEST_F(MarkingDecode, MarkingCutShortIsReportedAsMinus57WithoutWaitingForTheLimit)
+{
+    using namespace std::chrono;
+    line_delivers({0xFF});
+    const auto start = steady_clock::now();
+    EXPECT_EQ(serial_getc(5000), -57);
+    EXPECT_LT(duration_cast<milliseconds>(steady_clock::now() - start).count(), 1000);
+
+    line_delivers({0xFF, 0x00});
+    EXPECT_EQ(serial_getc(5000), -57);
+    EXPECT_LT(duration_cast<milliseconds>(steady_clock::now() - start).count(), 2000);
+}
+
+TEST_F(MarkingDecode, LineErrorStaysUntilTheNextGoodByte)
+{
+    line_delivers({0xFF, 0x00, 0x41});
+    EXPECT_EQ(serial_getc(20), -56);
+    EXPECT_EQ(serial_getc(20), -56);
+    EXPECT_EQ(serial_getc(20), -56);
+    line_delivers({0x42});
+    EXPECT_EQ(serial_getc(20), 0x42);
+    EXPECT_EQ(serial_line.last_line_error, 0);
+    EXPECT_EQ(serial_getc(20), -1601);
+}
+
+TEST_F(MarkingDecode, LaterErrorReplacesTheKeptOne)
+{
+    line_delivers({0xFF, 0x00, 0x41, 0xFF, 0x00, 0x00});
+    EXPECT_EQ(serial_getc(20), -56);
+    EXPECT_EQ(serial_getc(20), -55);
+    EXPECT_EQ(serial_getc(20), -55);
+}
+
+}  // namespace

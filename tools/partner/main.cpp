@@ -1,0 +1,143 @@
+// qo3964_partner: the partner device at the other end of the server's line.
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <ctime>
+#include <exception>
+#include <iostream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "partner.h"
+#include "partner_options.h"
+#include "slave_link.h"
+#include "telegram_feeder.h"
+
+namespace {
+
+using namespace qopartner;
+
+constexpr int EXIT_LINE = 1;
+constexpr int EXIT_USAGE = 2;
+constexpr int EXIT_SEND_FAILED = 3;
+
+std::string stats_line(const PartnerStats& stats)
+{
+    std::ostringstream line;
+    line << "STATS received=" << stats.received << " rejected=" << stats.rejected << " attempts=" << stats.attempts
+         << " sent=" << stats.sent << " acknowledged=" << stats.acknowledged << " refused=" << stats.refused
+         << " failed=" << stats.failed << " stray=" << stats.stray << " conflicts=" << stats.conflicts;
+    for (size_t i = 0; i < FAULT_KINDS; ++i) {
+        line << ' ' << fault_names[i] << '=' << stats.faults[i];
+    }
+    return line.str();
+}
+
+// The signals end the run; they are taken synchronously by the main thread
+// (blocked in every thread, waited for with sigtimedwait).
+sigset_t stop_signals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    return set;
+}
+
+std::optional<PartnerLine> open_line(const ProgramOptions& options)
+{
+    try {
+        if (options.device.empty()) {
+            return PartnerLine::open_pty();
+        }
+        return PartnerLine::open_device(options.device, options.baud, options.parity);
+    } catch (const std::exception& error) {
+        std::cerr << "qo3964_partner: " << error.what() << std::endl;
+        return std::nullopt;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    ProgramOptions options;
+    try {
+        options = parse_options(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const OptionError& error) {
+        std::cerr << "qo3964_partner: " << error.what() << "\nTry 'qo3964_partner --help'." << std::endl;
+        return EXIT_USAGE;
+    }
+    if (options.help) {
+        std::cout << usage_text();
+        return 0;
+    }
+
+    const sigset_t signals = stop_signals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);  // before any thread starts
+    std::signal(SIGPIPE, SIG_IGN);
+
+    std::optional<PartnerLine> line = open_line(options);
+    if (!line) {
+        return EXIT_LINE;
+    }
+    std::cout << (line->is_pty() ? "PTY " : "DEVICE ") << line->path() << std::endl;
+    SlaveLink link;
+    if (!options.link.empty()) {
+        std::string error;
+        if (!link.create(options.link, line->path(), error)) {
+            std::cerr << "qo3964_partner: " << error << std::endl;
+            return EXIT_LINE;
+        }
+    }
+
+    Partner partner(std::move(*line), options.settings);
+    for (const auto& [fault, times] : options.fault_counts) {
+        partner.faults().arm(fault, times);
+    }
+    for (const auto& [fault, rate] : options.fault_rates) {
+        partner.faults().set_probability(fault, rate);
+    }
+    partner.set_log(&std::cout);
+    std::atomic<long> received{0};
+    partner.on_received([&received](const Bytes&) { ++received; });
+    partner.start();
+
+    TelegramFeeder feeder(partner, options.telegrams, options.repeat, options.interval_ms, options.from_stdin);
+    feeder.start();
+
+    const auto started = std::chrono::steady_clock::now();
+    const auto duration = std::chrono::duration<double>(options.duration_s);
+    for (;;) {
+        timespec slice{0, 50 * 1000 * 1000};
+        if (sigtimedwait(&signals, nullptr, &slice) > 0) {
+            break;
+        }
+        if (options.count > 0 && received >= options.count) {
+            break;
+        }
+        if (options.duration_s > 0 && std::chrono::steady_clock::now() - started >= duration) {
+            break;
+        }
+        if (options.quit_after_send && feeder.done()) {
+            break;
+        }
+        if (!partner.running()) {
+            break;  // the line was lost
+        }
+    }
+
+    feeder.stop();
+    partner.stop();
+    std::cout << stats_line(partner.stats()) << std::endl;
+    if (partner.line_lost()) {
+        std::cerr << "qo3964_partner: the line " << partner.path() << " was lost" << std::endl;
+        return EXIT_LINE;
+    }
+    if (options.quit_after_send && feeder.any_failed()) {
+        return EXIT_SEND_FAILED;
+    }
+    return 0;
+}

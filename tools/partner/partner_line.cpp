@@ -1,0 +1,279 @@
+#include "partner_line.h"
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdexcept>
+#include <system_error>
+#include <unistd.h>
+#include <utility>
+
+namespace qopartner {
+
+namespace {
+
+struct SpeedCode {
+    int baud;
+    speed_t code;
+};
+
+// The rates the server accepts.
+constexpr std::array<SpeedCode, 8> speed_codes = {{
+    {1200, B1200},
+    {2400, B2400},
+    {4800, B4800},
+    {9600, B9600},
+    {19200, B19200},
+    {38400, B38400},
+    {57600, B57600},
+    {115200, B115200},
+}};
+
+[[noreturn]] void fail(const std::string& what)
+{
+    throw std::system_error(errno, std::generic_category(), what);
+}
+
+using Clock = std::chrono::steady_clock;
+
+int ms_left(Clock::time_point end)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+}  // namespace
+
+PartnerLine PartnerLine::open_pty()
+{
+    PartnerLine line;
+    line.fd_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (line.fd_ < 0) {
+        fail("cannot create a pseudo-terminal");
+    }
+    char name[128] = {};
+    if (grantpt(line.fd_) != 0 || unlockpt(line.fd_) != 0 || ptsname_r(line.fd_, name, sizeof name) != 0) {
+        fail("cannot unlock the pseudo-terminal");
+    }
+    line.path_ = name;
+    line.slave_fd_ = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (line.slave_fd_ < 0) {
+        fail("cannot open " + line.path_);
+    }
+    termios raw{};
+    if (tcgetattr(line.slave_fd_, &raw) != 0) {
+        fail("cannot read the line mode of " + line.path_);
+    }
+    cfmakeraw(&raw);
+    cfsetspeed(&raw, B9600);
+    raw.c_cflag |= CLOCAL | CREAD;
+    raw.c_cc[VMIN] = 0;
+    raw.c_cc[VTIME] = 0;
+    if (tcsetattr(line.slave_fd_, TCSANOW, &raw) != 0) {
+        fail("cannot set the line mode of " + line.path_);
+    }
+    return line;
+}
+
+PartnerLine PartnerLine::open_device(const std::string& path, int baud, char parity)
+{
+    const SpeedCode* speed = nullptr;
+    for (const SpeedCode& entry : speed_codes) {
+        if (entry.baud == baud) {
+            speed = &entry;
+        }
+    }
+    if (speed == nullptr) {
+        throw std::invalid_argument("unsupported baud rate " + std::to_string(baud));
+    }
+    if (parity != 'E' && parity != 'O' && parity != 'N') {
+        throw std::invalid_argument(std::string("unsupported parity ") + parity);
+    }
+    PartnerLine line;
+    line.path_ = path;
+    line.fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (line.fd_ < 0) {
+        fail("cannot open " + path);
+    }
+    if (tcgetattr(line.fd_, &line.saved_mode_) != 0) {
+        fail("cannot read the line mode of " + path);
+    }
+    termios raw = line.saved_mode_;
+    cfmakeraw(&raw);
+    raw.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | PARODD | CRTSCTS | HUPCL);
+    raw.c_cflag |= CS8 | CREAD | CLOCAL;
+    if (parity != 'N') {
+        raw.c_cflag |= PARENB;
+        // A character with a parity error arrives as 0x00: the block check
+        // or the DLE sequence then refuses the telegram.
+        raw.c_iflag |= INPCK;
+    }
+    if (parity == 'O') {
+        raw.c_cflag |= PARODD;
+    }
+    raw.c_cc[VMIN] = 0;
+    raw.c_cc[VTIME] = 0;
+    cfsetspeed(&raw, speed->code);
+    if (tcsetattr(line.fd_, TCSANOW, &raw) != 0) {
+        fail("cannot set the line mode of " + path);
+    }
+    line.restore_mode_ = true;
+    tcflush(line.fd_, TCIOFLUSH);
+    return line;
+}
+
+PartnerLine::PartnerLine(PartnerLine&& other) noexcept
+{
+    *this = std::move(other);
+}
+
+PartnerLine& PartnerLine::operator=(PartnerLine&& other) noexcept
+{
+    if (this != &other) {
+        close_all();
+        fd_ = std::exchange(other.fd_, -1);
+        slave_fd_ = std::exchange(other.slave_fd_, -1);
+        restore_mode_ = std::exchange(other.restore_mode_, false);
+        saved_mode_ = other.saved_mode_;
+        path_ = std::move(other.path_);
+        std::copy(std::begin(other.buffer_), std::end(other.buffer_), std::begin(buffer_));
+        buffer_pos_ = std::exchange(other.buffer_pos_, 0);
+        buffer_len_ = std::exchange(other.buffer_len_, 0);
+    }
+    return *this;
+}
+
+PartnerLine::~PartnerLine()
+{
+    close_all();
+}
+
+void PartnerLine::close_all()
+{
+    if (fd_ >= 0) {
+        if (restore_mode_) {
+            tcsetattr(fd_, TCSADRAIN, &saved_mode_);
+        }
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (slave_fd_ >= 0) {
+        ::close(slave_fd_);
+        slave_fd_ = -1;
+    }
+}
+
+int PartnerLine::read_byte(int timeout_ms, int wake_fd)
+{
+    if (buffer_pos_ < buffer_len_) {
+        return buffer_[buffer_pos_++];
+    }
+    const bool endless = timeout_ms < 0;
+    const auto end = Clock::now() + std::chrono::milliseconds(endless ? 0 : timeout_ms);
+    for (;;) {
+        pollfd watch[2] = {{fd_, POLLIN, 0}, {wake_fd, POLLIN, 0}};
+        const nfds_t count = wake_fd >= 0 ? 2 : 1;
+        const int ready = poll(watch, count, endless ? -1 : ms_left(end));
+        if (ready < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return LINE_CLOSED;
+        }
+        if (ready == 0) {
+            if (endless || ms_left(end) > 0) {
+                continue;  // poll's rounding woke us a little early
+            }
+            return LINE_TIMEOUT;
+        }
+        if (watch[0].revents & POLLIN) {
+            const ssize_t n = ::read(fd_, buffer_, sizeof buffer_);
+            if (n > 0) {
+                buffer_len_ = static_cast<size_t>(n);
+                buffer_pos_ = 1;
+                return buffer_[0];
+            }
+            if ((n < 0 && errno != EAGAIN && errno != EINTR) || (n == 0 && (watch[0].revents & POLLHUP))) {
+                return LINE_CLOSED;
+            }
+        } else if (watch[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            return LINE_CLOSED;
+        }
+        if (count == 2 && watch[1].revents != 0) {
+            return LINE_WOKEN;
+        }
+    }
+}
+
+bool PartnerLine::write(const Bytes& bytes, int timeout_ms)
+{
+    const auto end = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            return false;
+        }
+        const int left = ms_left(end);
+        if (left <= 0) {
+            return false;
+        }
+        pollfd watch{fd_, POLLOUT, 0};
+        poll(&watch, 1, left);
+    }
+    return true;
+}
+
+bool PartnerLine::write_byte(uint8_t byte, int timeout_ms)
+{
+    return write(Bytes{byte}, timeout_ms);
+}
+
+Bytes PartnerLine::read_bytes(size_t count, int timeout_ms)
+{
+    const auto end = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    Bytes bytes;
+    while (bytes.size() < count) {
+        const int c = read_byte(ms_left(end));
+        if (c < 0) {
+            break;
+        }
+        bytes.push_back(static_cast<uint8_t>(c));
+    }
+    return bytes;
+}
+
+Bytes PartnerLine::read_until_quiet(int quiet_ms, int limit_ms)
+{
+    const auto end = Clock::now() + std::chrono::milliseconds(limit_ms);
+    Bytes bytes;
+    for (;;) {
+        const int left = ms_left(end);
+        if (left <= 0) {
+            break;
+        }
+        const int c = read_byte(std::min(quiet_ms, left));
+        if (c < 0) {
+            break;
+        }
+        bytes.push_back(static_cast<uint8_t>(c));
+    }
+    return bytes;
+}
+
+void PartnerLine::discard_input()
+{
+    buffer_pos_ = buffer_len_ = 0;
+    while (read_byte(0) >= 0) {
+        buffer_pos_ = buffer_len_;
+    }
+}
+
+}  // namespace qopartner
