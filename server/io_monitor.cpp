@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <curses.h>
+#include <term.h>
+#include <unistd.h>
 
 IoMonitor io_monitor;
 
@@ -60,8 +62,16 @@ void put_cell(uint8_t byte)
 
 }  // namespace
 
-void monitor_start()
+bool monitor_start()
 {
+    // initscr ends the whole process on a terminal type it does not know,
+    // bypassing the server's orderly stop that restores the port and removes
+    // the segment and the lockfile; so the type is looked up first.
+    int lookup = 0;
+    if (setupterm(nullptr, STDOUT_FILENO, &lookup) != OK) {
+        return false;
+    }
+    del_curterm(cur_term);
     initscr();
     nocbreak();
     if (has_colors()) {
@@ -88,6 +98,7 @@ void monitor_start()
     std::fflush(stdout);
     mvcur(-1, -1, LINES - 1, 0);
     std::fflush(stdout);
+    return true;
 }
 
 void monitor_byte(int direction, uint8_t byte)

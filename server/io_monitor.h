@@ -23,7 +23,9 @@ struct IoMonitor {
 
 extern IoMonitor io_monitor;
 
-void monitor_start();
+// Sets up the screen; false when the terminal cannot be driven (the display
+// then stays off).
+bool monitor_start();
 // Shows one byte on the row of its direction.
 void monitor_byte(int direction, uint8_t byte);
 // Shows a marked (erroneous) received byte in the error colour.

@@ -126,8 +126,10 @@ int serial_open(const char* path, int32_t baud, char parity, char flow, int32_t 
         return fail("Cannot set new tty line mode\n");
     }
     std::printf("Success.\n");
-    if (serial_line.monitor_on == 1) {
-        monitor_start();
+    if (serial_line.monitor_on == 1 && !monitor_start()) {
+        // The display is a debugging aid: the link runs without it.
+        std::fprintf(stderr, "%s\n", "Cannot start the traffic display on this terminal, going on without it.");
+        serial_line.monitor_on = 0;
     }
     return 0;
 }

@@ -17,13 +17,10 @@ class PartnerFaults : public PartnerTest {
 protected:
     uint64_t injected(Fault fault) const { return partner->stats().injected(fault); }
 
-    // The server's side of a correct exchange: STX, DLE, block, DLE.
+    // A correct telegram of the server reaches the partner.
     void deliver_ok(const char* block, const char* data)
     {
-        server->write({0x02});
-        ASSERT_EQ(server->read(1), "10");
-        server->write(*parse_hex(block));
-        ASSERT_EQ(server->read(1), "10");
+        send_block(block);
         EXPECT_EQ(to_hex(partner->wait_received(3s).value()), data);
     }
 };
@@ -94,12 +91,8 @@ TEST_F(PartnerFaults, CorruptBccThenTheRepetitionIsRight)
     server->write({0x10});
     EXPECT_EQ(server->read(7), "01 10 10 02 10 03 EF");  // 10 with every bit flipped
     server->write({0x15});
-    EXPECT_EQ(server->read(1), "02");
-    server->write({0x10});
-    EXPECT_EQ(server->read(7), "01 10 10 02 10 03 10");
-    server->write({0x10});
-    ASSERT_EQ(report.wait_for(5s), std::future_status::ready);
-    const qopartner::SendReport result = report.get();
+    accept_block("01 10 10 02 10 03 10");
+    const qopartner::SendReport result = outcome(report);
     EXPECT_EQ(result.outcome, SendOutcome::acknowledged);
     EXPECT_EQ(result.attempts, 2);
     EXPECT_EQ(injected(Fault::corrupt_bcc), 1u);
@@ -119,8 +112,7 @@ TEST_F(PartnerFaults, PauseLongerThanZvzAfterTheFirstByte)
     EXPECT_EQ(server->read(5), "02 03 10 03 13");
     EXPECT_GE(elapsed_ms(first), 270);
     server->write({0x10});
-    ASSERT_EQ(report.wait_for(5s), std::future_status::ready);
-    EXPECT_EQ(report.get().outcome, SendOutcome::acknowledged);
+    EXPECT_EQ(outcome(report).outcome, SendOutcome::acknowledged);
 }
 
 TEST_F(PartnerFaults, StrayByteOnceAfterAQuietSpell)
@@ -187,8 +179,7 @@ TEST_F(PartnerConflicts, HighPriorityWaitsOnForDle)
     server->write({0x10});  // the server gives way
     EXPECT_EQ(server->read(4), "01 10 03 12");  // no DLE came for the server's STX
     server->write({0x10});
-    ASSERT_EQ(report.wait_for(5s), std::future_status::ready);
-    const qopartner::SendReport result = report.get();
+    const qopartner::SendReport result = outcome(report);
     EXPECT_EQ(result.outcome, SendOutcome::acknowledged);
     EXPECT_EQ(result.attempts, 1);
 }
@@ -200,17 +191,13 @@ TEST_F(PartnerConflicts, LowPriorityReceivesFirstThenSends)
     start(settings);
     auto report = partner->send({0x01});
     EXPECT_EQ(server->read(1), "02");
-    server->write({0x02});
-    EXPECT_EQ(server->read(1), "10");
+    server->write({0x02});  // the server's STX crosses the partner's
+    EXPECT_EQ(server->read(1), "10");  // the partner gives way
     server->write(*parse_hex("05 10 03 16"));
     EXPECT_EQ(server->read(1), "10");
     EXPECT_EQ(to_hex(partner->wait_received(3s).value()), "05");
-    EXPECT_EQ(server->read(1), "02");
-    server->write({0x10});
-    EXPECT_EQ(server->read(4), "01 10 03 12");
-    server->write({0x10});
-    ASSERT_EQ(report.wait_for(5s), std::future_status::ready);
-    const qopartner::SendReport result = report.get();
+    accept_block("01 10 03 12");
+    const qopartner::SendReport result = outcome(report);
     EXPECT_EQ(result.outcome, SendOutcome::acknowledged);
     EXPECT_EQ(result.attempts, 1);  // giving way is no failed attempt
 }
@@ -224,10 +211,7 @@ TEST_F(PartnerConflicts, EchoSendsEveryTelegramBack)
     ASSERT_EQ(server->read(1), "10");
     server->write(*parse_hex("01 10 10 02 10 03 10"));
     EXPECT_EQ(server->read(1), "10");
-    EXPECT_EQ(server->read(1), "02");
-    server->write({0x10});
-    EXPECT_EQ(server->read(7), "01 10 10 02 10 03 10");
-    server->write({0x10});
+    accept_block("01 10 10 02 10 03 10");
     EXPECT_TRUE(wait_until([&] { return partner->stats().acknowledged == 1; }));
 }
 

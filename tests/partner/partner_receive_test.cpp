@@ -45,10 +45,7 @@ TEST_F(PartnerReceives, EmptyTelegramAndByteFFAndOrderOfSeveral)
 {
     start();
     for (const char* wire : {"10 03 13", "FF 10 03 EC", "41 42 10 03 10"}) {
-        server->write({0x02});
-        ASSERT_EQ(server->read(1), "10") << wire;
-        server->write(*parse_hex(wire));
-        ASSERT_EQ(server->read(1), "10") << wire;
+        send_block(wire);
     }
     EXPECT_EQ(to_hex(partner->wait_received(3s).value()), "");
     EXPECT_EQ(to_hex(partner->wait_received(3s).value()), "FF");
@@ -65,10 +62,7 @@ TEST_F(PartnerReceives, CallbackTakesTelegramsBeforeTheDle)
         got.push_back(telegram);
     });
     partner->start();
-    server->write({0x02});
-    ASSERT_EQ(server->read(1), "10");
-    server->write(*parse_hex("07 10 03 14"));
-    ASSERT_EQ(server->read(1), "10");
+    send_block("07 10 03 14");
     std::lock_guard lock(mutex);
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(to_hex(got[0]), "07");
@@ -86,10 +80,7 @@ TEST_F(PartnerReceives, WrongBccIsRefusedWithNak)
     EXPECT_EQ(partner->stats().received, 0u);
     EXPECT_FALSE(partner->wait_received(0ms));
     // The repetition is taken.
-    server->write({0x02});
-    ASSERT_EQ(server->read(1), "10");
-    server->write(*parse_hex("01 10 10 02 10 03 10"));
-    EXPECT_EQ(server->read(1), "10");
+    send_block("01 10 10 02 10 03 10");
     EXPECT_EQ(to_hex(partner->wait_received(3s).value()), "01 10 02");
 }
 

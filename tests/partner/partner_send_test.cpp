@@ -8,22 +8,10 @@ namespace partnertest {
 namespace {
 
 using namespace std::chrono_literals;
-using qopartner::parse_hex;
 using qopartner::SendOutcome;
 using qopartner::SendReport;
 
-class PartnerSends : public PartnerTest {
-protected:
-    // Waits for the outcome of a send; fails the test when none comes.
-    static SendReport outcome(std::future<SendReport>& report)
-    {
-        if (report.wait_for(5s) != std::future_status::ready) {
-            ADD_FAILURE() << "no outcome within 5 s";
-            return {};
-        }
-        return report.get();
-    }
-};
+class PartnerSends : public PartnerTest {};
 
 TEST_F(PartnerSends, ConnectsDoublesDleAndEndsWithTheBcc)
 {
@@ -58,10 +46,7 @@ TEST_F(PartnerSends, EmptyTelegramAndByteFFWrittenOnce)
     start();
     auto empty = partner->send({});
     auto ff = partner->send({0xFF});
-    EXPECT_EQ(server->read(1), "02");
-    server->write({0x10});
-    EXPECT_EQ(server->read(3), "10 03 13");
-    server->write({0x10});
+    accept_block("10 03 13");
     EXPECT_EQ(outcome(empty).outcome, SendOutcome::acknowledged);
     EXPECT_EQ(server->read(1), "02");
     server->write({0x10});
@@ -77,7 +62,7 @@ TEST_F(PartnerSends, LongTelegramOfDles)
     EXPECT_EQ(server->read(1), "02");
     server->write({0x10});
     const std::string wire = server->read(6003);
-    EXPECT_EQ(wire.size(), 6003u * 3 - 1);
+    ASSERT_EQ(wire.size(), 6003u * 3 - 1);
     EXPECT_EQ(wire.substr(wire.size() - 8), "10 03 13");
     EXPECT_EQ(wire.find_first_not_of("10 "), wire.size() - 4);  // only DLEs before 03 13
     server->write({0x10});
@@ -111,10 +96,7 @@ TEST_F(PartnerSends, NakToStxIsAFailedAttempt)
     auto report = partner->send({0x01});
     EXPECT_EQ(server->read(1), "02");
     server->write({0x15});
-    EXPECT_EQ(server->read(1), "02");
-    server->write({0x10});
-    EXPECT_EQ(server->read(4), "01 10 03 12");
-    server->write({0x10});
+    accept_block("01 10 03 12");
     const SendReport result = outcome(report);
     EXPECT_EQ(result.outcome, SendOutcome::acknowledged);
     EXPECT_EQ(result.attempts, 2);
@@ -158,12 +140,8 @@ TEST_F(PartnerSends, SendsQueuedBeforeStartGoInOrder)
     auto second = partner->send({0x02});
     EXPECT_EQ(server->read_quiet(150), "");
     partner->start();
-    for (const char* block : {"01 10 03 12", "02 10 03 11"}) {
-        EXPECT_EQ(server->read(1), "02");
-        server->write({0x10});
-        EXPECT_EQ(server->read(4), block);
-        server->write({0x10});
-    }
+    accept_block("01 10 03 12");
+    accept_block("02 10 03 11");
     EXPECT_EQ(outcome(first).outcome, SendOutcome::acknowledged);
     EXPECT_EQ(outcome(second).outcome, SendOutcome::acknowledged);
 }
@@ -192,16 +170,10 @@ TEST_F(PartnerSends, ServerStxInPlaceOfTheAcknowledgementIsAnswered)
     server->write({0x10});
     EXPECT_EQ(server->read(4), "01 10 03 12");
     // The server gave the block up and wants to send itself.
-    server->write({0x02});
-    EXPECT_EQ(server->read(1), "10");
-    server->write(*parse_hex("05 10 03 16"));
-    EXPECT_EQ(server->read(1), "10");
+    send_block("05 10 03 16");
     EXPECT_EQ(qopartner::to_hex(partner->wait_received(3s).value()), "05");
     // Then the partner repeats its own telegram.
-    EXPECT_EQ(server->read(1), "02");
-    server->write({0x10});
-    EXPECT_EQ(server->read(4), "01 10 03 12");
-    server->write({0x10});
+    accept_block("01 10 03 12");
     const SendReport result = outcome(report);
     EXPECT_EQ(result.outcome, SendOutcome::acknowledged);
     EXPECT_EQ(result.attempts, 2);

@@ -7,6 +7,8 @@
 #include <thread>
 #include <unistd.h>
 
+#include "hex_text.h"
+
 namespace partnertest {
 
 ServerEnd::ServerEnd(const std::string& path)
@@ -63,6 +65,33 @@ void PartnerTest::start(const qopartner::PartnerSettings& settings, bool run)
     if (run) {
         partner->start();
     }
+}
+
+void PartnerTest::accept_block(const std::string& block)
+{
+    SCOPED_TRACE("accepting " + block);
+    EXPECT_EQ(server->read(1), "02");
+    server->write({0x10});
+    EXPECT_EQ(server->read(qopartner::parse_hex(block)->size()), block);
+    server->write({0x10});
+}
+
+void PartnerTest::send_block(const std::string& block)
+{
+    SCOPED_TRACE("sending " + block);
+    server->write({0x02});
+    EXPECT_EQ(server->read(1), "10");
+    server->write(*qopartner::parse_hex(block));
+    EXPECT_EQ(server->read(1), "10");
+}
+
+qopartner::SendReport PartnerTest::outcome(std::future<qopartner::SendReport>& report)
+{
+    if (report.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        ADD_FAILURE() << "no outcome within 5 s";
+        return {};
+    }
+    return report.get();
 }
 
 }  // namespace partnertest

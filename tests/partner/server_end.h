@@ -50,6 +50,14 @@ class PartnerTest : public ::testing::Test {
 protected:
     void start(const qopartner::PartnerSettings& settings = fast_settings(), bool run = true);
 
+    // The server takes a telegram of the partner: STX, DLE, the expected
+    // block (hex), DLE.
+    void accept_block(const std::string& block);
+    // The server sends a block (hex); the partner answers STX and the block with DLE.
+    void send_block(const std::string& block);
+    // The outcome of a send, waiting up to 5 s; a failure when none comes.
+    static qopartner::SendReport outcome(std::future<qopartner::SendReport>& report);
+
     std::unique_ptr<qopartner::Partner> partner;
     std::unique_ptr<ServerEnd> server;
 };

@@ -4,6 +4,7 @@
 
 #include <bit>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <string>
 #include <termios.h>
@@ -218,6 +219,32 @@ TEST(SerialOpenMessages, MonitorFlagOtherThanOneLeavesTheDisplayOff)
     EXPECT_EQ(written, 1);
     EXPECT_EQ(output.out().find('\x1b'), std::string::npos);
     EXPECT_EQ(output.out().substr(output.out().size() - 9), "Success.\n");
+}
+
+// Asked for on a terminal the screen library does not know, the display
+// must not end the server (initscr would exit on the spot, leaving the
+// segment and the lockfile behind): the line opens without it.
+TEST(SerialOpenMessages, UnknownTerminalLeavesTheDisplayOffAndTheLineWorking)
+{
+    qotest::TempDir dir;
+    qotest::PtyPair pty;
+    setenv("TERM", "qo3964-no-such-terminal", 1);
+
+    CapturedOutput output(dir);
+    const int result = serial_open(pty.slave_path().c_str(), 9600, 'N', 'N', 1);
+    qotest::write_bytes(pty.master(), {0x41});
+    const int byte = serial_getc(2000);
+    const int written = serial_putc(0x42);
+    serial_restore();
+    output.finish();
+
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(serial_line.monitor_on, 0);
+    EXPECT_EQ(output.err(), "Cannot start the traffic display on this terminal, going on without it.\n");
+    EXPECT_EQ(output.out().substr(output.out().size() - 9), "Success.\n");
+    EXPECT_EQ(byte, 0x41);
+    EXPECT_EQ(written, 1);
+    EXPECT_EQ(qotest::hex(qotest::read_bytes(pty.master(), 1, 2000)), "42");
 }
 
 }  // namespace
