@@ -1,0 +1,39 @@
+// The library's per-handle connection records.
+//
+// Internal to the library: nothing here is part of the public header.
+#pragma once
+
+#include <cstdint>
+
+#include "deadline_timer.h"
+#include "shared_segment.h"
+
+namespace qoclient {
+
+inline constexpr int HANDLE_COUNT = 10;
+inline constexpr int32_t DEVICE_NAME_SIZE = 128;   // with the NUL
+inline constexpr int32_t SHM_NAMEFILE_SIZE = 512;  // with the NUL
+inline constexpr char DEFAULT_DEVICE[] = "/dev/ttyS1";
+
+// One record per handle. The segment is shared with the server without a
+// lock, so it is only ever reached through a volatile pointer.
+struct ClientConnection {
+    volatile SharedSegment* segment;  // address of the last attach attempt
+    char shm_namefile[SHM_NAMEFILE_SIZE];  // key file handed to ftok
+    int16_t attached;                 // 1 while the segment is attached
+    int32_t owner_pid;                // process that opened the handle
+    char device_name[DEVICE_NAME_SIZE];
+    int16_t send_phase;   // -1 after open, 3 while a send is out, 0 after collection
+    int16_t send_result;  // result of the last collected send
+    DeadlineTimer send_timer;  // time-out of the current send
+    int16_t aux_mark;          // -1 after a successful open
+};
+
+// The record of a handle, or nullptr for a handle outside 0 to 9.
+ClientConnection* connection_for(int handle);
+
+// The check that begins every call on a handle: 0 when the handle is
+// valid and attached, else -50 (bad handle) or -98 (not attached).
+int32_t check_attached(int handle);
+
+}  // namespace qoclient

@@ -1,0 +1,201 @@
+// Handing telegrams to the server through `send_job` and collecting the
+// results of the sends.
+#include <cstdint>
+#include <cstdio>
+
+#include "client_connection.h"
+#include "qo3964_client.h"
+#include "result_codes.h"
+
+namespace qoclient {
+
+namespace {
+
+// Pauses of a send: while the block is busy, after a failed claim and
+// while the result is awaited; and once right after the hand-over.
+constexpr int32_t POLL_PAUSE_MS = 20;
+constexpr int32_t HANDOVER_PAUSE_MS = 10;
+constexpr int64_t MS_PER_SECOND = 1000;
+
+// The procedure's own steps.
+enum SendStep : int32_t {
+    STEP_CLAIM = 0,         // raise client_busy once server_busy is down
+    STEP_CHECK_CLAIM = 1,   // back off if the server started meanwhile
+    STEP_HAND_OVER = 2,     // copy the telegram, state 1 last
+    STEP_AWAIT_RESULT = 3,  // poll for state 3
+};
+
+// Send trace, shown from debug level 2 on.
+void print(const char* text)
+{
+    if (debug > 1) {
+        std::printf("%s\n", text);
+    }
+    std::fflush(stdout);
+}
+
+// Takes the server's result of a finished send and frees the block.
+int32_t collect_result(ClientConnection& connection, volatile JobBlock& job)
+{
+    connection.send_phase = 0;
+    const int32_t server_result = job.result;
+    // A code is passed on whole; only the record's 16-bit copy is bounded.
+    const int32_t outcome = server_result < 0 ? server_result : RC_SEND_DONE;
+    connection.send_result = static_cast<int16_t>(outcome < INT16_MIN ? INT16_MIN : outcome);
+    job.result = 0;
+    job.state = JOB_IDLE;
+    return outcome;
+}
+
+// A time-out in seconds as timer milliseconds, bounded to the longest
+// duration the tick arithmetic can hold.
+int32_t timeout_ms(int32_t seconds)
+{
+    const int64_t ms = static_cast<int64_t>(seconds) * MS_PER_SECOND;
+    const int64_t longest = timer_max_ms();
+    return static_cast<int32_t>(ms < longest ? ms : longest);
+}
+
+bool bad_telegram(const void* telegram, int32_t length)
+{
+    return length < 0 || length > TELEGRAM_MAX || (telegram == nullptr && length > 0);
+}
+
+// The one send procedure: with `wait` 1 until the result is back, with 0
+// only until the telegram is handed over.
+int32_t qom_send_intern(int handle, const void* telegram, int32_t length, int32_t timeout_seconds, int32_t wait)
+{
+    const int32_t checked = check_attached(handle);
+    if (checked != 0) {
+        return checked;
+    }
+    ClientConnection& connection = *connection_for(handle);
+    volatile JobBlock& job = connection.segment->send_job;
+
+    print("** Send_intern\n");
+    if (bad_telegram(telegram, length)) {
+        return RC_TOO_LONG;
+    }
+    const bool timed = timeout_seconds > 0;
+    if (timed) {
+        timer_start(&connection.send_timer, timeout_ms(timeout_seconds));
+    }
+    DeadlineTimer pause{};
+    int32_t provisional = RC_TIMEOUT;
+    int32_t step = STEP_CLAIM;
+    bool leaving = false;
+    bool claim_held = false;  // our client_busy is up
+
+    for (;;) {
+        const int32_t left = timer_read(&connection.send_timer);
+        if ((timed && left == 0) || leaving) {
+            break;
+        }
+        if (job.shutdown_mark != 0) {
+            if (claim_held) {
+                job.client_busy = 0;
+            }
+            return RC_SHUTDOWN;
+        }
+        switch (step) {
+        case STEP_CLAIM: {
+            print("Schritt 0\n");
+            const int32_t state = job.state;
+            if (state != JOB_IDLE && state != JOB_DONE) {
+                return RC_JOB_RUNNING;
+            }
+            if (job.server_busy != 0) {
+                timer_wait(&pause, POLL_PAUSE_MS);
+                break;
+            }
+            job.client_busy = 1;
+            claim_held = true;
+            step = STEP_CHECK_CLAIM;
+            break;
+        }
+        case STEP_CHECK_CLAIM:
+            print("Schritt 1\n");
+            if (job.server_busy != 0) {
+                job.client_busy = 0;
+                claim_held = false;
+                timer_wait(&pause, POLL_PAUSE_MS);
+                step = STEP_CLAIM;
+                break;
+            }
+            step = STEP_HAND_OVER;
+            break;
+        case STEP_HAND_OVER:
+            print("Schritt 2\n");
+            copy_to_block(job, telegram, length);
+            job.client_busy = 0;
+            claim_held = false;
+            job.result = 0;
+            job.length = length;
+            job.state = JOB_SUBMITTED;
+            connection.send_phase = 3;
+            provisional = RC_OK;
+            if (wait != 0) {
+                timer_wait(&pause, HANDOVER_PAUSE_MS);
+                step = STEP_AWAIT_RESULT;
+            } else {
+                leaving = true;
+            }
+            break;
+        default:  // STEP_AWAIT_RESULT
+            print("Schritt 3\n");
+            if (job.state == JOB_DONE) {
+                return collect_result(connection, job);
+            }
+            timer_wait(&pause, POLL_PAUSE_MS);
+            break;
+        }
+    }
+
+    // A time-out between claim and hand-over must not leave the block
+    // claimed for the server.
+    if (claim_held) {
+        job.client_busy = 0;
+    }
+    if (job.shutdown_mark != 0) {
+        return RC_SHUTDOWN;
+    }
+    if (timed && timer_read(&connection.send_timer) == 0) {
+        return RC_TIMEOUT;
+    }
+    return provisional;
+}
+
+}  // namespace
+
+}  // namespace qoclient
+
+extern "C" int qo3964m_send(int handle, const void* telegram, int length, int timeout_seconds)
+{
+    return qoclient::qom_send_intern(handle, telegram, length, timeout_seconds, 1);
+}
+
+extern "C" int qo3964m_send_strt(int handle, const void* telegram, int length, int timeout_seconds)
+{
+    return qoclient::qom_send_intern(handle, telegram, length, timeout_seconds, 0);
+}
+
+extern "C" int qo3964m_send_control(int handle)
+{
+    const int32_t checked = qoclient::check_attached(handle);
+    if (checked != 0) {
+        return checked;
+    }
+    qoclient::ClientConnection& connection = *qoclient::connection_for(handle);
+    volatile JobBlock& job = connection.segment->send_job;
+    if (job.shutdown_mark != 0) {
+        return RC_SHUTDOWN;
+    }
+    const int32_t state = job.state;
+    if (state == JOB_DONE) {
+        return qoclient::collect_result(connection, job);
+    }
+    if (state == JOB_IDLE) {
+        return RC_SEND_IDLE;
+    }
+    return RC_IN_WORK;
+}

@@ -1,0 +1,203 @@
+#include "rc_file_reader.h"
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "qo3964_client.h"
+
+namespace qoclient {
+
+namespace {
+
+// Separators between the tokens of a line; runs of them count as one.
+constexpr char tokensep[] = " \t\n,;";
+// Tokens kept per line; only the key and its value are looked at.
+constexpr int MAX_TOKENS = 20;
+// One line with its LF and NUL. Roomy enough for the longest legal
+// SHMNAME line; what a longer line holds beyond it is dropped, never
+// read as a line of its own.
+constexpr int LINE_SIZE = 1024;
+
+enum class RcKey { client_debug, port, shm_name };
+
+struct RcKeyEntry {
+    const char* key;
+    RcKey kind;
+    const char* label;  // of the confirmation line
+};
+
+constexpr std::array<RcKeyEntry, 3> rc_keys{{
+    {"CLIENTDEBUG", RcKey::client_debug, "Debuglevel"},
+    {"PORT", RcKey::port, "Serial Device Name"},
+    {"SHMNAME", RcKey::shm_name, "shared memory namefile"},
+}};
+
+constexpr int32_t DEBUG_MIN = 0;
+constexpr int32_t DEBUG_MAX = 10;
+
+const RcKeyEntry* find_key(const char* token)
+{
+    for (const RcKeyEntry& entry : rc_keys) {
+        if (std::strcmp(entry.key, token) == 0) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+// The error line of a refused value; printed whatever `debug` is.
+int32_t report_illegal(const char* key, const char* value)
+{
+    std::printf("        ERROR >>>>>>> %s", key);
+    std::printf(" illegal value ");
+    std::printf("%s\n", value);
+    return -2;
+}
+
+// Copies a value into a text field; false when it does not fit.
+bool copy_value(char* field, std::size_t field_size, const char* value)
+{
+    const std::size_t length = std::strlen(value);
+    if (length >= field_size) {
+        return false;
+    }
+    std::memcpy(field, value, length + 1);
+    return true;
+}
+
+// Reads one physical line into `line`. `cut` tells that the line was
+// longer than the buffer; its rest has been read and dropped.
+bool read_line(std::FILE* file, char (&line)[LINE_SIZE], bool& cut)
+{
+    if (std::fgets(line, LINE_SIZE, file) == nullptr) {
+        return false;
+    }
+    cut = false;
+    const std::size_t length = std::strlen(line);
+    if (length > 0 && line[length - 1] != '\n') {
+        int c = std::fgetc(file);
+        if (c != '\n' && c != EOF) {
+            cut = true;
+            while (c != '\n' && c != EOF) {
+                c = std::fgetc(file);
+            }
+        }
+    }
+    return true;
+}
+
+// A CR right before the line end belongs to a CR LF file, not to the value.
+void strip_carriage_return(char* line)
+{
+    std::size_t length = std::strlen(line);
+    if (length > 0 && line[length - 1] == '\n') {
+        --length;
+    }
+    if (length > 0 && line[length - 1] == '\r') {
+        std::memmove(line + length - 1, line + length, std::strlen(line + length) + 1);
+    }
+}
+
+// Splits `line` in place; returns the number of tokens (at most MAX_TOKENS).
+int split_tokens(char* line, std::array<const char*, MAX_TOKENS>& tokens)
+{
+    int count = 0;
+    char* rest = nullptr;
+    for (char* token = strtok_r(line, tokensep, &rest); token != nullptr && count < MAX_TOKENS;
+         token = strtok_r(nullptr, tokensep, &rest)) {
+        tokens[static_cast<std::size_t>(count++)] = token;
+    }
+    return count;
+}
+
+int32_t eval_line(char* line, bool cut, ClientConnection* connection)
+{
+    const char* line_end = line + std::strlen(line);
+    std::array<const char*, MAX_TOKENS> tokens{};
+    const int count = split_tokens(line, tokens);
+    if (count == 0 || tokens[0][0] == '#') {
+        return 0;
+    }
+    const RcKeyEntry* entry = find_key(tokens[0]);
+    if (entry == nullptr) {
+        return 0;  // the server's keys and unknown words alike
+    }
+    if (count < 2) {
+        return report_illegal(entry->key, "");
+    }
+    const char* value = tokens[1];
+    // A value that runs into the end of a cut line has lost its rest.
+    const bool value_cut = cut && value + std::strlen(value) == line_end;
+
+    switch (entry->kind) {
+    case RcKey::client_debug: {
+        const long level = std::strtol(value, nullptr, 10);
+        if (value_cut || level < DEBUG_MIN || level > DEBUG_MAX) {
+            return report_illegal(entry->key, value);
+        }
+        debug = static_cast<int>(level);
+        return rc_set(entry->label, nullptr, value);
+    }
+    case RcKey::port:
+        if (value_cut || !copy_value(connection->device_name, sizeof connection->device_name, value)) {
+            return report_illegal(entry->key, value);
+        }
+        return rc_set(entry->label, nullptr, connection->device_name);
+    case RcKey::shm_name:
+        if (value_cut || !copy_value(connection->shm_namefile, sizeof connection->shm_namefile, value)) {
+            return report_illegal(entry->key, value);
+        }
+        return rc_set(entry->label, nullptr, connection->shm_namefile);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int32_t rc_set(const char* label, const char* word, const char* value)
+{
+    if (debug > 0) {
+        std::printf("   %s", label);
+        if (word != nullptr) {
+            std::printf(" %s ", word);
+        } else {
+            std::printf(" set to ");
+        }
+        std::printf("%s\n", value != nullptr ? value : "");
+    }
+    return 0;
+}
+
+int32_t read_rcfile(const char* path, ClientConnection* connection)
+{
+    if (path == nullptr) {
+        return -1;
+    }
+    std::FILE* file = std::fopen(path, "r");
+    if (file == nullptr) {
+        return -1;
+    }
+    int32_t result = 0;
+    char line[LINE_SIZE];
+    bool cut = false;
+    while (read_line(file, line, cut)) {
+        if (!cut) {
+            strip_carriage_return(line);
+        }
+        result |= eval_line(line, cut, connection);
+    }
+    // A path that opens but cannot be read (a directory) is no rc-file.
+    const bool unreadable = std::ferror(file) != 0;
+    std::fclose(file);
+    if (unreadable) {
+        return -1;
+    }
+    if (connection->shm_namefile[0] == '\0') {
+        std::memcpy(connection->shm_namefile, connection->device_name, sizeof connection->device_name);
+    }
+    return result == 0 ? 0 : -2;
+}
+
+}  // namespace qoclient

@@ -1,0 +1,59 @@
+// A shared segment that a test creates itself, where a server would: under
+// the ftok key of a fresh key file, with an rc-file that names that file.
+// No server runs; the test plays the server's part on the segment.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "shared_segment.h"
+#include "test_support.h"
+
+namespace qotest {
+
+class FakeServerSegment {
+public:
+    // Creates the key file, the segment (initialised as a fresh server
+    // leaves it) and an rc-file "SHMNAME <key file>" in `dir`.
+    explicit FakeServerSegment(const TempDir& dir, const std::string& name = "server");
+    ~FakeServerSegment();  // removes the segment and detaches it
+    FakeServerSegment(const FakeServerSegment&) = delete;
+    FakeServerSegment& operator=(const FakeServerSegment&) = delete;
+
+    bool ok() const { return segment_ != nullptr; }
+    volatile SharedSegment& segment() const { return *segment_; }
+    volatile JobBlock& send_job() const { return segment_->send_job; }
+    volatile JobBlock& receive_job() const { return segment_->receive_job; }
+    const std::string& key_file() const { return key_file_; }
+    const std::string& rc_file() const { return rc_file_; }
+    int id() const { return id_; }
+    // Number of attachments, the test's own included.
+    long attach_count() const;
+    // Stores 156 into the four mark bytes, in the server's order.
+    void mark_shutdown() const;
+    // A copy of the whole segment, to show that a call left it untouched.
+    Bytes snapshot() const;
+
+private:
+    int id_ = -1;
+    volatile SharedSegment* segment_ = nullptr;
+    std::string key_file_;
+    std::string rc_file_;
+};
+
+// Polls `condition` every millisecond for at most `timeout_ms`.
+template <typename Condition>
+bool wait_until(Condition condition, int timeout_ms)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= end) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+}  // namespace qotest
