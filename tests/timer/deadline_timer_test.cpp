@@ -27,6 +27,14 @@ int32_t fake_ticks()
 
 constexpr int32_t signed_ticks(uint32_t raw) { return static_cast<int32_t>(raw); }
 
+void expect_fields(const DeadlineTimer& timer, int64_t start, int64_t deadline, int64_t duration, int64_t remaining)
+{
+    EXPECT_EQ(timer.start_ticks, start);
+    EXPECT_EQ(timer.deadline_ticks, deadline);
+    EXPECT_EQ(timer.duration_ms, duration);
+    EXPECT_EQ(timer.remaining_ms, remaining);
+}
+
 class FakeClock : public ::testing::Test {
 protected:
     void SetUp() override
@@ -53,18 +61,12 @@ TEST_F(FakeClock, ArmingKeepsTheRequestAndSetsTheDeadlineInWholeTicks)
     DeadlineTimer timer{};
     timer.remaining_ms = 77;
     EXPECT_EQ(timer_start(&timer, 220), 220);
-    EXPECT_EQ(timer.start_ticks, 1000);
-    EXPECT_EQ(timer.deadline_ticks, 1022);
-    EXPECT_EQ(timer.duration_ms, 220);
-    EXPECT_EQ(timer.remaining_ms, 220);
+    expect_fields(timer, 1000, 1022, 220, 220);
 
     // Re-arming replaces all four fields.
     fake_now = 2000;
     EXPECT_EQ(timer_start(&timer, 35), 35);
-    EXPECT_EQ(timer.start_ticks, 2000);
-    EXPECT_EQ(timer.deadline_ticks, 2003);
-    EXPECT_EQ(timer.duration_ms, 35);
-    EXPECT_EQ(timer.remaining_ms, 35);
+    expect_fields(timer, 2000, 2003, 35, 35);
 }
 
 TEST_F(FakeClock, ReadsCountDownInStepsOfOneTickThenStayAtZero)
@@ -79,10 +81,7 @@ TEST_F(FakeClock, ReadsCountDownInStepsOfOneTickThenStayAtZero)
     }
     fake_now = 5000;
     EXPECT_EQ(timer_read(&timer), 0);
-    EXPECT_EQ(timer.remaining_ms, 0);
-    EXPECT_EQ(timer.start_ticks, 1000);
-    EXPECT_EQ(timer.deadline_ticks, 1022);
-    EXPECT_EQ(timer.duration_ms, 220);
+    expect_fields(timer, 1000, 1022, 220, 0);
 }
 
 TEST_F(FakeClock, TenMillisecondsLastUntilTheNextTick)
@@ -219,10 +218,7 @@ TEST_F(FakeClock, WaitReportsTicksLeftAcrossARollOver)
     const int32_t still_running[] = {INT32_MAX, INT32_MIN};
     play(still_running);
     EXPECT_EQ(timer_wait(&timer, 20), 10);
-    EXPECT_EQ(timer.start_ticks, INT32_MAX);
-    EXPECT_EQ(timer.deadline_ticks, INT32_MIN + 1);
-    EXPECT_EQ(timer.duration_ms, 20);
-    EXPECT_EQ(timer.remaining_ms, 10);
+    expect_fields(timer, INT32_MAX, INT32_MIN + 1, 20, 10);
 
     // The deadline lies before the roll-over and the reading after it.
     const int32_t expired[] = {INT32_MAX - 5, INT32_MIN};
