@@ -120,8 +120,8 @@ TEST_F(PartnerFaults, StrayByteOnceAfterAQuietSpell)
     qopartner::PartnerSettings settings = fast_settings();
     settings.stray_byte = 0x55;
     settings.stray_quiet_ms = 150;
+    const auto begun = std::chrono::steady_clock::now();  // the quiet spell starts after this
     start(settings);
-    const auto begun = std::chrono::steady_clock::now();
     partner->faults().arm(Fault::stray_byte, 1);
     EXPECT_EQ(server->read(1), "55");
     EXPECT_GE(elapsed_ms(begun), 140);

@@ -131,6 +131,9 @@ int main(int argc, char** argv)
 
     feeder.stop();
     partner.stop();
+    // The last answer (say the DLE to the count's last telegram) must reach
+    // the server before the line goes.
+    partner.line().wait_drained(1000);
     std::cout << stats_line(partner.stats()) << std::endl;
     if (partner.line_lost()) {
         std::cerr << "qo3964_partner: the line " << partner.path() << " was lost" << std::endl;

@@ -7,7 +7,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdexcept>
+#include <sys/ioctl.h>
 #include <system_error>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -234,6 +236,30 @@ bool PartnerLine::write(const Bytes& bytes, int timeout_ms)
 bool PartnerLine::write_byte(uint8_t byte, int timeout_ms)
 {
     return write(Bytes{byte}, timeout_ms);
+}
+
+bool PartnerLine::wait_drained(int timeout_ms)
+{
+    if (!is_pty()) {
+        return tcdrain(fd_) == 0;
+    }
+    // The slave's input queue is shared by all its descriptors, ours too.
+    // Written bytes pass the kernel's flip buffer before they are counted,
+    // so the queue must be found empty twice, a little apart.
+    const auto end = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    int empty_seen = 0;
+    while (Clock::now() < end) {
+        int unread = 0;
+        if (ioctl(slave_fd_, FIONREAD, &unread) != 0) {
+            return false;
+        }
+        empty_seen = unread == 0 ? empty_seen + 1 : 0;
+        if (empty_seen == 2) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
 }
 
 Bytes PartnerLine::read_bytes(size_t count, int timeout_ms)

@@ -48,6 +48,12 @@ public:
     bool write(const Bytes& bytes, int timeout_ms = 2000);
     bool write_byte(uint8_t byte, int timeout_ms = 2000);
 
+    // Waits until what was written has left: on a pty until the server has
+    // read it (closing the master hangs the slave up and drops unread
+    // bytes), on a device until it has been transmitted. False when
+    // `timeout_ms` passed first.
+    bool wait_drained(int timeout_ms);
+
     // Scripted use (tests, tools): exact bytes with bounds.
     // Up to `count` bytes, waiting at most `timeout_ms` in all.
     Bytes read_bytes(size_t count, int timeout_ms);
