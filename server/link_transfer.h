@@ -19,7 +19,8 @@ struct LinkTransfer {
 
 extern LinkTransfer link_transfer;
 
-// Picks up a staged send when none is pending.
+// Picks up a staged send when none is pending. A slot whose length lies
+// outside 0 to TELEGRAM_MAX is not taken but finished with RC_TOO_LONG.
 void take_send_job(TelegramSlot& slot);
 // Ends the current send for good with a status (1 or a negative code).
 void complete_send(int32_t status);

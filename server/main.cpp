@@ -3,6 +3,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <termios.h>
 #include <unistd.h>
@@ -118,37 +119,32 @@ void claim_lockfile()
     lockfile_held = true;
 }
 
-void announce_created()
-{
-    segment_ready = true;
-    if (debugging()) {
-        std::printf("%s length of shared memory structure = %d", PROGRESS, SEGMENT_SIZE);
-    }
-}
-
 void open_segment()
 {
     if (debugging()) {
         std::printf("\n\n%s [5] trying to open shared memory ...\n", PROGRESS);
         std::printf("   name file is \"%s\"\n", link_settings.shm_name);
     }
-    int key = 0;
-    const int outcome = segment_create(link_settings.shm_name, &key, announce_created);
-    if (outcome == SEGMENT_NO_KEY) {
+    const int key = segment_key(link_settings.shm_name);
+    if (key == -1) {
         server_shutdown("[6] invalid ftok: probably no existing SHMNAME file");
     }
     if (debugging()) {
         std::printf("   key = %d\n", key);
     }
-    switch (outcome) {
-    case SEGMENT_EXISTS:
+    const int outcome = segment_create(key);
+    if (outcome == SEGMENT_EXISTS) {
         server_shutdown("[7a] shared memory already or still exists");
-    case SEGMENT_NO_MEMORY:
+    }
+    if (outcome == SEGMENT_NO_MEMORY) {
         server_shutdown("[7] not able to get shared memory");
-    case SEGMENT_NO_ATTACH:
+    }
+    segment_ready = true;
+    if (debugging()) {
+        std::printf("%s length of shared memory structure = %d", PROGRESS, SEGMENT_SIZE);
+    }
+    if (!segment_attach()) {
         server_shutdown("[8] shmat-error: access denied");
-    default:
-        break;
     }
     if (debugging()) {
         std::printf("%s [9] shared memory attached, now initializing ..\n", PROGRESS);

@@ -45,6 +45,9 @@ struct ProtocolEngine {
     int32_t line_error = 0;   // latched line status
     int32_t tx_pos = 0;       // bytes of tx_data already written
     int32_t tx_bcc = 0;       // running XOR of what was sent after STX
+    // 1 while the doubling DLE after a data DLE has not been accepted by
+    // the line yet; it goes out before any further byte of the telegram.
+    int32_t tx_dle_owed = 0;
     int32_t rx_failures = 0;  // consecutive failed receptions
     // Kept by receive_body between its calls.
     int32_t rx_bcc = 0;
@@ -65,5 +68,6 @@ void engine_step();
 // otherwise reads for one window of window_ms. Returns 0 (window over),
 // 1 (telegram correct, DLE written), or -81, -82, -85, -86.
 int receive_body(bool reset, uint8_t* buffer, int32_t capacity, int32_t* length, int32_t window_ms);
-// Puts settings, engine and transfer fields back to their start values.
+// Puts settings, engine and transfer fields, the send slot, the receive
+// ring and the line's latched error back to their start values.
 void engine_reset();

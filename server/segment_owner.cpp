@@ -18,13 +18,13 @@ void store_text(volatile char* field, const char* text)
 
 }  // namespace
 
-int segment_create(const char* shm_name, int* key_out, void (*created)())
+int segment_key(const char* shm_name)
 {
-    const key_t key = ftok(shm_name, SEGMENT_PROJECT_ID);
-    if (key == -1) {
-        return SEGMENT_NO_KEY;
-    }
-    *key_out = static_cast<int>(key);
+    return static_cast<int>(ftok(shm_name, SEGMENT_PROJECT_ID));
+}
+
+int segment_create(int key)
+{
     // Probe first: a segment left by a killed server (or used by another
     // running one) must not be taken over.
     if (shmget(key, SEGMENT_SIZE, 0666) >= 0) {
@@ -34,15 +34,17 @@ int segment_create(const char* shm_name, int* key_out, void (*created)())
     if (server_segment_id < 0) {
         return SEGMENT_NO_MEMORY;
     }
-    if (created != nullptr) {
-        created();
-    }
+    return SEGMENT_CREATED;
+}
+
+bool segment_attach()
+{
     void* address = shmat(server_segment_id, nullptr, 0);
     if (address == reinterpret_cast<void*>(-1)) {
-        return SEGMENT_NO_ATTACH;
+        return false;
     }
     server_segment = static_cast<volatile SharedSegment*>(address);
-    return SEGMENT_CREATED;
+    return true;
 }
 
 void reset_job_block(volatile JobBlock& block)

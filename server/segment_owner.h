@@ -6,23 +6,23 @@
 
 #include "shared_segment.h"
 
-// Outcome of segment_create, in the order of its steps.
+// Outcome of segment_create.
 enum SegmentCreate : int {
     SEGMENT_CREATED = 0,
-    SEGMENT_NO_KEY = -6,    // ftok failed: no SHMNAME file
     SEGMENT_EXISTS = -71,   // a segment with the key is already there
     SEGMENT_NO_MEMORY = -7, // shmget with IPC_CREAT failed
-    SEGMENT_NO_ATTACH = -8, // shmat failed (the segment exists and is ours)
 };
 
 // The attached segment (null while there is none) and its identifier.
 extern volatile SharedSegment* server_segment;
 extern int server_segment_id;
 
-// Creates and attaches the segment; `created` is called right after the
-// creation succeeded (before the attach), with the key for the messages.
-// The key is reported through `key_out` as soon as it is known.
-int segment_create(const char* shm_name, int* key_out, void (*created)());
+// The key of the segment from the SHMNAME file; -1 when there is no file.
+int segment_key(const char* shm_name);
+// Creates the segment under the key, unless one exists already.
+int segment_create(int key);
+// Attaches the created segment; false when the attach fails.
+bool segment_attach();
 void reset_job_block(volatile JobBlock& block);
 void reset_segment();
 void fill_server_info();

@@ -2,6 +2,7 @@
 // engine step replaced by what each test needs to happen during it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 
@@ -29,7 +30,7 @@ void scripted_step()
 void queue_entry(const std::vector<uint8_t>& data, int32_t status)
 {
     TelegramSlot& e = p3964_fifo.entries[(p3964_fifo.head + p3964_fifo.count) % FIFO_DEPTH];
-    std::memcpy(e.data, data.data(), data.size());
+    std::copy(data.begin(), data.end(), e.data);
     e.length = static_cast<int32_t>(data.size());
     e.status = status;
     e.state = SLOT_DONE;
@@ -62,7 +63,7 @@ protected:
     // What a client does to submit a telegram.
     void submit(const std::vector<uint8_t>& data)
     {
-        std::memcpy(segment.send_job.data, data.data(), data.size());
+        std::copy(data.begin(), data.end(), segment.send_job.data);
         segment.send_job.result = 0;
         segment.send_job.length = static_cast<int32_t>(data.size());
         segment.send_job.state = JOB_SUBMITTED;

@@ -353,6 +353,18 @@ TEST(ServerStartupFailure, LeftOverSegmentIsNotTakenOver)
     EXPECT_FALSE(file_exists(server.lockfile()));
 }
 
+TEST(ServerStartupFailure, SmallerSegmentUnderTheKeyCannotBeCreated)
+{
+    ServerHarness server;
+    const int id = shmget(ftok(server.shm_file().c_str(), 65), 100, IPC_CREAT | 0666);
+    ASSERT_GE(id, 0);
+    EXPECT_FALSE(server.start(3000));
+    EXPECT_EQ(server.process().wait_exit(10000), 1);
+    EXPECT_TRUE(server.process().out().ends_with(
+        stop_text("[7] not able to get shared memory", false, false, true)));
+    shmctl(id, IPC_RMID, nullptr);
+}
+
 TEST(ServerStartupFailure, MissingPortUndoesSegmentAndLockfile)
 {
     TempDir dir;

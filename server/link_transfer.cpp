@@ -1,0 +1,63 @@
+#include "link_transfer.h"
+
+#include <cstring>
+
+#include "result_codes.h"
+
+LinkTransfer link_transfer{};
+
+namespace {
+
+bool length_fits(int32_t length)
+{
+    return length >= 0 && length <= TELEGRAM_MAX;
+}
+
+}  // namespace
+
+void take_send_job(TelegramSlot& slot)
+{
+    if (link_transfer.send_pending != 0 || slot.state != SLOT_STAGED) {
+        return;
+    }
+    // The slot is filled from shared memory by the dispatcher; a length it
+    // should never have staged is refused here rather than copied past the
+    // end of either buffer.
+    if (!length_fits(slot.length)) {
+        slot.status = RC_TOO_LONG;
+        slot.state = SLOT_DONE;
+        return;
+    }
+    std::memcpy(link_transfer.tx_data, slot.data, static_cast<size_t>(slot.length));
+    link_transfer.tx_length = slot.length;
+    slot.status = 0;
+    link_transfer.send_pending = 1;
+    slot.state = SLOT_TAKEN;
+}
+
+void complete_send(int32_t status)
+{
+    link_transfer.send_attempts = 0;
+    snd_set.state = SLOT_DONE;
+    link_transfer.send_pending = 0;
+    snd_set.status = status;
+}
+
+void push_received(ReceiveFifo& fifo)
+{
+    LinkTransfer& lt = link_transfer;
+    lt.rx_waiting = 1;
+    if (fifo.count >= FIFO_DEPTH) {
+        // Ring full: the telegram waits in rx_data until it is offered again.
+        return;
+    }
+    TelegramSlot& entry = fifo.entries[(fifo.head + fifo.count) % FIFO_DEPTH];
+    std::memcpy(entry.data, lt.rx_data, static_cast<size_t>(lt.rx_length));
+    entry.length = lt.rx_length;
+    lt.rx_length = 0;
+    entry.status = lt.rx_status != 0 ? lt.rx_status : RC_OK;
+    lt.rx_status = 0;
+    lt.rx_waiting = 0;
+    entry.state = SLOT_DONE;
+    fifo.count = fifo.count + 1;
+}

@@ -1,0 +1,217 @@
+#include "engine_fixture.h"
+
+#include <chrono>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+#include "link_transfer.h"
+#include "protocol_engine.h"
+#include "serial_line.h"
+#include "telegram_buffers.h"
+
+namespace qotest {
+
+namespace {
+
+constexpr uint8_t DLE_BYTE = 0x10;
+
+// Waits until the engine's descriptor holds `count` unread bytes.
+bool await_input(size_t count)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < end) {
+        int pending = 0;
+        if (ioctl(serial_line.line_fd, FIONREAD, &pending) == 0 &&
+            static_cast<size_t>(pending) >= count) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
+Entry entry_at(int32_t index)
+{
+    const TelegramSlot& slot = p3964_fifo.entries[index % FIFO_DEPTH];
+    return Entry{Bytes(slot.data, slot.data + slot.length), slot.status, slot.state};
+}
+
+}  // namespace
+
+uint8_t block_check(const Bytes& bytes)
+{
+    uint8_t check = 0;
+    for (uint8_t byte : bytes) {
+        check ^= byte;
+    }
+    return check;
+}
+
+Bytes framed(const Bytes& data, int32_t bcc_mode)
+{
+    Bytes out;
+    for (uint8_t byte : data) {
+        out.push_back(byte);
+        if (byte == DLE_BYTE) {
+            out.push_back(DLE_BYTE);
+        }
+    }
+    out.push_back(DLE_BYTE);
+    out.push_back(0x03);
+    if (bcc_mode != 0) {
+        out.push_back(block_check(out));
+    }
+    return out;
+}
+
+Bytes operator+(Bytes left, const Bytes& right)
+{
+    left.insert(left.end(), right.begin(), right.end());
+    return left;
+}
+
+Bytes pattern(size_t count)
+{
+    Bytes out(count);
+    for (size_t i = 0; i < count; ++i) {
+        out[i] = static_cast<uint8_t>((i * 7 + 3) % 256);
+    }
+    return out;
+}
+
+void EngineLineTest::SetUp()
+{
+    engine_reset();
+}
+
+void EngineLineTest::TearDown()
+{
+    runner_.reset();
+    if (socket_fds_[0] >= 0) {
+        close(socket_fds_[0]);
+        close(socket_fds_[1]);
+        serial_line.line_fd = pty_line_fd_;
+    }
+    if (serial_line.line_fd >= 0) {
+        serial_restore();
+    }
+}
+
+void EngineLineTest::open_line(const Procedure& settings)
+{
+    ASSERT_EQ(link_open(pty_.slave_path().c_str(), 9600, 'N', 'N', settings.tds, settings.tdr,
+                        settings.mmode, settings.zvz, settings.qvz, settings.bcc_mode, 0),
+              0);
+    partner_fd_ = pty_.master();
+}
+
+void EngineLineTest::use_socket_line()
+{
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, socket_fds_), 0);
+    fcntl(socket_fds_[0], F_SETFL, fcntl(socket_fds_[0], F_GETFL) | O_NONBLOCK);
+    fcntl(socket_fds_[1], F_SETFL, fcntl(socket_fds_[1], F_GETFL) | O_NONBLOCK);
+    pty_line_fd_ = serial_line.line_fd;
+    serial_line.line_fd = socket_fds_[0];
+    partner_fd_ = socket_fds_[1];
+}
+
+void EngineLineTest::start_engine()
+{
+    runner_ = std::make_unique<EngineRunner>();
+}
+
+void EngineLineTest::feed(const Bytes& bytes)
+{
+    write_bytes(partner_fd_, bytes);
+}
+
+void EngineLineTest::feed_then(const Bytes& bytes, const std::function<void()>& action)
+{
+    bool arrived = false;
+    ASSERT_TRUE(runner().between_steps([&] {
+        write_bytes(partner_fd_, bytes);
+        arrived = await_input(bytes.size());
+        action();
+    }));
+    ASSERT_TRUE(arrived);
+}
+
+Bytes EngineLineTest::line(size_t count, int timeout_ms)
+{
+    return read_bytes(partner_fd_, count, timeout_ms);
+}
+
+bool EngineLineTest::line_quiet(int ms)
+{
+    return read_bytes(partner_fd_, 1, ms).empty();
+}
+
+void EngineLineTest::stage_send(const Bytes& data)
+{
+    std::copy(data.begin(), data.end(), snd_set.data);
+    snd_set.length = static_cast<int32_t>(data.size());
+    snd_set.status = 0;
+    snd_set.state = SLOT_STAGED;
+}
+
+void EngineLineTest::stage_send_now(const Bytes& data)
+{
+    ASSERT_TRUE(runner().between_steps([&] { stage_send(data); }));
+}
+
+int32_t EngineLineTest::send_result(int timeout_ms)
+{
+    int32_t status = 0;
+    const bool done = runner().wait_until([] { return snd_set.state == SLOT_DONE; }, timeout_ms,
+                                          [&] { status = snd_set.status; });
+    EXPECT_TRUE(done) << "the send was not finished in time";
+    return status;
+}
+
+bool EngineLineTest::wait_entries(int32_t count, int timeout_ms)
+{
+    return runner().wait_until([count] { return p3964_fifo.count == count; }, timeout_ms);
+}
+
+Entry EngineLineTest::pop_entry()
+{
+    Entry entry = entry_at(p3964_fifo.head);
+    p3964_fifo.entries[p3964_fifo.head].state = SLOT_FREE;
+    p3964_fifo.head = (p3964_fifo.head + 1) % FIFO_DEPTH;
+    p3964_fifo.count -= 1;
+    return entry;
+}
+
+Entry EngineLineTest::pop_entry_now()
+{
+    return runner().query([] { return pop_entry(); });
+}
+
+std::vector<Entry> EngineLineTest::entries()
+{
+    return runner().query([] {
+        std::vector<Entry> held;
+        for (int32_t i = 0; i < p3964_fifo.count; ++i) {
+            held.push_back(entry_at(p3964_fifo.head + i));
+        }
+        return held;
+    });
+}
+
+void EngineLineTest::fill_ring(int32_t head, int32_t count)
+{
+    p3964_fifo.head = head;
+    p3964_fifo.count = count;
+    for (int32_t i = 0; i < count; ++i) {
+        TelegramSlot& slot = p3964_fifo.entries[(head + i) % FIFO_DEPTH];
+        slot.data[0] = static_cast<uint8_t>(i);
+        slot.length = 1;
+        slot.status = 1;
+        slot.state = SLOT_DONE;
+    }
+}
+
+}  // namespace qotest

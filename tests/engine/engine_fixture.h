@@ -1,0 +1,92 @@
+// The engine on a pseudo-terminal, with the test playing the partner on
+// the master side with hand-written bytes. For line errors, which a pty
+// cannot produce, the engine's descriptor can be swapped for one end of a
+// socket pair on which the test writes the driver's PARMRK markings.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine_runner.h"
+#include "test_support.h"
+
+namespace qotest {
+
+// Procedure settings of one test. Times are generous where they are not
+// the subject of the test, so that a loaded machine cannot break it.
+struct Procedure {
+    int16_t tds = 3;
+    int16_t tdr = 1;
+    int16_t mmode = 0;
+    int32_t zvz = 500;
+    int32_t qvz = 2000;
+    int32_t bcc_mode = 1;
+};
+
+// One ReceiveFifo entry as the dispatcher would hand it on.
+struct Entry {
+    Bytes data;
+    int32_t status = 0;
+    int32_t state = 0;
+};
+
+// The XOR of all bytes.
+uint8_t block_check(const Bytes& bytes);
+// What goes on the line for `data` after the DLE to STX: the data with
+// every DLE doubled, DLE ETX, and in 3964R mode the BCC.
+Bytes framed(const Bytes& data, int32_t bcc_mode = 1);
+Bytes operator+(Bytes left, const Bytes& right);
+// `count` bytes of a pattern that contains DLEs.
+Bytes pattern(size_t count);
+
+class EngineLineTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // link_open on the pty with these settings.
+    void open_line(const Procedure& settings);
+    // After open_line: the engine reads and writes a socket instead.
+    void use_socket_line();
+    void start_engine();
+    EngineRunner& runner() { return *runner_; }
+
+    int partner() const { return partner_fd_; }
+    // Bytes to the engine, at once.
+    void feed(const Bytes& bytes);
+    // Between two steps: bytes to the engine, wait until the engine's side
+    // holds them, then `action`; so the next step sees both together.
+    void feed_then(const Bytes& bytes, const std::function<void()>& action);
+    // Up to `count` bytes from the engine within the bound.
+    Bytes line(size_t count, int timeout_ms = 5000);
+    // True when the engine writes nothing for `ms`.
+    bool line_quiet(int ms);
+
+    // The dispatcher's staging of a send (SendSlot state 1).
+    static void stage_send(const Bytes& data);
+    void stage_send_now(const Bytes& data);
+    // Waits until the SendSlot is finished and returns its status.
+    int32_t send_result(int timeout_ms = 10000);
+    // Waits until the ring holds `count` entries.
+    bool wait_entries(int32_t count, int timeout_ms = 5000);
+    // The dispatcher's removal of the oldest entry (engine thread only).
+    static Entry pop_entry();
+    Entry pop_entry_now();
+    // Entries held, oldest first, taken between two steps.
+    std::vector<Entry> entries();
+    // A ring of `count` one-byte entries starting at `head` (engine thread).
+    static void fill_ring(int32_t head, int32_t count);
+
+private:
+    PtyPair pty_;
+    int partner_fd_ = -1;
+    int pty_line_fd_ = -1;
+    int socket_fds_[2] = {-1, -1};
+    std::unique_ptr<EngineRunner> runner_;
+};
+
+}  // namespace qotest

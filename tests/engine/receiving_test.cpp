@@ -1,0 +1,247 @@
+// Receiving: DLE answers, DLE doubling, the block check, the character
+// delay time, overflow and the reporting of failed receptions.
+#include <chrono>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "engine_fixture.h"
+#include "link_transfer.h"
+#include "protocol_engine.h"
+#include "result_codes.h"
+#include "telegram_buffers.h"
+
+namespace {
+
+using namespace qotest;
+using Clock = std::chrono::steady_clock;
+
+constexpr uint8_t STX_BYTE = 0x02;
+
+class ReceivingTest : public EngineLineTest {};
+
+TEST_F(ReceivingTest, DoubledDleIsOneDataByte)
+{
+    open_line({.zvz = 1000});
+    start_engine();
+    feed({STX_BYTE});
+    ASSERT_EQ(hex(line(1)), "10");
+    feed({0x01, 0x10, 0x10, 0x02, 0x10, 0x03, 0x10});
+    EXPECT_EQ(hex(line(1)), "10");
+    ASSERT_TRUE(wait_entries(1));
+    const Entry entry = pop_entry_now();
+    EXPECT_EQ(hex(entry.data), "01 10 02");
+    EXPECT_EQ(entry.status, RC_OK);
+    EXPECT_EQ(entry.state, SLOT_DONE);
+    EXPECT_TRUE(line_quiet(200));
+}
+
+TEST_F(ReceivingTest, Mode3964ReadsNoBcc)
+{
+    open_line({.bcc_mode = 0});
+    start_engine();
+    feed(Bytes{STX_BYTE} + framed({0x01, 0x10, 0x02}, 0));
+    EXPECT_EQ(hex(line(2)), "10 10");
+    ASSERT_TRUE(wait_entries(1));
+    EXPECT_EQ(hex(pop_entry_now().data), "01 10 02");
+}
+
+TEST_F(ReceivingTest, DleWithAnotherByteIsDroppedButChecked)
+{
+    open_line({});
+    start_engine();
+    const Bytes body{0x01, 0x10, 0x41, 0x02, 0x10, 0x03};
+    feed(Bytes{STX_BYTE} + body + Bytes{block_check(body)});
+    EXPECT_EQ(hex(line(2)), "10 10");
+    ASSERT_TRUE(wait_entries(1));
+    const Entry entry = pop_entry_now();
+    EXPECT_EQ(hex(entry.data), "01 02");
+    EXPECT_EQ(entry.status, RC_OK);
+}
+
+TEST_F(ReceivingTest, DroppedPairLeftOutOfTheCheckIsABccError)
+{
+    open_line({});
+    start_engine();
+    const Bytes kept{0x01, 0x02, 0x10, 0x03};
+    feed(Bytes{STX_BYTE, 0x01, 0x10, 0x41, 0x02, 0x10, 0x03, block_check(kept)});
+    EXPECT_EQ(hex(line(2)), "10 15");
+    ASSERT_TRUE(wait_entries(1));
+    const Entry entry = pop_entry_now();
+    EXPECT_EQ(entry.data.size(), 0u);
+    EXPECT_EQ(entry.status, RC_RX_BCC);
+}
+
+TEST_F(ReceivingTest, WrongBccIsRefusedAndReportedWithTheNextTelegram)
+{
+    open_line({.tdr = 6});
+    start_engine();
+    Bytes bad = framed({0x01, 0x02});
+    bad.back() ^= 0x01;
+    feed(Bytes{STX_BYTE} + bad);
+    EXPECT_EQ(hex(line(2)), "10 15");
+    const auto [count, status] = runner().query(
+        [] { return std::pair{p3964_fifo.count, link_transfer.rx_status}; });
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(status, RC_RX_BCC);
+
+    feed(Bytes{STX_BYTE} + framed({0x01, 0x02}));
+    EXPECT_EQ(hex(line(2)), "10 10");
+    ASSERT_TRUE(wait_entries(1));
+    const Entry entry = pop_entry_now();
+    EXPECT_EQ(hex(entry.data), "01 02");
+    EXPECT_EQ(entry.status, RC_RX_BCC);
+
+    // Reported once: the next good telegram is plain again.
+    feed(Bytes{STX_BYTE} + framed({0x03}));
+    EXPECT_EQ(hex(line(2)), "10 10");
+    ASSERT_TRUE(wait_entries(1));
+    EXPECT_EQ(pop_entry_now().status, RC_OK);
+}
+
+TEST_F(ReceivingTest, TdrFailuresInARowGiveAnEmptyEntry)
+{
+    open_line({.tdr = 3});
+    start_engine();
+    Bytes bad = framed({0x41});
+    bad.back() ^= 0x01;
+    for (int failure = 1; failure <= 3; ++failure) {
+        SCOPED_TRACE(failure);
+        feed(Bytes{STX_BYTE} + bad);
+        ASSERT_EQ(hex(line(2)), "10 15");
+        const int32_t expected = failure < 3 ? 0 : 1;
+        EXPECT_EQ(runner().query([] { return p3964_fifo.count; }), expected);
+    }
+    const Entry entry = pop_entry_now();
+    EXPECT_EQ(entry.data.size(), 0u);
+    EXPECT_EQ(entry.status, RC_RX_BCC);
+
+    feed(Bytes{STX_BYTE} + framed({0x41}));
+    EXPECT_EQ(hex(line(2)), "10 10");
+    ASSERT_TRUE(wait_entries(1));
+    EXPECT_EQ(pop_entry_now().status, RC_OK);
+}
+
+TEST_F(ReceivingTest, GoodTelegramBreaksTheRowOfFailures)
+{
+    open_line({.tdr = 2});
+    start_engine();
+    Bytes bad = framed({0x41});
+    bad.back() ^= 0x01;
+    feed(Bytes{STX_BYTE} + bad);
+    ASSERT_EQ(hex(line(2)), "10 15");
+    feed(Bytes{STX_BYTE} + framed({0x41}));
+    ASSERT_EQ(hex(line(2)), "10 10");
+    feed(Bytes{STX_BYTE} + bad);
+    ASSERT_EQ(hex(line(2)), "10 15");
+    // One good telegram with the first failure's code, no empty entry.
+    const std::vector<Entry> held = entries();
+    ASSERT_EQ(held.size(), 1u);
+    EXPECT_EQ(hex(held[0].data), "41");
+    EXPECT_EQ(held[0].status, RC_RX_BCC);
+}
+
+TEST_F(ReceivingTest, LongestTelegramIsAccepted)
+{
+    open_line({});
+    start_engine();
+    Bytes data = pattern(TELEGRAM_MAX);
+    data.back() = 0x10;  // a doubled DLE as the very last data byte
+    feed(Bytes{STX_BYTE} + framed(data));
+    EXPECT_EQ(hex(line(2, 10000)), "10 10");
+    ASSERT_TRUE(wait_entries(1));
+    const Entry entry = pop_entry_now();
+    EXPECT_EQ(entry.data, data);
+    EXPECT_EQ(entry.status, RC_OK);
+}
+
+TEST_F(ReceivingTest, OverflowGetsNoAnswerAndTheRestIsRefusedInIdle)
+{
+    open_line({.zvz = 200});
+    start_engine();
+    // 4097 data bytes, then DLE ETX: the two closing bytes meet the idle state.
+    feed(Bytes{STX_BYTE} + Bytes(TELEGRAM_MAX + 1, 0x41) + Bytes{0x10, 0x03});
+    EXPECT_EQ(hex(line(1, 10000)), "10");
+    ASSERT_TRUE(wait_entries(1, 10000));
+    const Entry entry = pop_entry_now();
+    EXPECT_EQ(entry.data.size(), 0u);
+    EXPECT_EQ(entry.status, RC_RX_OVERFLOW);
+    EXPECT_EQ(hex(line(2, 5000)), "15 15");
+    EXPECT_TRUE(line_quiet(500));
+}
+
+TEST_F(ReceivingTest, PauseLongerThanZvzIsRefused)
+{
+    constexpr int32_t zvz = 300;
+    open_line({.zvz = zvz});
+    start_engine();
+    const Clock::time_point start = Clock::now();
+    feed({STX_BYTE, 0x01, 0x02});
+    EXPECT_EQ(hex(line(1)), "10");
+    EXPECT_EQ(hex(line(1)), "15");
+    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(),
+              zvz - 20);
+    ASSERT_TRUE(wait_entries(1));
+    const Entry entry = pop_entry_now();
+    EXPECT_EQ(entry.data.size(), 0u);
+    EXPECT_EQ(entry.status, RC_RX_ZVZ);
+}
+
+TEST_F(ReceivingTest, PauseAfterADleIsRefusedToo)
+{
+    open_line({.zvz = 200});
+    start_engine();
+    feed({STX_BYTE, 0x01, 0x10});
+    EXPECT_EQ(hex(line(2)), "10 15");
+    ASSERT_TRUE(wait_entries(1));
+    EXPECT_EQ(pop_entry_now().status, RC_RX_ZVZ);
+}
+
+TEST_F(ReceivingTest, MissingBccIsRefused)
+{
+    open_line({.zvz = 200});
+    start_engine();
+    feed({STX_BYTE, 0x01, 0x10, 0x03});
+    EXPECT_EQ(hex(line(2)), "10 15");
+    ASSERT_TRUE(wait_entries(1));
+    const Entry entry = pop_entry_now();
+    EXPECT_EQ(entry.data.size(), 0u);
+    EXPECT_EQ(entry.status, RC_RX_NO_BCC);
+}
+
+TEST_F(ReceivingTest, TelegramSpreadOverSeveralWindowsIsReceived)
+{
+    open_line({.zvz = 1000});
+    start_engine();
+    feed({STX_BYTE});
+    ASSERT_EQ(hex(line(1)), "10");
+    // The partner's pauses are the stimulus here: longer than the 100 ms
+    // receive window, well under zvz.
+    for (uint8_t byte : framed({0x01, 0x02, 0x03})) {
+        feed({byte});
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    }
+    EXPECT_EQ(hex(line(1)), "10");
+    ASSERT_TRUE(wait_entries(1));
+    EXPECT_EQ(hex(pop_entry_now().data), "01 02 03");
+    runner().stop();
+    int windows = 0;
+    for (const StepRecord& step : runner().trace()) {
+        windows += step.state_before == ENGINE_RX_BODY && step.state_after == ENGINE_RX_BODY ? 1 : 0;
+    }
+    EXPECT_GE(windows, 2);
+}
+
+TEST_F(ReceivingTest, NulDataByteIsData)
+{
+    open_line({});
+    start_engine();
+    feed(Bytes{STX_BYTE} + framed({0x00, 0x41, 0x00}));
+    EXPECT_EQ(hex(line(2)), "10 10");
+    ASSERT_TRUE(wait_entries(1));
+    const Entry entry = pop_entry_now();
+    EXPECT_EQ(hex(entry.data), "00 41 00");
+    EXPECT_EQ(entry.status, RC_OK);
+}
+
+}  // namespace

@@ -1,0 +1,170 @@
+// The ReceiveFifo full: telegrams acknowledged but held in rx_data, the
+// wait for room at the partner's next STX, and the order of arrival.
+#include <gtest/gtest.h>
+
+#include "engine_fixture.h"
+#include "link_transfer.h"
+#include "protocol_engine.h"
+#include "result_codes.h"
+#include "telegram_buffers.h"
+
+namespace {
+
+using namespace qotest;
+
+constexpr uint8_t STX_BYTE = 0x02;
+
+struct Held {
+    int32_t count;
+    int32_t rx_waiting;
+    Bytes rx_data;
+};
+
+Held held_telegram()
+{
+    return Held{p3964_fifo.count, link_transfer.rx_waiting,
+                Bytes(link_transfer.rx_data, link_transfer.rx_data + link_transfer.rx_length)};
+}
+
+class RingFullTest : public EngineLineTest {
+protected:
+    // A full ring and the seventeenth telegram acknowledged into rx_data.
+    void hold_a_telegram(const Bytes& data)
+    {
+        ASSERT_TRUE(runner().between_steps([] { fill_ring(3, FIFO_DEPTH); }));
+        feed(Bytes{STX_BYTE} + framed(data));
+        ASSERT_EQ(hex(line(2)), "10 10");
+        ASSERT_TRUE(runner().wait_until([] { return link_transfer.rx_waiting == 1; }, 5000));
+    }
+};
+
+TEST_F(RingFullTest, SeventeenthTelegramIsAcknowledgedAndHeld)
+{
+    open_line({});
+    start_engine();
+    hold_a_telegram({0xAA, 0xBB});
+    ASSERT_TRUE(runner().wait_steps(5, 5000));
+    const Held held = runner().query(held_telegram);
+    EXPECT_EQ(held.count, FIFO_DEPTH);
+    EXPECT_EQ(held.rx_waiting, 1);
+    EXPECT_EQ(hex(held.rx_data), "AA BB");
+    // The ring itself is untouched.
+    EXPECT_EQ(hex(entries().back().data), "0F");
+}
+
+TEST_F(RingFullTest, HeldTelegramIsQueuedAtTheFirstStepWithRoom)
+{
+    open_line({});
+    start_engine();
+    hold_a_telegram({0xAA, 0xBB});
+    int64_t room_at = 0;
+    ASSERT_TRUE(runner().between_steps([&] {
+        pop_entry();
+        room_at = runner().steps();
+    }));
+    int64_t queued_at = 0;
+    ASSERT_TRUE(runner().wait_until([] { return link_transfer.rx_waiting == 0; }, 5000,
+                                    [&] { queued_at = runner().steps(); }));
+    EXPECT_EQ(queued_at, room_at + 1);
+    const std::vector<Entry> held = entries();
+    ASSERT_EQ(held.size(), static_cast<size_t>(FIFO_DEPTH));
+    EXPECT_EQ(hex(held.back().data), "AA BB");
+    EXPECT_EQ(held.back().status, RC_OK);
+    EXPECT_TRUE(line_quiet(200));
+}
+
+TEST_F(RingFullTest, RoomWithinTheWaitQueuesTheHeldOneAndAcceptsTheNext)
+{
+    open_line({});
+    start_engine();
+    hold_a_telegram({0xAA});
+    // The next STX finds the telegram still held; room for two appears
+    // while the engine waits for it.
+    feed(Bytes{STX_BYTE} + framed({0xBB}));
+    ASSERT_TRUE(runner().wait_until([] { return engine.engine_state == ENGINE_RX_BLOCKED; }, 5000,
+                                    [] {
+                                        pop_entry();
+                                        pop_entry();
+                                    }));
+    EXPECT_EQ(hex(line(2)), "10 10");
+    ASSERT_TRUE(runner().wait_until(
+        [] { return p3964_fifo.count == FIFO_DEPTH && link_transfer.rx_waiting == 0; }, 5000));
+    const std::vector<Entry> held = entries();
+    EXPECT_EQ(hex(held[FIFO_DEPTH - 2].data), "AA");
+    EXPECT_EQ(hex(held[FIFO_DEPTH - 1].data), "BB");
+    EXPECT_EQ(held[FIFO_DEPTH - 1].status, RC_OK);
+}
+
+TEST_F(RingFullTest, NoRoomWithinTheWaitRefusesAndReportsOccupied)
+{
+    open_line({});
+    start_engine();
+    hold_a_telegram({0xAA});
+    feed({STX_BYTE});
+    ASSERT_TRUE(runner().wait_until([] { return engine.engine_state == ENGINE_RX_BLOCKED; }, 5000));
+    EXPECT_EQ(hex(line(1)), "15");
+    const int32_t status = runner().query([] { return link_transfer.rx_status; });
+    EXPECT_EQ(status, RC_RX_OCCUPIED);
+
+    // The held telegram is queued with room, carrying the refusal.
+    pop_entry_now();
+    ASSERT_TRUE(runner().wait_until([] { return link_transfer.rx_waiting == 0; }, 5000));
+    const std::vector<Entry> held = entries();
+    EXPECT_EQ(hex(held.back().data), "AA");
+    EXPECT_EQ(held.back().status, RC_RX_OCCUPIED);
+    EXPECT_EQ(runner().query([] { return link_transfer.rx_status; }), 0);
+}
+
+TEST_F(RingFullTest, HeldTelegramKeepsAnEarlierFailuresCode)
+{
+    open_line({.tdr = 6});
+    start_engine();
+    Bytes bad = framed({0x41});
+    bad.back() ^= 0x01;
+    feed(Bytes{STX_BYTE} + bad);
+    ASSERT_EQ(hex(line(2)), "10 15");
+    hold_a_telegram({0xAA});
+    pop_entry_now();
+    ASSERT_TRUE(runner().wait_until([] { return link_transfer.rx_waiting == 0; }, 5000));
+    const Entry last = entries().back();
+    EXPECT_EQ(hex(last.data), "AA");
+    EXPECT_EQ(last.status, RC_RX_BCC);
+}
+
+TEST_F(RingFullTest, PartnersStxWhileConnectingIsAcceptedIntoAFullRing)
+{
+    open_line({.tds = 1});
+    start_engine();
+    ASSERT_TRUE(runner().between_steps([] { fill_ring(0, FIFO_DEPTH); }));
+    stage_send_now({0x41});
+    ASSERT_EQ(hex(line(1)), "02");
+    feed(Bytes{STX_BYTE} + framed({0xCC}));
+    // Nothing waited in rx_data, so the telegram is taken and held.
+    EXPECT_EQ(hex(line(3)), "10 10 02");
+    feed({0x10});
+    EXPECT_EQ(hex(line(4)), hex(framed({0x41})));
+    feed({0x10});
+    EXPECT_EQ(send_result(), RC_OK);
+    const Held held = runner().query(held_telegram);
+    EXPECT_EQ(held.count, FIFO_DEPTH);
+    EXPECT_EQ(held.rx_waiting, 1);
+    EXPECT_EQ(hex(held.rx_data), "CC");
+}
+
+TEST_F(RingFullTest, ArrivalOrderIsKeptAcrossTheEndOfTheRing)
+{
+    open_line({});
+    start_engine();
+    ASSERT_TRUE(runner().between_steps([] { fill_ring(14, 0); }));
+    for (uint8_t byte = 1; byte <= 4; ++byte) {
+        feed(Bytes{STX_BYTE} + framed({byte}));
+        ASSERT_EQ(hex(line(2)), "10 10");
+    }
+    ASSERT_TRUE(wait_entries(4));
+    for (uint8_t byte = 1; byte <= 4; ++byte) {
+        EXPECT_EQ(hex(pop_entry_now().data), hex({byte}));
+    }
+    EXPECT_EQ(runner().query([] { return p3964_fifo.head; }), 2);
+}
+
+}  // namespace

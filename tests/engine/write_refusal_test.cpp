@@ -1,0 +1,132 @@
+// Data bytes the non-blocking line does not take. The engine writes into a
+// pipe of one page whose free room the test controls exactly, and is
+// stepped by the test itself.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "engine_fixture.h"
+#include "link_transfer.h"
+#include "protocol_engine.h"
+#include "serial_line.h"
+#include "test_support.h"
+
+namespace {
+
+using qotest::Bytes;
+using qotest::framed;
+using qotest::hex;
+using qotest::operator+;
+
+constexpr int PIPE_ROOM = 4096;
+
+class WriteRefusalTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        engine_reset();
+        ASSERT_EQ(pipe2(pipe_, O_NONBLOCK), 0);
+        ASSERT_EQ(fcntl(pipe_[1], F_SETPIPE_SZ, PIPE_ROOM), PIPE_ROOM);
+        serial_line.line_fd = pipe_[1];
+    }
+
+    void TearDown() override
+    {
+        serial_line.line_fd = -1;
+        close(pipe_[0]);
+        close(pipe_[1]);
+    }
+
+    // Leaves `room` bytes free in the pipe.
+    void leave_room(int room)
+    {
+        const Bytes filler(static_cast<size_t>(PIPE_ROOM - room), 0xEE);
+        ASSERT_EQ(write(pipe_[1], filler.data(), filler.size()), static_cast<ssize_t>(filler.size()));
+    }
+
+    // What the engine wrote, without the filler.
+    Bytes written()
+    {
+        Bytes bytes = qotest::read_bytes(pipe_[0], 2 * PIPE_ROOM, 50);
+        std::erase(bytes, 0xEE);
+        return bytes;
+    }
+
+    // Steps until the closing block is out; everything written meanwhile.
+    Bytes written_until_closed()
+    {
+        Bytes bytes;
+        for (int step = 0; step < 10 && engine.engine_state == ENGINE_TX_DATA; ++step) {
+            engine_step();
+            bytes = bytes + written();
+        }
+        return bytes;
+    }
+
+    // The engine has just been answered DLE to its STX.
+    static void connected_with(const Bytes& data)
+    {
+        std::copy(data.begin(), data.end(), link_transfer.tx_data);
+        link_transfer.tx_length = static_cast<int32_t>(data.size());
+        link_transfer.send_pending = 1;
+        engine.engine_state = ENGINE_TX_START;
+    }
+
+    int pipe_[2] = {-1, -1};
+};
+
+TEST_F(WriteRefusalTest, RefusedDataByteIsWrittenAgainWithoutCountingAnAttempt)
+{
+    leave_room(0);
+    connected_with({0x41, 0x42});
+    engine_step();
+    EXPECT_EQ(engine.engine_state, ENGINE_TX_DATA);
+    EXPECT_EQ(engine.tx_pos, 0);
+    EXPECT_EQ(hex(written()), "");
+
+    EXPECT_EQ(hex(written_until_closed()), hex(framed({0x41, 0x42})));
+    EXPECT_EQ(engine.engine_state, ENGINE_TX_ACK);
+    EXPECT_EQ(link_transfer.send_attempts, 0);
+    EXPECT_EQ(link_transfer.send_pending, 1);
+}
+
+TEST_F(WriteRefusalTest, RefusedDoublingDleGoesOutBeforeTheNextDataByte)
+{
+    leave_room(1);
+    connected_with({0x10, 0x41});
+    engine_step();
+    EXPECT_EQ(hex(written()), "10");
+    EXPECT_EQ(engine.tx_pos, 1);
+    EXPECT_EQ(engine.tx_dle_owed, 1);
+    EXPECT_EQ(engine.engine_state, ENGINE_TX_DATA);
+
+    // 10 10 41 10 03 and the BCC 52 of all of them: the owed DLE counts.
+    const Bytes rest = written_until_closed();
+    EXPECT_EQ(hex(Bytes{0x10} + rest), hex(framed({0x10, 0x41})));
+    EXPECT_EQ(hex(rest), "10 41 10 03 52");
+    EXPECT_EQ(link_transfer.send_attempts, 0);
+}
+
+TEST_F(WriteRefusalTest, ClosingBlockWaitsForAnOwedDoublingDle)
+{
+    leave_room(2);
+    connected_with({0x41, 0x10});
+    for (int step = 0; step < 10 && engine.tx_pos < 2; ++step) {
+        engine_step();
+    }
+    EXPECT_EQ(engine.tx_dle_owed, 1);
+    EXPECT_EQ(engine.engine_state, ENGINE_TX_DATA);
+
+    // The line still takes nothing: no DLE, and no closing block either.
+    engine_step();
+    EXPECT_EQ(engine.engine_state, ENGINE_TX_DATA);
+    const Bytes first = written();
+    EXPECT_EQ(hex(first), "41 10");
+
+    const Bytes rest = written_until_closed();
+    EXPECT_EQ(hex(first + rest), hex(framed({0x41, 0x10})));
+    EXPECT_EQ(engine.tx_dle_owed, 0);
+}
+
+}  // namespace
