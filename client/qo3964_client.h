@@ -77,7 +77,7 @@ struct qo3964_server_info {
     unsigned char reserved_114[910];
 };
 
-#if defined(__cplusplus)
+#if defined(__cplusplus) && __cplusplus >= 201103L
 static_assert(sizeof(struct qo3964_server_info) == QO3964_SERVER_INFO_SIZE,
               "identification block must be 1024 bytes");
 #elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
@@ -99,7 +99,8 @@ extern int shm_size;
  * the keys PORT and SHMNAME name the key file of the segment (SHMNAME,
  * else the PORT device, else "/dev/ttyS1"), CLIENTDEBUG sets `debug`.
  * Other keys are the server's and are passed over. A handle that is
- * attached is detached first.
+ * attached gives up its old segment once the rc-file has been read; an
+ * rc-file that cannot be read (-51, -52) leaves the old attachment.
  * Returns 0 attached; -50 bad handle; -51 rc-file cannot be opened;
  * -52 error in the rc-file; -53 no segment for the key, or not attachable.
  */

@@ -22,7 +22,9 @@
 
 #include "qo3964_client.h"
 
-/* Prints a call's result with its text; returns the result. */
+/* Prints a call's result with its English text; returns the result.
+ * The texts come from one table for all calls: for the 0 of open, close
+ * and identification ("order is still in work") read "done". */
 static int report(const char *call, int result)
 {
     printf("%-22s %5d  %s\n", call, result, qo3964_errortext_en(result));
@@ -71,11 +73,13 @@ int main(int argc, char **argv)
     for (poll = 0; poll < 50; ++poll) {
         result = qo3964m_receive(handle, received, (int)sizeof received);
         if (result > 0) {
+            /* A positive result is a byte count, not a code. */
             int i;
-            report("qo3964m_receive", result);
+            printf("%-22s %5d  bytes:", "qo3964m_receive", result);
             for (i = 0; i < result; ++i) {
-                printf("%02X%s", received[i], i + 1 < result ? " " : "\n");
+                printf(" %02X", received[i]);
             }
+            printf("\n");
         } else if (result < 0) {
             report("qo3964m_receive", result);
             if (result == QO3964_ERR_SHUTDOWN) {
