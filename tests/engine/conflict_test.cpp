@@ -80,8 +80,7 @@ TEST_F(ConflictTest, FailedReceptionWhileGivingWayLeavesTheSendPending)
     start_engine();
     stage_send_now({0x41});
     ASSERT_EQ(hex(line(1)), "02");
-    Bytes bad = framed({0x01});
-    bad.back() ^= 0x01;
+    const Bytes bad = with_wrong_bcc({0x01});
     feed(Bytes{STX_BYTE} + bad);
     EXPECT_EQ(hex(line(3)), "10 15 02");
     accept_own_send({0x41});

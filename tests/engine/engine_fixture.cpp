@@ -67,6 +67,13 @@ Bytes framed(const Bytes& data, int32_t bcc_mode)
     return out;
 }
 
+Bytes with_wrong_bcc(const Bytes& data)
+{
+    Bytes out = framed(data);
+    out.back() ^= 0x01;
+    return out;
+}
+
 Bytes operator+(Bytes left, const Bytes& right)
 {
     left.insert(left.end(), right.begin(), right.end());
@@ -174,6 +181,14 @@ int32_t EngineLineTest::send_result(int timeout_ms)
 bool EngineLineTest::wait_entries(int32_t count, int timeout_ms)
 {
     return runner().wait_until([count] { return p3964_fifo.count == count; }, timeout_ms);
+}
+
+void EngineLineTest::expect_error_entry(int32_t status)
+{
+    ASSERT_TRUE(wait_entries(1));
+    const Entry entry = pop_entry_now();
+    EXPECT_EQ(hex(entry.data), "");
+    EXPECT_EQ(entry.status, status);
 }
 
 Entry EngineLineTest::pop_entry()

@@ -39,6 +39,8 @@ uint8_t block_check(const Bytes& bytes);
 // What goes on the line for `data` after the DLE to STX: the data with
 // every DLE doubled, DLE ETX, and in 3964R mode the BCC.
 Bytes framed(const Bytes& data, int32_t bcc_mode = 1);
+// The same in 3964R mode with a BCC that is one bit off.
+Bytes with_wrong_bcc(const Bytes& data);
 Bytes operator+(Bytes left, const Bytes& right);
 // `count` bytes of a pattern that contains DLEs.
 Bytes pattern(size_t count);
@@ -73,6 +75,8 @@ protected:
     int32_t send_result(int timeout_ms = 10000);
     // Waits until the ring holds `count` entries.
     bool wait_entries(int32_t count, int timeout_ms = 5000);
+    // Waits for the one entry of a failed reception: no data, `status`.
+    void expect_error_entry(int32_t status);
     // The dispatcher's removal of the oldest entry (engine thread only).
     static Entry pop_entry();
     Entry pop_entry_now();

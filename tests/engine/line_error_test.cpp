@@ -62,10 +62,7 @@ TEST_F(LineErrorTest, BreakFailsAPendingSendWithoutStxAndIsQueued)
     start_engine();
     feed_then(BREAK_MARK, [] { stage_send({0x41}); });
     EXPECT_EQ(send_result(), RC_BREAK);
-    ASSERT_TRUE(wait_entries(1));
-    Entry entry = pop_entry_now();
-    EXPECT_EQ(entry.data.size(), 0u);
-    EXPECT_EQ(entry.status, RC_BREAK);
+    expect_error_entry(RC_BREAK);
     // The BREAK itself meets the reject state: NAK, and no STX.
     EXPECT_EQ(hex(line(1)), "15");
 
@@ -104,10 +101,7 @@ TEST_F(LineErrorTest, ParityErrorHoldsTheEngineInRejectUntilAGoodByte)
     use_socket_line();
     start_engine();
     feed_then(PARITY_MARK, [] { stage_send({0x41}); });
-    ASSERT_TRUE(wait_entries(1));
-    const Entry entry = pop_entry_now();
-    EXPECT_EQ(entry.data.size(), 0u);
-    EXPECT_EQ(entry.status, RC_PARITY);
+    expect_error_entry(RC_PARITY);
 
     // A NAK about every zvz plus 40 ms, and no STX.
     ASSERT_EQ(hex(line(1)), "15");
@@ -137,10 +131,7 @@ TEST_F(LineErrorTest, LineErrorInsideATelegramIsABccError)
     const Bytes body{0x01, 0x41, 0x02, 0x10, 0x03};
     feed(Bytes{STX_BYTE, 0x01} + PARITY_MARK + Bytes{0x02, 0x10, 0x03, block_check(body)});
     EXPECT_EQ(hex(line(2)), "10 15");
-    ASSERT_TRUE(wait_entries(1));
-    const Entry entry = pop_entry_now();
-    EXPECT_EQ(entry.data.size(), 0u);
-    EXPECT_EQ(entry.status, RC_RX_BCC);
+    expect_error_entry(RC_RX_BCC);
 }
 
 TEST_F(LineErrorTest, DataByteFfArrivesDoubledAndIsData)

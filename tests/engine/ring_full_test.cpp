@@ -119,8 +119,7 @@ TEST_F(RingFullTest, HeldTelegramKeepsAnEarlierFailuresCode)
 {
     open_line({.tdr = 6});
     start_engine();
-    Bytes bad = framed({0x41});
-    bad.back() ^= 0x01;
+    const Bytes bad = with_wrong_bcc({0x41});
     feed(Bytes{STX_BYTE} + bad);
     ASSERT_EQ(hex(line(2)), "10 15");
     hold_a_telegram({0xAA});
