@@ -1,0 +1,113 @@
+#include "ctl_fixture.h"
+
+#include <chrono>
+#include <sstream>
+#include <thread>
+
+namespace ctltest {
+
+using qotest::Process;
+using qotest::program_path;
+
+CtlRun run_ctl(const std::vector<std::string>& args, const std::string& workdir, int timeout_ms)
+{
+    std::vector<std::string> argv{program_path("qo3964_ctl")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    Process ctl(argv, workdir);
+    CtlRun run;
+    run.status = ctl.wait_exit(timeout_ms);
+    run.out = ctl.out();
+    run.err = ctl.err();
+    return run;
+}
+
+std::unique_ptr<Process> start_ctl(const std::vector<std::string>& args)
+{
+    std::vector<std::string> argv{program_path("qo3964_ctl")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return std::make_unique<Process>(argv);
+}
+
+std::vector<std::string> lines_of(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+PartnerServer::PartnerServer(const std::vector<std::string>& partner_args, const std::string& rc_lines)
+    : partner_args_(partner_args), rc_lines_(rc_lines)
+{
+}
+
+bool PartnerServer::start()
+{
+    std::vector<std::string> argv{program_path("qo3964_partner")};
+    argv.insert(argv.end(), PARTNER_TIMES.begin(), PARTNER_TIMES.end());
+    argv.insert(argv.end(), partner_args_.begin(), partner_args_.end());
+    partner_ = std::make_unique<Process>(argv);
+    // The first line names the pty: "PTY <path>".
+    if (!partner_->wait_for_output("\n", 10000)) {
+        return false;
+    }
+    const std::string first = lines_of(partner_->out()).front();
+    if (first.rfind("PTY ", 0) != 0) {
+        return false;
+    }
+    // A later PORT line wins over the harness's own pty.
+    server_ = std::make_unique<qotest::ServerHarness>("PORT " + first.substr(4) + "\n" + rc_lines_);
+    return server_->start();
+}
+
+std::vector<std::string> PartnerServer::ctl(const std::vector<std::string>& args) const
+{
+    std::vector<std::string> all{"--rc", server_->rc_file()};
+    all.insert(all.end(), args.begin(), args.end());
+    return all;
+}
+
+SegmentAttachment::SegmentAttachment(const std::string& key_file)
+{
+    key_ = ftok(key_file.c_str(), SEGMENT_PROJECT_ID);
+    id_ = key_ == -1 ? -1 : shmget(key_, 0, 0);
+    if (id_ >= 0) {
+        void* address = shmat(id_, nullptr, 0);
+        if (address != reinterpret_cast<void*>(-1)) {
+            segment_ = static_cast<volatile SharedSegment*>(address);
+        }
+    }
+}
+
+SegmentAttachment::~SegmentAttachment()
+{
+    if (segment_ != nullptr) {
+        shmdt(const_cast<SharedSegment*>(segment_));
+    }
+}
+
+bool SegmentAttachment::wait_attached(int count, int timeout_ms) const
+{
+    return wait_until(
+        [&] {
+            shmid_ds info{};
+            return shmctl(id_, IPC_STAT, &info) == 0 && info.shm_nattch >= static_cast<shmatt_t>(count);
+        },
+        timeout_ms);
+}
+
+bool wait_until(const std::function<bool()>& condition, int timeout_ms)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= end) {
+            return condition();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+}  // namespace ctltest

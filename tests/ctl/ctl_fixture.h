@@ -1,0 +1,86 @@
+// What the qo3964_ctl tests share: running the tool to its end, and a
+// qo3964_server whose line ends at a qo3964_partner program.
+//
+// The partner runs as a program of its own, so the test process has no
+// second thread when it starts the tool.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <sys/shm.h>
+#include <vector>
+
+#include "server_harness.h"
+#include "shared_segment.h"
+#include "test_support.h"
+
+namespace ctltest {
+
+struct CtlRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs qo3964_ctl with `args` in `workdir` (if given) until it exits.
+CtlRun run_ctl(const std::vector<std::string>& args, const std::string& workdir = "", int timeout_ms = 30000);
+
+// qo3964_ctl with `args`, started and left running.
+std::unique_ptr<qotest::Process> start_ctl(const std::vector<std::string>& args);
+
+// The lines of a text, without their line ends.
+std::vector<std::string> lines_of(const std::string& text);
+
+// Short procedure times for server and partner alike; the tests' bounds
+// are seconds around them.
+inline constexpr char SERVER_TIMES[] = "ZVZ 100\nQVZ 500\nTDS 2\n";
+inline const std::vector<std::string> PARTNER_TIMES{"--zvz", "100", "--qvz", "500"};
+
+// A server on the line of a partner program.
+class PartnerServer {
+public:
+    // `partner_args` after the procedure times (e.g. {"--echo"});
+    // `rc_lines` after PORT (e.g. SERVER_TIMES).
+    PartnerServer(const std::vector<std::string>& partner_args, const std::string& rc_lines = SERVER_TIMES);
+
+    // Starts the partner, then the server on its line; true once both are up.
+    bool start();
+
+    qotest::ServerHarness& server() { return *server_; }
+    qotest::Process& partner() { return *partner_; }
+    // "--rc <the server's rc-file>" and `args`.
+    std::vector<std::string> ctl(const std::vector<std::string>& args) const;
+
+private:
+    std::vector<std::string> partner_args_;
+    std::string rc_lines_;
+    std::unique_ptr<qotest::Process> partner_;
+    std::unique_ptr<qotest::ServerHarness> server_;
+};
+
+// The test's own attachment of a server's segment, detached at the end.
+class SegmentAttachment {
+public:
+    explicit SegmentAttachment(const std::string& key_file);
+    ~SegmentAttachment();
+    SegmentAttachment(const SegmentAttachment&) = delete;
+    SegmentAttachment& operator=(const SegmentAttachment&) = delete;
+
+    volatile SharedSegment* segment() const { return segment_; }
+    key_t key() const { return key_; }
+    int id() const { return id_; }
+    // Waits until `count` processes (this one included) have the segment
+    // attached; a tool that polls it is attached.
+    bool wait_attached(int count, int timeout_ms) const;
+
+private:
+    volatile SharedSegment* segment_ = nullptr;
+    key_t key_ = -1;
+    int id_ = -1;
+};
+
+// Polls `condition` every few milliseconds; false when `timeout_ms` passed first.
+bool wait_until(const std::function<bool()>& condition, int timeout_ms);
+
+}  // namespace ctltest

@@ -1,0 +1,118 @@
+// qo3964_ctl status against a running server: every field it shows is
+// the one in the segment.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+
+#include "ctl_fixture.h"
+
+namespace ctltest {
+namespace {
+
+// The lines of the status output by their label ("send_job", ...).
+std::map<std::string, std::string> by_label(const std::string& out)
+{
+    std::map<std::string, std::string> lines;
+    for (const std::string& line : lines_of(out)) {
+        const size_t colon = line.find(": ");
+        if (colon != std::string::npos) {
+            lines[line.substr(0, colon)] = line.substr(colon + 2);
+        }
+    }
+    return lines;
+}
+
+// The number after "<name> " in a line; INT64_MIN when it is not there.
+long long number_after(const std::string& line, const std::string& name)
+{
+    const size_t at = line.find(name + " ");
+    if (at == std::string::npos || (at > 0 && line[at - 1] != ' ')) {
+        return INT64_MIN;
+    }
+    return std::stoll(line.substr(at + name.size() + 1));
+}
+
+void expect_job_line(const std::string& line, const volatile JobBlock& job)
+{
+    EXPECT_EQ(number_after(line, "state"), job.state) << line;
+    EXPECT_EQ(number_after(line, "length"), job.length) << line;
+    EXPECT_EQ(number_after(line, "result"), job.result) << line;
+    EXPECT_EQ(number_after(line, "server_busy"), job.server_busy) << line;
+    EXPECT_EQ(number_after(line, "client_busy"), job.client_busy) << line;
+    EXPECT_EQ(number_after(line, "block_mark"), job.block_mark) << line;
+    EXPECT_EQ(number_after(line, "spare_mark"), job.spare_mark) << line;
+    EXPECT_EQ(number_after(line, "shutdown_mark"), job.shutdown_mark) << line;
+}
+
+TEST(CtlStatus, ShowsTheIdentificationAndTheLiveSegment)
+{
+    PartnerServer link({"--echo"});
+    ASSERT_TRUE(link.start());
+    SegmentAttachment attached(link.server().shm_file());
+    ASSERT_NE(attached.segment(), nullptr);
+    volatile SharedSegment& segment = *attached.segment();
+
+    // The partner's echo waits uncollected in receive_job.
+    ASSERT_EQ(run_ctl(link.ctl({"send", "01 10 02 03"})).status, 0);
+    ASSERT_TRUE(wait_until([&] { return segment.receive_job.state == JOB_DONE; }, 10000));
+    // Values the server leaves alone: a negative stop order is no order,
+    // and a raised client_busy of send_job only holds back staging.
+    segment.shutdown_request = -3;
+    segment.send_job.client_busy = 1;
+
+    const CtlRun run = run_ctl(link.ctl({"status"}));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    std::map<std::string, std::string> lines = by_label(run.out);
+    EXPECT_EQ(lines.size(), 7u) << run.out;
+
+    char identification[128];
+    std::snprintf(identification, sizeof identification, "qo3964_server V 1.0.1 09.06.2009, word_bits %u, info_code 2",
+                  segment.info.word_bits);
+    EXPECT_EQ(lines["identification"], identification);
+    char segment_line[1024];
+    std::snprintf(segment_line, sizeof segment_line, "key file \"%s\", key 0x%08x, shmid %d, attached ",
+                  link.server().shm_file().c_str(), static_cast<unsigned>(attached.key()), attached.id());
+    EXPECT_EQ(lines["segment"].rfind(segment_line, 0), 0u) << lines["segment"];
+    EXPECT_EQ(lines["lockfile"], link.server().lockfile() + ", process " +
+                                     std::to_string(link.server().process().pid()) + " running");
+
+    expect_job_line(lines["send_job"], segment.send_job);
+    expect_job_line(lines["receive_job"], segment.receive_job);
+    EXPECT_NE(lines["send_job"].find("state 0 JOB_IDLE, length 4, result 0 (none)"), std::string::npos);
+    EXPECT_NE(lines["receive_job"].find("state 3 JOB_DONE, length 4, result 1 (good)"), std::string::npos);
+    EXPECT_EQ(number_after(lines["send_job"], "client_busy"), 1);
+    EXPECT_EQ(number_after(lines["send_job"], "block_mark"), 255);
+    EXPECT_EQ(lines["shutdown_request"], "-3 (not positive: ignored by the server)");
+    EXPECT_EQ(lines["condition"], "running");
+
+    // Status only looks: the telegram is still there for a client.
+    EXPECT_EQ(segment.receive_job.state, JOB_DONE);
+    segment.send_job.client_busy = 0;
+    const CtlRun received = run_ctl(link.ctl({"receive"}));
+    EXPECT_EQ(received.out, "received 4 bytes: 01 10 02 03\n");
+}
+
+TEST(CtlStatus, ShowsTheShutdownMarksOfAStoppingServer)
+{
+    qotest::ServerHarness server(SERVER_TIMES);
+    ASSERT_TRUE(server.start());
+    SegmentAttachment attached(server.shm_file());
+    ASSERT_NE(attached.segment(), nullptr);
+    // The marks as the server writes them when it leaves its main loop;
+    // here without the stop, so that the segment can still be looked at.
+    attached.segment()->send_job.shutdown_mark = SHUTDOWN_MARK;
+    attached.segment()->receive_job.shutdown_mark = SHUTDOWN_MARK;
+
+    const CtlRun run = run_ctl({"--rc", server.rc_file(), "status"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::map<std::string, std::string> lines = by_label(run.out);
+    EXPECT_EQ(number_after(lines["send_job"], "shutdown_mark"), 156);
+    EXPECT_EQ(number_after(lines["receive_job"], "shutdown_mark"), 156);
+    EXPECT_EQ(lines["condition"], "shutting down (shutdown marks set)");
+    EXPECT_EQ(lines["shutdown_request"], "0 (none)");
+}
+
+}  // namespace
+}  // namespace ctltest

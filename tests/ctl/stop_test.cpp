@@ -1,0 +1,104 @@
+// qo3964_ctl stop: the stop order through the segment, and the wait until
+// the server has gone.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sys/ipc.h>
+#include <unistd.h>
+
+#include "ctl_fixture.h"
+
+namespace ctltest {
+namespace {
+
+using qotest::file_exists;
+using qotest::segment_exists;
+
+const std::string P = "\n++++++ qo3964_server";
+
+TEST(CtlStop, BringsTheServerDownAndWaitsForIt)
+{
+    qotest::ServerHarness server(SERVER_TIMES);
+    ASSERT_TRUE(server.start());
+    const std::string pid = std::to_string(server.process().pid());
+
+    // The server is not collected by the test before the tool ends: the
+    // tool must see the ended process as gone.
+    const CtlRun run = run_ctl({"--rc", server.rc_file(), "stop"}, "", 30000);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, "stop order given to the server of \"" + server.shm_file() + "\", process " + pid +
+                           "\n"
+                           "shutdown marks set: the server has left its main loop\n"
+                           "segment removed\n"
+                           "server process " +
+                           pid + " has ended\nserver stopped\n");
+
+    EXPECT_EQ(server.process().wait_exit(5000), 1);
+    EXPECT_TRUE(server.process().out().ends_with(
+        P + ": got shutdown-command from pikter" + P + ": -> shutdown started" + P +
+        ": restored old port definition ..." + P + ": destroy shared memory ..." + P + ": delete lockfile ..." + P +
+        ": ENDED ++++++\n"))
+        << server.process().out();
+    EXPECT_FALSE(segment_exists(server.shm_file()));
+    EXPECT_FALSE(file_exists(server.lockfile()));
+}
+
+// A segment under the key that no server serves.
+class AbandonedSegment {
+public:
+    explicit AbandonedSegment(const std::string& key_file)
+    {
+        id_ = shmget(ftok(key_file.c_str(), SEGMENT_PROJECT_ID), SEGMENT_SIZE, IPC_CREAT | IPC_EXCL | 0600);
+    }
+    ~AbandonedSegment()
+    {
+        if (id_ >= 0) {
+            shmctl(id_, IPC_RMID, nullptr);
+        }
+    }
+    AbandonedSegment(const AbandonedSegment&) = delete;
+    AbandonedSegment& operator=(const AbandonedSegment&) = delete;
+    int id() const { return id_; }
+
+private:
+    int id_ = -1;
+};
+
+TEST(CtlStop, GivesUpAtItsTimeLimitAndSaysWhatIsMissing)
+{
+    qotest::TempDir dir;
+    const std::string key_file = dir.file("link.shm");
+    const std::string rc = dir.file("qo3964.rc");
+    qotest::write_file(key_file, "");
+    qotest::write_file(rc, "SHMNAME " + key_file + "\n");
+    AbandonedSegment abandoned(key_file);
+    ASSERT_GE(abandoned.id(), 0);
+
+    // No lockfile: only the segment is waited for.
+    CtlRun run = run_ctl({"--rc", rc, "stop", "--timeout", "1"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "no running process named in " + qotest::lockfile_for(key_file) +
+                           ": waiting for the segment only\n"
+                           "stop order given to the server of \"" +
+                           key_file + "\"\n");
+    EXPECT_EQ(run.err, "qo3964_ctl: stop: the server has not gone within 1 s, no shutdown marks, segment still there\n");
+    SegmentAttachment attached(key_file);
+    ASSERT_NE(attached.segment(), nullptr);
+    EXPECT_EQ(attached.segment()->shutdown_request, 1);
+
+    // A lockfile that names a live process (this one): it is waited for too.
+    const std::string lockfile = qotest::lockfile_for(key_file);
+    qotest::write_file(lockfile, std::to_string(getpid()) + "\n");
+    attached.segment()->send_job.shutdown_mark = SHUTDOWN_MARK;
+    attached.segment()->receive_job.shutdown_mark = SHUTDOWN_MARK;
+    run = run_ctl({"--rc", rc, "stop", "--timeout=1"});
+    std::remove(lockfile.c_str());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "qo3964_ctl: stop: the server has not gone within 1 s, segment still there, process " +
+                           std::to_string(getpid()) + " still running\n");
+    EXPECT_NE(run.out.find("shutdown marks set: the server has left its main loop\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ctltest

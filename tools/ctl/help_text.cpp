@@ -1,0 +1,87 @@
+#include <array>
+#include <cstdio>
+
+#include "ctl_options.h"
+#include "qo3964_client.h"
+#include "shared_segment.h"
+
+namespace qoctl {
+
+namespace {
+
+constexpr char HELP_TEXT[] =
+    R"(Usage: qo3964_ctl [OPTIONS] COMMAND [ARGUMENTS]
+
+Looks after a running qo3964_server: shows its state, sends and receives
+telegrams on its serial line, and stops it. The server is found through the
+rc-file it was started with (its SHMNAME line, else its PORT line).
+
+Commands:
+  status                  The server's identification, its segment and
+                          lockfile, and the live state of both job blocks
+                          (send_job, receive_job: state, length, result,
+                          server_busy, client_busy and the mark bytes) and
+                          of the stop order shutdown_request.
+  send HEX...             Sends one telegram and waits for the partner's
+                          acknowledgement. The bytes are written in hex, two
+                          digits each, alone or in groups, separated by
+                          blanks, commas or colons, "0x" allowed:
+                          01 10 02, "01 10 02", 011002 and 0x01,0x10 are alike.
+                          "" sends a telegram of 0 bytes.
+  send --file FILE        Sends the raw bytes of FILE as one telegram.
+      --timeout SECONDS   Time limit of the send (default 10).
+                          Prints the result code and its text; exits with 0
+                          only for 2 (sent and acknowledged).
+  receive                 Waits for one received telegram and prints it in
+                          hex with its length, or the code and text of a
+                          receive error.
+      --timeout SECONDS   Time limit (default 10).
+      --count N           Waits for N telegrams instead of one.
+      --follow            Prints every telegram until SIGINT or SIGTERM (or
+                          until --count N telegrams or --timeout SECONDS,
+                          when given); no time limit by default.
+                          A telegram of 0 bytes cannot be told apart from
+                          "nothing received" (the library gives 0 for both):
+                          it is taken from the server but not shown.
+  stop                    Gives the server the stop order (shutdown_request
+                          1) and waits until it has gone: its shutdown marks
+                          are set, its segment is removed and the process
+                          named in its lockfile (/tmp/qo_ + the SHMNAME path
+                          with '/', '.' and blanks as '_' + _A) has ended.
+      --timeout SECONDS   Time limit (default 15).
+  text CODE               The English and German texts of a result code.
+
+Options:
+  -f, --rc FILE           The rc-file (default ./qo3964.rc, as the server's).
+      --handle N          The library handle to use, 0 to 9 (default 0).
+      --lang en|de|both   Language of the result texts (default en; text
+                          shows both unless --lang is given).
+  -h, --help              This text.
+  -V, --version           The version of the tool and its client library.
+Options may stand before or after the command; --name=value works too.
+A time limit of 0 seconds waits without limit; at most 3600 are allowed.
+
+Exit status:
+  0  success
+  1  the server, the client library or the line reported a failure (no
+     server, rc-file missing or wrong, bad handle, send not acknowledged,
+     time-out, receive error, server shut down)
+  2  the command line was refused (unknown command or option, bad hex, a
+     telegram over 4096 bytes, a bad number); nothing was done
+Messages go to standard error, beginning "qo3964_ctl: ".
+)";
+
+}  // namespace
+
+void print_help()
+{
+    std::fputs(HELP_TEXT, stdout);
+}
+
+void print_version()
+{
+    std::array<char, 8> version{};
+    std::printf("qo3964_ctl %s (client library %s)\n", SERVER_VERSION, qo7_version(version.data()));
+}
+
+}  // namespace qoctl

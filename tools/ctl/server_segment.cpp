@@ -1,0 +1,75 @@
+#include "server_segment.h"
+
+#include <cstring>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#include "qo3964_client.h"
+#include "rc_file_reader.h"
+
+namespace qoctl {
+
+int32_t find_key_file(const char* rc_path, KeyFile& key_file)
+{
+    // Set up as qo3964m_open_shm sets up a handle before it reads.
+    qoclient::ClientConnection connection{};
+    std::memcpy(connection.device_name, qoclient::DEFAULT_DEVICE, sizeof qoclient::DEFAULT_DEVICE);
+    const int32_t read = qoclient::read_rcfile(rc_path, &connection);
+    if (read == -1) {
+        return QO3964_ERR_NO_RCFILE;
+    }
+    if (read == -2) {
+        return QO3964_ERR_RCFILE;
+    }
+    static_assert(sizeof key_file.path == sizeof connection.shm_namefile);
+    std::memcpy(key_file.path, connection.shm_namefile, sizeof key_file.path);
+    return 0;
+}
+
+namespace {
+
+// The id of the segment under the key, or -1. Mode 0 only looks it up.
+int find_segment(key_t key)
+{
+    return key == -1 ? -1 : shmget(key, static_cast<size_t>(SEGMENT_SIZE), 0);
+}
+
+}  // namespace
+
+SegmentView::~SegmentView()
+{
+    if (segment_ != nullptr) {
+        shmdt(const_cast<SharedSegment*>(segment_));
+    }
+}
+
+int32_t SegmentView::attach(const KeyFile& key_file, bool writable)
+{
+    key_ = ftok(key_file.path, SEGMENT_PROJECT_ID);
+    id_ = find_segment(key_);
+    if (id_ < 0) {
+        return QO3964_ERR_NO_SHM;
+    }
+    void* address = shmat(id_, nullptr, writable ? 0 : SHM_RDONLY);
+    if (address == reinterpret_cast<void*>(-1)) {
+        return QO3964_ERR_NO_SHM;
+    }
+    segment_ = static_cast<volatile SharedSegment*>(address);
+    return 0;
+}
+
+bool SegmentView::removed() const
+{
+    return find_segment(key_) != id_;
+}
+
+int32_t SegmentView::attach_count() const
+{
+    shmid_ds info{};
+    if (shmctl(id_, IPC_STAT, &info) != 0) {
+        return -1;
+    }
+    return static_cast<int32_t>(info.shm_nattch);
+}
+
+}  // namespace qoctl

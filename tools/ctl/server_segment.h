@@ -1,0 +1,51 @@
+// The server's segment, reached by the tool itself for what the library has
+// no call for: the raw job blocks and the stop order. The key file is found
+// by the library's own rc-file reader, so the tool finds exactly the
+// segment that qo3964m_open_shm finds.
+#pragma once
+
+#include <cstdint>
+#include <sys/types.h>
+
+#include "client_connection.h"
+#include "shared_segment.h"
+
+namespace qoctl {
+
+struct KeyFile {
+    char path[qoclient::SHM_NAMEFILE_SIZE];
+};
+
+// The key file named by the rc-file: SHMNAME, else PORT, else the default
+// device. Returns 0, or -51 / -52 as qo3964m_open_shm would.
+int32_t find_key_file(const char* rc_path, KeyFile& key_file);
+
+// The segment as attached by the tool; detached when the view goes.
+class SegmentView {
+public:
+    SegmentView() = default;
+    ~SegmentView();
+    SegmentView(const SegmentView&) = delete;
+    SegmentView& operator=(const SegmentView&) = delete;
+
+    // Attaches the segment of `key_file`, read-only or for writing.
+    // Returns 0, or -53 (no segment under the key, or no permission).
+    int32_t attach(const KeyFile& key_file, bool writable);
+
+    volatile SharedSegment* segment() const { return segment_; }
+    key_t key() const { return key_; }
+    int id() const { return id_; }
+
+    // True once the key no longer leads to this segment (the server has
+    // removed it; a newer one under the same key does not count).
+    bool removed() const;
+    // Processes attached to the segment (this one included), or -1.
+    int32_t attach_count() const;
+
+private:
+    volatile SharedSegment* segment_ = nullptr;
+    key_t key_ = -1;
+    int id_ = -1;
+};
+
+}  // namespace qoctl

@@ -1,0 +1,116 @@
+// stop: gives the server the stop order through the segment and waits
+// until it has gone: shutdown marks set, segment removed, process ended.
+#include <cstdio>
+#include <cstring>
+
+#include "commands.h"
+#include "ctl_report.h"
+#include "deadline_timer.h"
+#include "server_handle.h"
+#include "server_lockfile.h"
+#include "server_segment.h"
+
+namespace qoctl {
+
+namespace {
+
+// The server's own stop takes about four seconds of paced messages.
+constexpr int32_t POLL_PAUSE_MS = 50;
+constexpr int32_t MS_PER_SECOND = 1000;
+
+// What has been seen of the server's going so far.
+struct Going {
+    bool marked = false;   // it has left its main loop
+    bool removed = false;  // its segment is no longer found by the key
+    bool ended = false;    // its process has ended (or none was named)
+
+    bool gone() const { return marked && removed && ended; }
+};
+
+bool shutdown_marked(const volatile SharedSegment& segment)
+{
+    return segment.send_job.shutdown_mark == SHUTDOWN_MARK && segment.receive_job.shutdown_mark == SHUTDOWN_MARK;
+}
+
+// Looks once; reports each step when it is first seen.
+void look(const SegmentView& view, pid_t pid, Going& going)
+{
+    if (!going.marked && shutdown_marked(*view.segment())) {
+        going.marked = true;
+        std::printf("shutdown marks set: the server has left its main loop\n");
+    }
+    if (!going.removed && view.removed()) {
+        going.removed = true;
+        std::printf("segment removed\n");
+    }
+    if (!going.ended && !process_running(pid)) {
+        going.ended = true;
+        if (pid > 0) {
+            std::printf("server process %d has ended\n", static_cast<int>(pid));
+        }
+    }
+}
+
+void report_time_out(const Going& going, pid_t pid, int32_t timeout_s)
+{
+    char missing[128] = "";
+    if (!going.marked) {
+        std::strcat(missing, ", no shutdown marks");
+    }
+    if (!going.removed) {
+        std::strcat(missing, ", segment still there");
+    }
+    if (!going.ended) {
+        std::snprintf(missing + std::strlen(missing), sizeof missing - std::strlen(missing),
+                      ", process %d still running", static_cast<int>(pid));
+    }
+    complain("stop: the server has not gone within %d s%s", timeout_s, missing);
+}
+
+}  // namespace
+
+int run_stop(const CtlOptions& options)
+{
+    ServerHandle server(options);
+    if (server.open() != 0) {
+        return EXIT_FAILED;
+    }
+    KeyFile key_file{};
+    SegmentView view;
+    if (attach_own_view(options, true, key_file, view) != 0) {
+        return EXIT_FAILED;
+    }
+    const LockfileName lockfile = lockfile_name(key_file);
+    pid_t pid = lockfile_pid(lockfile);
+    if (!process_running(pid)) {
+        std::printf("no running process named in %s: waiting for the segment only\n", lockfile.path);
+        pid = 0;
+    }
+    view.segment()->shutdown_request = 1;
+    if (pid > 0) {
+        std::printf("stop order given to the server of \"%s\", process %d\n", key_file.path, static_cast<int>(pid));
+    } else {
+        std::printf("stop order given to the server of \"%s\"\n", key_file.path);
+    }
+
+    const int32_t timeout_s = timeout_or(options, STOP_TIMEOUT_S);
+    DeadlineTimer limit{};
+    if (timeout_s > 0) {
+        timer_start(&limit, timeout_s * MS_PER_SECOND);
+    }
+    Going going;
+    for (;;) {
+        look(view, pid, going);
+        if (going.gone()) {
+            std::printf("server stopped\n");
+            return EXIT_DONE;
+        }
+        if (timeout_s > 0 && timer_read(&limit) == 0) {
+            report_time_out(going, pid, timeout_s);
+            return EXIT_FAILED;
+        }
+        sleep_ms(POLL_PAUSE_MS);
+    }
+}
+
+}  // namespace qoctl
