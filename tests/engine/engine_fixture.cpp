@@ -18,14 +18,19 @@ namespace {
 
 constexpr uint8_t DLE_BYTE = 0x10;
 
-// Waits until the engine's descriptor holds `count` unread bytes.
+// Unread bytes on the engine's side of the line; -1 when unknown.
+int input_held()
+{
+    int pending = 0;
+    return ioctl(serial_line.line_fd, FIONREAD, &pending) == 0 ? pending : -1;
+}
+
+// Waits until the engine's side of the line holds at least `count` unread bytes.
 bool await_input(size_t count)
 {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (std::chrono::steady_clock::now() < end) {
-        int pending = 0;
-        if (ioctl(serial_line.line_fd, FIONREAD, &pending) == 0 &&
-            static_cast<size_t>(pending) >= count) {
+        if (input_held() >= static_cast<int>(count)) {
             return true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -89,6 +94,17 @@ Bytes pattern(size_t count)
     return out;
 }
 
+Answer dle_to_stx(int32_t failed)
+{
+    return Answer{ENGINE_TX_CONNECT, {DLE_BYTE},
+                  [failed] { return link_transfer.send_attempts == failed; }};
+}
+
+Answer to_closing_block(const Bytes& answer)
+{
+    return Answer{ENGINE_TX_ACK, answer};
+}
+
 void EngineLineTest::SetUp()
 {
     engine_reset();
@@ -146,6 +162,58 @@ void EngineLineTest::feed_then(const Bytes& bytes, const std::function<void()>& 
     ASSERT_TRUE(arrived);
 }
 
+void EngineLineTest::partner_answers(std::vector<Answer> answers)
+{
+    ASSERT_FALSE(answers_) << "earlier answers still outstanding";
+    struct Script {
+        std::vector<Answer> answers;
+        size_t next = 0;
+        int64_t given_at = -1;  // step count when the last answer was given
+    };
+    auto script = std::make_shared<Script>();
+    script->answers = std::move(answers);
+    EngineRunner* runner = runner_.get();
+    const int fd = partner_fd_;
+    answers_ = runner->post([script, runner, fd] {
+        if (script->next < script->answers.size() && runner->steps() > script->given_at) {
+            const Answer& answer = script->answers[script->next];
+            if (engine.engine_state == answer.state && (!answer.also || answer.also())) {
+                write_bytes(fd, answer.bytes);
+                if (!await_input(answer.bytes.size())) {
+                    ADD_FAILURE() << "answer " << script->next << " did not reach the engine";
+                }
+                script->next += 1;
+                script->given_at = runner->steps();
+            }
+        }
+        return script->next == script->answers.size();
+    });
+}
+
+void EngineLineTest::answers_given(int timeout_ms)
+{
+    ASSERT_TRUE(answers_);
+    const bool given = runner().wait(answers_, timeout_ms);
+    answers_.reset();
+    ASSERT_TRUE(given) << "the engine never reached the state of an answer";
+}
+
+bool EngineLineTest::engine_took_everything()
+{
+    // Only on the socket line, where a written byte is readable at once.
+    // The descriptor is not changed while the engine runs, so reading its
+    // queue from the test thread touches no engine state.
+    EXPECT_GE(socket_fds_[0], 0);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < end) {
+        if (input_held() == 0) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
 Bytes EngineLineTest::line(size_t count, int timeout_ms)
 {
     return read_bytes(partner_fd_, count, timeout_ms);
@@ -176,6 +244,17 @@ int32_t EngineLineTest::send_result(int timeout_ms)
                                           [&] { status = snd_set.status; });
     EXPECT_TRUE(done) << "the send was not finished in time";
     return status;
+}
+
+std::vector<int64_t> EngineLineTest::step_times(int32_t from, int32_t to)
+{
+    std::vector<int64_t> times;
+    for (const StepRecord& step : runner().trace()) {
+        if (step.state_before == from && step.state_after == to) {
+            times.push_back(step.end_ms);
+        }
+    }
+    return times;
 }
 
 bool EngineLineTest::wait_entries(int32_t count, int timeout_ms)

@@ -22,7 +22,7 @@ struct Procedure {
     int16_t tds = 3;
     int16_t tdr = 1;
     int16_t mmode = 0;
-    int32_t zvz = 500;
+    int32_t zvz = 1000;
     int32_t qvz = 2000;
     int32_t bcc_mode = 1;
 };
@@ -45,6 +45,18 @@ Bytes operator+(Bytes left, const Bytes& right);
 // `count` bytes of a pattern that contains DLEs.
 Bytes pattern(size_t count);
 
+// One answer of the partner; see EngineLineTest::partner_answers.
+struct Answer {
+    int32_t state;
+    Bytes bytes;
+    std::function<bool()> also = {};
+};
+
+// The partner's DLE to the own STX of the attempt after `failed` failures.
+Answer dle_to_stx(int32_t failed = 0);
+// The partner's answer to the closing block of a telegram.
+Answer to_closing_block(const Bytes& answer = {0x10});
+
 class EngineLineTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -63,6 +75,17 @@ protected:
     // Between two steps: bytes to the engine, wait until the engine's side
     // holds them, then `action`; so the next step sees both together.
     void feed_then(const Bytes& bytes, const std::function<void()>& action);
+    // The partner's answers, posted before whatever leads to them: each is
+    // given between two steps as soon as the engine is in its state (and
+    // its `also` holds), at least one step after the one before, and is
+    // readable when the next step begins. So no answer depends on how fast
+    // the test thread reads the line. Returns at once.
+    void partner_answers(std::vector<Answer> answers);
+    // Waits until all posted answers have been given.
+    void answers_given(int timeout_ms = 10000);
+    // On the socket line: waits (bounded) until the engine has read all
+    // bytes sent to it.
+    bool engine_took_everything();
     // Up to `count` bytes from the engine within the bound.
     Bytes line(size_t count, int timeout_ms = 5000);
     // True when the engine writes nothing for `ms`.
@@ -73,6 +96,9 @@ protected:
     void stage_send_now(const Bytes& data);
     // Waits until the SendSlot is finished and returns its status.
     int32_t send_result(int timeout_ms = 10000);
+    // Times (steady clock, ms) of the steps that went from `from` to `to`;
+    // after runner().stop().
+    std::vector<int64_t> step_times(int32_t from, int32_t to);
     // Waits until the ring holds `count` entries.
     bool wait_entries(int32_t count, int timeout_ms = 5000);
     // Waits for the one entry of a failed reception: no data, `status`.
@@ -91,6 +117,7 @@ private:
     int pty_line_fd_ = -1;
     int socket_fds_[2] = {-1, -1};
     std::unique_ptr<EngineRunner> runner_;
+    EngineRunner::Ticket answers_;
 };
 
 }  // namespace qotest

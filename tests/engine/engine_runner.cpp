@@ -30,10 +30,13 @@ void EngineRunner::loop()
         if (stop_) {
             break;
         }
-        StepRecord record{engine.engine_state, 0, engine.tx_pos, 0};
+        StepRecord record{engine.engine_state, 0, engine.tx_pos, 0, 0};
         engine_step();
         record.state_after = engine.engine_state;
         record.tx_pos_after = engine.tx_pos;
+        record.end_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count();
         trace_.push_back(record);
         ++steps_;
     }
@@ -43,35 +46,51 @@ void EngineRunner::serve_requests()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     bool any = false;
-    for (auto& request : requests_) {
-        if (!request->done && request->condition()) {
-            if (request->action) {
-                request->action();
-            }
+    for (const Ticket& request : requests_) {
+        if (!request->done && request->poll()) {
             request->done = true;
             any = true;
         }
     }
     if (any) {
-        std::erase_if(requests_, [](const auto& request) { return request->done; });
+        std::erase_if(requests_, [](const Ticket& request) { return request->done; });
         served_.notify_all();
     }
+}
+
+EngineRunner::Ticket EngineRunner::post(std::function<bool()> poll)
+{
+    auto request = std::make_shared<Request>();
+    request->poll = std::move(poll);
+    std::lock_guard<std::mutex> lock(mutex_);
+    requests_.push_back(request);
+    return request;
+}
+
+bool EngineRunner::wait(const Ticket& ticket, int timeout_ms)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    const bool done = served_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                                       [&] { return ticket->done; });
+    if (!done) {
+        std::erase(requests_, ticket);
+    }
+    return done;
 }
 
 bool EngineRunner::wait_until(std::function<bool()> condition, int timeout_ms,
                               std::function<void()> action)
 {
-    auto request = std::make_shared<Request>();
-    request->condition = std::move(condition);
-    request->action = std::move(action);
-    std::unique_lock<std::mutex> lock(mutex_);
-    requests_.push_back(request);
-    const bool done = served_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                                       [&] { return request->done; });
-    if (!done) {
-        std::erase(requests_, request);
-    }
-    return done;
+    return wait(post([condition = std::move(condition), action = std::move(action)] {
+                    if (!condition()) {
+                        return false;
+                    }
+                    if (action) {
+                        action();
+                    }
+                    return true;
+                }),
+                timeout_ms);
 }
 
 bool EngineRunner::between_steps(std::function<void()> action)

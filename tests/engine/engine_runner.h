@@ -1,7 +1,7 @@
 // Runs the protocol engine on a thread of its own, one engine_step after
 // the other, the way the server's main loop does. The test thread touches
-// engine globals only through the runner: its calls execute on the engine's
-// thread between two steps, so the test and the engine never race.
+// engine globals only through the runner: what it posts runs on the
+// engine's thread between two steps, so the test and the engine never race.
 #pragma once
 
 #include <atomic>
@@ -16,23 +16,36 @@
 
 namespace qotest {
 
-// What one step did to the send side, for counting data steps.
+// What one step did, for counting data steps and for timing the engine's
+// own writes (the test's reading of them may lag on a loaded machine).
 struct StepRecord {
     int32_t state_before;
     int32_t state_after;
     int32_t tx_pos_before;
     int32_t tx_pos_after;
+    int64_t end_ms;  // steady clock, when the step returned
 };
 
 class EngineRunner {
 public:
+    struct Request {
+        std::function<bool()> poll;
+        bool done = false;
+    };
+    using Ticket = std::shared_ptr<Request>;
+
     EngineRunner();
     ~EngineRunner();  // stops and joins
     EngineRunner(const EngineRunner&) = delete;
     EngineRunner& operator=(const EngineRunner&) = delete;
 
-    // Waits (at most timeout_ms) until `condition` holds between two steps,
-    // then runs `action` there, before the next step. False on timeout.
+    // `poll` runs between every two steps until it returns true. Returns at once.
+    Ticket post(std::function<bool()> poll);
+    // Waits (at most timeout_ms) until the posted poll returned true; on
+    // timeout it is withdrawn and the result is false.
+    bool wait(const Ticket& ticket, int timeout_ms);
+    // Waits until `condition` holds between two steps, then runs `action`
+    // there, before the next step. False on timeout.
     bool wait_until(std::function<bool()> condition, int timeout_ms,
                     std::function<void()> action = {});
     // Runs `action` between the current and the next step; false when the
@@ -56,18 +69,12 @@ public:
     const std::vector<StepRecord>& trace() const { return trace_; }
 
 private:
-    struct Request {
-        std::function<bool()> condition;
-        std::function<void()> action;
-        bool done = false;
-    };
-
     void loop();
     void serve_requests();
 
     std::mutex mutex_;
     std::condition_variable served_;
-    std::vector<std::shared_ptr<Request>> requests_;
+    std::vector<Ticket> requests_;
     std::atomic<bool> stop_{false};
     std::atomic<int64_t> steps_{0};
     std::vector<StepRecord> trace_;

@@ -135,15 +135,13 @@ TEST_F(RingFullTest, PartnersStxWhileConnectingIsAcceptedIntoAFullRing)
     open_line({.tds = 1});
     start_engine();
     ASSERT_TRUE(runner().between_steps([] { fill_ring(0, FIFO_DEPTH); }));
-    stage_send_now({0x41});
-    ASSERT_EQ(hex(line(1)), "02");
-    feed(Bytes{STX_BYTE} + framed({0xCC}));
     // Nothing waited in rx_data, so the telegram is taken and held.
-    EXPECT_EQ(hex(line(3)), "10 10 02");
-    feed({0x10});
-    EXPECT_EQ(hex(line(4)), hex(framed({0x41})));
-    feed({0x10});
+    partner_answers({{ENGINE_TX_CONNECT, Bytes{STX_BYTE} + framed({0xCC})},
+                     {ENGINE_TX_CONNECT, {0x10}, [] { return link_transfer.rx_waiting == 1; }},
+                     to_closing_block()});
+    stage_send_now({0x41});
     EXPECT_EQ(send_result(), RC_OK);
+    EXPECT_EQ(hex(line(8)), "02 10 10 02 " + hex(framed({0x41})));
     const Held held = runner().query(held_telegram);
     EXPECT_EQ(held.count, FIFO_DEPTH);
     EXPECT_EQ(held.rx_waiting, 1);
