@@ -119,8 +119,48 @@ TEST(PartnerProgram, SendsItsTelegramsAndQuits)
     ASSERT_EQ(partner.wait_exit(5000), 0) << partner.err();
     const std::string out = partner.out();
     EXPECT_NE(out.find(" TX 01 10 02 acknowledged attempts=1\n"), std::string::npos) << out;
+    EXPECT_NE(out.find(" TX - acknowledged attempts=1\n"), std::string::npos) << out;
     EXPECT_NE(out.find(" TX AA BB acknowledged attempts=1\n"), std::string::npos) << out;
     EXPECT_NE(out.find("STATS received=0 rejected=0 attempts=3 sent=3 acknowledged=3 "), std::string::npos) << out;
+}
+
+TEST(PartnerProgram, RepeatsWithAnInterval)
+{
+    Process partner(command({"--zvz", "100", "--qvz", "400", "--quit-after-send", "--repeat", "2", "--interval", "300",
+                             "01"}));
+    const std::string path = line_path(partner, "PTY");
+    ASSERT_FALSE(path.empty());
+    ServerEnd server(path);
+    EXPECT_EQ(server.read(1), "02");
+    server.write({0x10});
+    EXPECT_EQ(server.read(4), "01 10 03 12");
+    server.write({0x10});
+    const auto acknowledged = std::chrono::steady_clock::now();
+    EXPECT_EQ(server.read(1), "02");
+    EXPECT_GE(elapsed_ms(acknowledged), 280);
+    server.write({0x10});
+    EXPECT_EQ(server.read(4), "01 10 03 12");
+    server.write({0x10});
+    EXPECT_EQ(partner.wait_exit(5000), 0);
+}
+
+TEST(PartnerProgram, SendsLinesOfStandardInputAndSkipsBadOnes)
+{
+    // The shell feeds standard input; the program's output is the shell's.
+    Process partner({"/bin/sh", "-c",
+                     "printf '# comment\\nzz\\n\\n0A 0B\\n' | " + program +
+                         " --zvz 100 --qvz 400 --stdin --quit-after-send"});
+    const std::string path = line_path(partner, "PTY");
+    ASSERT_FALSE(path.empty()) << partner.err();
+    ServerEnd server(path);
+    EXPECT_EQ(server.read(1), "02");
+    server.write({0x10});
+    EXPECT_EQ(server.read(5), "0A 0B 10 03 12");
+    server.write({0x10});
+    EXPECT_EQ(partner.wait_exit(5000), 0);
+    EXPECT_NE(partner.err().find("bad hex telegram on standard input, skipped: 'zz'"), std::string::npos)
+        << partner.err();
+    EXPECT_NE(partner.out().find(" TX 0A 0B acknowledged attempts=1\n"), std::string::npos) << partner.out();
 }
 
 TEST(PartnerProgram, FailedSendGivesExitThree)
@@ -150,7 +190,7 @@ TEST(PartnerProgram, FaultOptionsReachThePartner)
     ASSERT_TRUE(partner.wait_for_output("FAULT nak-end", 5000));
     partner.signal(SIGTERM);
     EXPECT_EQ(partner.wait_exit(5000), 0);
-    EXPECT_NE(partner.out().find(" nak-stx=2 nak-end=1 "), std::string::npos) << partner.out();
+    EXPECT_NE(partner.out().find(" fault-nak-stx=2 fault-nak-end=1 "), std::string::npos) << partner.out();
 }
 
 TEST(PartnerProgram, LinkPointsToThePtyAndIsRemovedAtSigint)

@@ -181,3 +181,43 @@ TEST_F(PartnerSends, ServerStxInPlaceOfTheAcknowledgementIsAnswered)
 
 }  // namespace
 }  // namespace partnertest
+
+namespace partnertest {
+namespace {
+
+using namespace std::chrono_literals;
+
+class PartnerScripted : public PartnerTest {};
+
+TEST_F(PartnerScripted, LineWritesAndReadsExactBytesWhileTheLoopIsStopped)
+{
+    start(fast_settings(), false);
+    qopartner::PartnerLine& line = partner->line();
+    ASSERT_TRUE(line.write({0x02, 0xFF}));
+    EXPECT_EQ(server->read(2), "02 FF");
+    server->write({0x10, 0x15, 0x41});
+    EXPECT_EQ(qopartner::to_hex(line.read_bytes(2, 3000)), "10 15");
+    EXPECT_EQ(qopartner::to_hex(line.read_until_quiet(100, 3000)), "41");
+    EXPECT_EQ(line.read_byte(0), qopartner::LINE_TIMEOUT);
+    server->write({0x42});
+    ASSERT_TRUE(wait_until([&] { return line.read_byte(0) == 0x42; }));
+}
+
+TEST_F(PartnerScripted, SendAndWaitGivesTheOutcomeOrNothingInTime)
+{
+    start();
+    EXPECT_FALSE(partner->send_and_wait({0x01}, 100ms));  // the server has not answered yet
+    EXPECT_EQ(server->read(1), "02");
+    server->write({0x10});
+    EXPECT_EQ(server->read(4), "01 10 03 12");
+    server->write({0x10});
+    ASSERT_TRUE(wait_until([&] { return partner->stats().acknowledged == 1; }));
+    auto second = std::async(std::launch::async, [&] { return partner->send_and_wait({0x02}, 5s); });
+    accept_block("02 10 03 11");
+    const auto report = second.get();
+    ASSERT_TRUE(report);
+    EXPECT_EQ(report->outcome, qopartner::SendOutcome::acknowledged);
+}
+
+}  // namespace
+}  // namespace partnertest

@@ -30,7 +30,7 @@ std::string stats_line(const PartnerStats& stats)
          << " sent=" << stats.sent << " acknowledged=" << stats.acknowledged << " refused=" << stats.refused
          << " failed=" << stats.failed << " stray=" << stats.stray << " conflicts=" << stats.conflicts;
     for (size_t i = 0; i < FAULT_KINDS; ++i) {
-        line << ' ' << fault_names[i] << '=' << stats.faults[i];
+        line << " fault-" << fault_names[i] << '=' << stats.faults[i];
     }
     return line.str();
 }

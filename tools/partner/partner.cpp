@@ -23,6 +23,9 @@ struct LineLost {};
 // Longest wait for room to write: a pty whose slave nobody reads fills up.
 constexpr int WRITE_LIMIT_MS = 2000;
 
+// A line that chatters for long is logged by its first bytes only.
+constexpr size_t STRAY_SHOWN = 64;
+
 int ms_until(std::chrono::steady_clock::time_point when)
 {
     const auto left = when - std::chrono::steady_clock::now();
@@ -30,6 +33,13 @@ int ms_until(std::chrono::steady_clock::time_point when)
         return 0;
     }
     return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+}
+
+// A telegram in the log: its hex, or "-" for the empty one, so that every
+// log line keeps the same number of fields.
+std::string telegram_text(const Bytes& telegram)
+{
+    return telegram.empty() ? "-" : to_hex(telegram);
 }
 
 std::string attempt_text(const char* word, int attempts)
@@ -64,7 +74,7 @@ void Partner::set_settings(const PartnerSettings& settings)
 
 void Partner::start()
 {
-    if (thread_.joinable()) {
+    if (thread_.joinable() || running_) {
         return;
     }
     stop_requested_ = false;
@@ -252,7 +262,7 @@ void Partner::receive_telegram()
         const int c = read_within(settings_.zvz_ms);
         if (c == LINE_TIMEOUT) {
             count(&PartnerStats::rejected);
-            log_.line("RX-NAK", "zvz " + to_hex(decoder.data()));
+            log_.line("RX-NAK", "zvz " + telegram_text(decoder.data()));
             write_control(NAK);
             return;
         }
@@ -263,7 +273,7 @@ void Partner::receive_telegram()
     const Bytes& telegram = decoder.data();
     if (decoder.verdict() != BlockVerdict::good) {
         count(&PartnerStats::rejected);
-        log_.line("RX-NAK", std::string(verdict_name(decoder.verdict())) + " " + to_hex(telegram));
+        log_.line("RX-NAK", std::string(verdict_name(decoder.verdict())) + " " + telegram_text(telegram));
         write_control(NAK);
         return;
     }
@@ -278,7 +288,7 @@ void Partner::receive_telegram()
         return;
     }
     count(&PartnerStats::received);
-    log_.line("RX", to_hex(telegram));
+    log_.line("RX", telegram_text(telegram));
     // Handed over before the DLE goes out: whoever sees the DLE on the line
     // can rely on the telegram being there.
     deliver(telegram);
@@ -296,18 +306,22 @@ void Partner::receive_telegram()
 // with a NAK would keep the line busy for ever.
 void Partner::reject_stray(uint8_t first)
 {
-    Bytes seen{first};
+    Bytes shown{first};  // the first bytes, for the log
+    uint64_t total = 1;
     if (first != NAK) {
         for (;;) {
             const int c = read_within(settings_.zvz_ms);
             if (c == LINE_TIMEOUT) {
                 break;
             }
-            seen.push_back(static_cast<uint8_t>(c));
+            ++total;
+            if (shown.size() < STRAY_SHOWN) {
+                shown.push_back(static_cast<uint8_t>(c));
+            }
         }
     }
-    count(&PartnerStats::stray, seen.size());
-    log_.line("STRAY", to_hex(seen));
+    count(&PartnerStats::stray, total);
+    log_.line("STRAY", to_hex(shown) + (total > shown.size() ? " ..." : ""));
     if (first != NAK) {
         write_control(NAK);
     }
@@ -402,7 +416,7 @@ void Partner::finish_send(SendOutcome outcome)
     PendingSend pending = std::move(*current_);
     current_.reset();
     count(outcome == SendOutcome::acknowledged ? &PartnerStats::acknowledged : &PartnerStats::failed);
-    log_.line("TX", to_hex(pending.data) + " " + std::string(outcome_name(outcome)) + " " +
+    log_.line("TX", telegram_text(pending.data) + " " + std::string(outcome_name(outcome)) + " " +
                         attempt_text("attempts", pending.attempts));
     if (pending.promise) {
         pending.promise->set_value(SendReport{outcome, pending.attempts});

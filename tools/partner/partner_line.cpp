@@ -1,5 +1,6 @@
 #include "partner_line.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>

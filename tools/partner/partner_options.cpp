@@ -324,7 +324,8 @@ Ending: on SIGINT or SIGTERM, or
   --duration S          after S seconds (decimals allowed)
   -h, --help            show this text
 
-Output: one line per event on standard output, "HH:MM:SS.mmm EVENT details":
+Output: one line per event on standard output, "HH:MM:SS.mmm EVENT details",
+where <hex> is "-" for the empty telegram:
   RX <hex>                         telegram received and acknowledged
   RX-NAK <reason> <hex>            reception refused: bcc-error, dle-sequence,
                                    overflow, zvz
@@ -335,7 +336,8 @@ Output: one line per event on standard output, "HH:MM:SS.mmm EVENT details":
   STRAY <hex>                      unexpected bytes while idle
   CONFLICT keep|yield              both sides sent STX at once
   FAULT <kind>                     a fault was injected
-and at the end "STATS received=... rejected=... ...".
+and at the end "STATS received=N rejected=N attempts=N sent=N acknowledged=N
+refused=N failed=N stray=N conflicts=N fault-<kind>=N ...".
 
 Exit status: 0 normal end, 1 the line could not be opened or was lost,
 2 bad option or bad hex, 3 a send failed (with --quit-after-send).
