@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <sstream>
+#include <sys/ipc.h>
 #include <thread>
 
 namespace ctltest {
@@ -96,6 +97,18 @@ bool SegmentAttachment::wait_attached(int count, int timeout_ms) const
             return shmctl(id_, IPC_STAT, &info) == 0 && info.shm_nattch >= static_cast<shmatt_t>(count);
         },
         timeout_ms);
+}
+
+AbandonedSegment::AbandonedSegment(const std::string& key_file)
+{
+    id_ = shmget(ftok(key_file.c_str(), SEGMENT_PROJECT_ID), SEGMENT_SIZE, IPC_CREAT | IPC_EXCL | 0600);
+}
+
+AbandonedSegment::~AbandonedSegment()
+{
+    if (id_ >= 0) {
+        shmctl(id_, IPC_RMID, nullptr);
+    }
 }
 
 bool wait_until(const std::function<bool()>& condition, int timeout_ms)

@@ -80,6 +80,20 @@ private:
     int id_ = -1;
 };
 
+// A segment under the key of `key_file` that no server serves, as a
+// server killed without its orderly stop leaves it; removed at the end.
+class AbandonedSegment {
+public:
+    explicit AbandonedSegment(const std::string& key_file);
+    ~AbandonedSegment();
+    AbandonedSegment(const AbandonedSegment&) = delete;
+    AbandonedSegment& operator=(const AbandonedSegment&) = delete;
+    int id() const { return id_; }
+
+private:
+    int id_ = -1;
+};
+
 // Polls `condition` every few milliseconds; false when `timeout_ms` passed first.
 bool wait_until(const std::function<bool()>& condition, int timeout_ms);
 

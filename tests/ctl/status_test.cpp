@@ -114,5 +114,36 @@ TEST(CtlStatus, ShowsTheShutdownMarksOfAStoppingServer)
     EXPECT_EQ(lines["shutdown_request"], "0 (none)");
 }
 
+TEST(CtlStatus, TellsAnAbandonedSegmentFromARunningServer)
+{
+    qotest::TempDir dir;
+    const std::string key_file = dir.file("link.shm");
+    const std::string rc = dir.file("qo3964.rc");
+    qotest::write_file(key_file, "");
+    qotest::write_file(rc, "SHMNAME " + key_file + "\n");
+    AbandonedSegment abandoned(key_file);
+    ASSERT_GE(abandoned.id(), 0);
+    const std::string lockfile = qotest::lockfile_for(key_file);
+
+    CtlRun run = run_ctl({"--rc", rc, "status"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::map<std::string, std::string> lines = by_label(run.out);
+    EXPECT_EQ(lines["identification"], "none (the segment holds no server identification)");
+    EXPECT_EQ(lines["lockfile"], lockfile + ", missing or without a process ID");
+    EXPECT_EQ(lines["condition"], "unknown (no process named in the lockfile)");
+
+    // The lockfile names a process that has ended.
+    qotest::Process ended({"/bin/true"});
+    ASSERT_EQ(ended.wait_exit(5000), 0);
+    qotest::write_file(lockfile, std::to_string(ended.pid()) + "\n");
+    run = run_ctl({"--rc", rc, "status"});
+    std::remove(lockfile.c_str());
+    lines = by_label(run.out);
+    EXPECT_EQ(lines["lockfile"], lockfile + ", process " + std::to_string(ended.pid()) + " not running");
+    EXPECT_EQ(lines["condition"],
+              "abandoned (its process has ended; remove the segment with ipcrm -m " + std::to_string(abandoned.id()) +
+                  ")");
+}
+
 }  // namespace
 }  // namespace ctltest

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <sys/ipc.h>
 #include <unistd.h>
 
 #include "ctl_fixture.h"
@@ -44,27 +43,6 @@ TEST(CtlStop, BringsTheServerDownAndWaitsForIt)
     EXPECT_FALSE(file_exists(server.lockfile()));
 }
 
-// A segment under the key that no server serves.
-class AbandonedSegment {
-public:
-    explicit AbandonedSegment(const std::string& key_file)
-    {
-        id_ = shmget(ftok(key_file.c_str(), SEGMENT_PROJECT_ID), SEGMENT_SIZE, IPC_CREAT | IPC_EXCL | 0600);
-    }
-    ~AbandonedSegment()
-    {
-        if (id_ >= 0) {
-            shmctl(id_, IPC_RMID, nullptr);
-        }
-    }
-    AbandonedSegment(const AbandonedSegment&) = delete;
-    AbandonedSegment& operator=(const AbandonedSegment&) = delete;
-    int id() const { return id_; }
-
-private:
-    int id_ = -1;
-};
-
 TEST(CtlStop, GivesUpAtItsTimeLimitAndSaysWhatIsMissing)
 {
     qotest::TempDir dir;
@@ -82,7 +60,9 @@ TEST(CtlStop, GivesUpAtItsTimeLimitAndSaysWhatIsMissing)
                            ": waiting for the segment only\n"
                            "stop order given to the server of \"" +
                            key_file + "\"\n");
-    EXPECT_EQ(run.err, "qo3964_ctl: stop: the server has not gone within 1 s, no shutdown marks, segment still there\n");
+    EXPECT_EQ(run.err, "qo3964_ctl: stop: the server has not gone within 1 s, no shutdown marks, segment still "
+                       "there; if no server serves it, remove it with ipcrm -m " +
+                           std::to_string(abandoned.id()) + "\n");
     SegmentAttachment attached(key_file);
     ASSERT_NE(attached.segment(), nullptr);
     EXPECT_EQ(attached.segment()->shutdown_request, 1);

@@ -21,7 +21,9 @@ Commands:
                           lockfile, and the live state of both job blocks
                           (send_job, receive_job: state, length, result,
                           server_busy, client_busy and the mark bytes) and
-                          of the stop order shutdown_request.
+                          of the stop order shutdown_request; and whether
+                          the server still runs (the segment of a server
+                          that was killed stays behind: "abandoned").
   send HEX...             Sends one telegram and waits for the partner's
                           acknowledgement. The bytes are written in hex, two
                           digits each, alone or in groups, separated by

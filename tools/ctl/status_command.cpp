@@ -81,6 +81,12 @@ int field_length(const char* field, size_t size)
 
 void print_identification(const qo3964_server_info& info)
 {
+    // A segment that no server has described (it was created by another
+    // program) is all zeros here.
+    if (info.server_name[0] == '\0') {
+        std::printf("identification: none (the segment holds no server identification)\n");
+        return;
+    }
     std::printf("identification: %.*s %.*s %.*s, word_bits %u, info_code %u\n",
                 field_length(info.server_name, sizeof info.server_name), info.server_name,
                 field_length(info.server_version, sizeof info.server_version), info.server_version,
@@ -88,25 +94,52 @@ void print_identification(const qo3964_server_info& info)
                 info.info_code);
 }
 
-void print_lockfile(const KeyFile& key_file)
+// The process the lockfile names, and whether it still runs.
+struct ServerProcess {
+    LockfileName lockfile;
+    pid_t pid;
+    bool running;
+};
+
+ServerProcess find_process(const KeyFile& key_file)
 {
-    const LockfileName lockfile = lockfile_name(key_file);
-    const pid_t pid = lockfile_pid(lockfile);
-    if (pid == 0) {
-        std::printf("lockfile: %s, missing or without a process ID\n", lockfile.path);
-        return;
-    }
-    std::printf("lockfile: %s, process %d %s\n", lockfile.path, static_cast<int>(pid),
-                process_running(pid) ? "running" : "not running");
+    ServerProcess process{lockfile_name(key_file), 0, false};
+    process.pid = lockfile_pid(process.lockfile);
+    process.running = process_running(process.pid);
+    return process;
 }
 
-void print_stop_order(int8_t request, bool marked)
+void print_lockfile(const ServerProcess& process)
+{
+    if (process.pid == 0) {
+        std::printf("lockfile: %s, missing or without a process ID\n", process.lockfile.path);
+        return;
+    }
+    std::printf("lockfile: %s, process %d %s\n", process.lockfile.path, static_cast<int>(process.pid),
+                process.running ? "running" : "not running");
+}
+
+void print_stop_order(int8_t request)
 {
     std::printf("shutdown_request: %d (%s)\n", request,
                 request > 0    ? "stop ordered"
                 : request == 0 ? "none"
                                : "not positive: ignored by the server");
-    std::printf("condition: %s\n", marked ? "shutting down (shutdown marks set)" : "running");
+}
+
+// A segment whose server was killed stays behind until the operator
+// removes it; the lockfile tells whether anybody still serves it.
+void print_condition(bool marked, const ServerProcess& process, int id)
+{
+    if (marked) {
+        std::printf("condition: shutting down (shutdown marks set)\n");
+    } else if (process.running) {
+        std::printf("condition: running\n");
+    } else if (process.pid == 0) {
+        std::printf("condition: unknown (no process named in the lockfile)\n");
+    } else {
+        std::printf("condition: abandoned (its process has ended; remove the segment with ipcrm -m %d)\n", id);
+    }
 }
 
 }  // namespace
@@ -136,10 +169,12 @@ int run_status(const CtlOptions& options)
     print_identification(info);
     std::printf("segment: key file \"%s\", key 0x%08x, shmid %d, attached %d\n", key_file.path,
                 static_cast<unsigned>(view.key()), view.id(), view.attach_count());
-    print_lockfile(key_file);
+    const ServerProcess process = find_process(key_file);
+    print_lockfile(process);
     print_job("send_job", send, options.language);
     print_job("receive_job", receive, options.language);
-    print_stop_order(request, send.shutdown_mark == SHUTDOWN_MARK || receive.shutdown_mark == SHUTDOWN_MARK);
+    print_stop_order(request);
+    print_condition(send.shutdown_mark == SHUTDOWN_MARK || receive.shutdown_mark == SHUTDOWN_MARK, process, view.id());
     return EXIT_DONE;
 }
 

@@ -51,9 +51,9 @@ void look(const SegmentView& view, pid_t pid, Going& going)
     }
 }
 
-void report_time_out(const Going& going, pid_t pid, int32_t timeout_s)
+void report_time_out(const Going& going, pid_t pid, int id, int32_t timeout_s)
 {
-    char missing[128] = "";
+    char missing[192] = "";
     if (!going.marked) {
         std::strcat(missing, ", no shutdown marks");
     }
@@ -63,6 +63,12 @@ void report_time_out(const Going& going, pid_t pid, int32_t timeout_s)
     if (!going.ended) {
         std::snprintf(missing + std::strlen(missing), sizeof missing - std::strlen(missing),
                       ", process %d still running", static_cast<int>(pid));
+    }
+    // Nobody answers the order: a server killed without its orderly stop
+    // leaves its segment for the operator to remove.
+    if (!going.marked && pid == 0) {
+        std::snprintf(missing + std::strlen(missing), sizeof missing - std::strlen(missing),
+                      "; if no server serves it, remove it with ipcrm -m %d", id);
     }
     complain("stop: the server has not gone within %d s%s", timeout_s, missing);
 }
@@ -106,7 +112,7 @@ int run_stop(const CtlOptions& options)
             return EXIT_DONE;
         }
         if (timeout_s > 0 && timer_read(&limit) == 0) {
-            report_time_out(going, pid, timeout_s);
+            report_time_out(going, pid, view.id(), timeout_s);
             return EXIT_FAILED;
         }
         sleep_ms(POLL_PAUSE_MS);
