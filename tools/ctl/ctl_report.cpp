@@ -18,6 +18,45 @@ void begin_complaint(const char* format, va_list args)
     std::vfprintf(stderr, format, args);
 }
 
+// "qo3964_ctl: <explanation>: <code> <text>" on standard error.
+void complain_with_code(int32_t code, Language language, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+void complain_with_code(int32_t code, Language language, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    begin_complaint(format, args);
+    va_end(args);
+    std::fprintf(stderr, ": %d ", code);
+    put_code_text(stderr, code, language);
+    std::fputc('\n', stderr);
+}
+
+// Tells apart a key file that is missing from a server that is not there.
+void report_no_server(const CtlOptions& options)
+{
+    KeyFile key_file{};
+    if (find_key_file(options.rc_path, key_file) != 0) {
+        complain_with_code(QO3964_ERR_NO_SHM, options.language, "no server for \"%s\"", options.rc_path);
+        return;
+    }
+    struct stat info{};
+    if (stat(key_file.path, &info) != 0) {
+        complain_with_code(QO3964_ERR_NO_SHM, options.language,
+                           "no server: the SHMNAME/PORT file \"%s\" named in \"%s\" does not exist", key_file.path,
+                           options.rc_path);
+        return;
+    }
+    if (segment_present(key_file)) {
+        complain_with_code(QO3964_ERR_NO_SHM, options.language,
+                           "the server's segment for \"%s\" is there but cannot be attached", key_file.path);
+        return;
+    }
+    complain_with_code(QO3964_ERR_NO_SHM, options.language,
+                       "no server: it is not running, or its SHMNAME/PORT file differs from \"%s\"", key_file.path);
+}
+
 }  // namespace
 
 void complain(const char* format, ...)
@@ -51,44 +90,6 @@ void print_result(const char* label, int32_t code, Language language)
     put_code_text(stdout, code, language);
     std::putchar('\n');
 }
-
-namespace {
-
-// "qo3964_ctl: <explanation>: <code> <text>" on standard error.
-void complain_with_code(int32_t code, Language language, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
-
-void complain_with_code(int32_t code, Language language, const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    begin_complaint(format, args);
-    va_end(args);
-    std::fprintf(stderr, ": %d ", code);
-    put_code_text(stderr, code, language);
-    std::fputc('\n', stderr);
-}
-
-// Tells apart a key file that is missing from a server that is not there.
-void report_no_server(const CtlOptions& options)
-{
-    KeyFile key_file{};
-    if (find_key_file(options.rc_path, key_file) != 0) {
-        complain_with_code(QO3964_ERR_NO_SHM, options.language, "no server for \"%s\"", options.rc_path);
-        return;
-    }
-    struct stat info{};
-    if (stat(key_file.path, &info) != 0) {
-        complain_with_code(QO3964_ERR_NO_SHM, options.language,
-                           "no server: the SHMNAME/PORT file \"%s\" named in \"%s\" does not exist", key_file.path,
-                           options.rc_path);
-        return;
-    }
-    complain_with_code(QO3964_ERR_NO_SHM, options.language,
-                       "no server: it is not running, or its SHMNAME/PORT file differs from \"%s\"", key_file.path);
-}
-
-}  // namespace
 
 void report_open_failure(int32_t code, const CtlOptions& options)
 {

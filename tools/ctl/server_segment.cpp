@@ -36,6 +36,11 @@ int find_segment(key_t key)
 
 }  // namespace
 
+bool segment_present(const KeyFile& key_file)
+{
+    return find_segment(ftok(key_file.path, SEGMENT_PROJECT_ID)) >= 0;
+}
+
 SegmentView::~SegmentView()
 {
     if (segment_ != nullptr) {

@@ -20,6 +20,9 @@ struct KeyFile {
 // device. Returns 0, or -51 / -52 as qo3964m_open_shm would.
 int32_t find_key_file(const char* rc_path, KeyFile& key_file);
 
+// True when a segment of the server's size lies under the key of `key_file`.
+bool segment_present(const KeyFile& key_file);
+
 // The segment as attached by the tool; detached when the view goes.
 class SegmentView {
 public:
