@@ -142,11 +142,12 @@ Flow step_reject()
 
 Flow step_rx_blocked()
 {
-    // Only a telegram that really waits is offered: offering an empty
-    // rx_data would queue an entry that the partner never sent.
-    if (lt.rx_waiting != 0) {
-        push_received(p3964_fifo);
-    }
+    // rx_data is offered even when nothing waits: coming from a connect
+    // conflict this queues an empty entry that carries a pending status to
+    // the client; with the ring full it marks rx_data as waiting, so the
+    // partner is refused when the limit runs out and the refusal (-83)
+    // reaches the client with that entry.
+    push_received(p3964_fifo);
     if (lt.rx_length == 0 && lt.rx_waiting == 0) {
         go(ENGINE_RX_ACCEPT);
         return Flow::same_step;

@@ -63,8 +63,13 @@ TEST_P(ConnectConflictTest, EngineGivesWayWithoutCountingAnAttempt)
     stage_send_now({0x41});
     EXPECT_EQ(send_result(), RC_OK);
     EXPECT_EQ(hex(line(9)), "02 10 10 02 02 " + hex(framed({0x41})));
-    // Only the partner's telegram: giving way queues nothing of its own.
-    expect_partners_telegram();
+    // Giving way offers rx_data first: an empty entry, then the telegram.
+    const std::vector<Entry> held = entries();
+    ASSERT_EQ(held.size(), 2u);
+    EXPECT_TRUE(held[0].data.empty());
+    EXPECT_EQ(held[0].status, RC_OK);
+    EXPECT_EQ(hex(held[1].data), "01 02");
+    EXPECT_EQ(held[1].status, RC_OK);
 }
 
 INSTANTIATE_TEST_SUITE_P(EitherMasterMode, ConnectConflictTest, ::testing::Values<int16_t>(0, 1));

@@ -130,22 +130,30 @@ TEST_F(RingFullTest, HeldTelegramKeepsAnEarlierFailuresCode)
     EXPECT_EQ(last.status, RC_RX_BCC);
 }
 
-TEST_F(RingFullTest, PartnersStxWhileConnectingIsAcceptedIntoAFullRing)
+TEST_F(RingFullTest, PartnersStxWhileConnectingIntoAFullRingIsRefusedWhenTheLimitRunsOut)
 {
-    open_line({.tds = 1});
+    open_line({.tds = 1, .qvz = 600});
     start_engine();
     ASSERT_TRUE(runner().between_steps([] { fill_ring(0, FIFO_DEPTH); }));
-    // Nothing waited in rx_data, so the telegram is taken and held.
-    partner_answers({{ENGINE_TX_CONNECT, Bytes{STX_BYTE} + framed({0xCC})},
-                     {ENGINE_TX_CONNECT, {0x10}, [] { return link_transfer.rx_waiting == 1; }},
-                     to_closing_block()});
+    // The engine gives way, finds no room, and refuses once the limit of
+    // its own STX has run out; its send is tried again without an attempt
+    // being counted.
+    partner_answers({{ENGINE_TX_CONNECT, Bytes{STX_BYTE}}, dle_to_stx(), to_closing_block()});
     stage_send_now({0x41});
     EXPECT_EQ(send_result(), RC_OK);
-    EXPECT_EQ(hex(line(8)), "02 10 10 02 " + hex(framed({0x41})));
+    EXPECT_EQ(hex(line(7)), "02 15 02 " + hex(framed({0x41})));
     const Held held = runner().query(held_telegram);
     EXPECT_EQ(held.count, FIFO_DEPTH);
     EXPECT_EQ(held.rx_waiting, 1);
-    EXPECT_EQ(hex(held.rx_data), "CC");
+    EXPECT_TRUE(held.rx_data.empty());
+    EXPECT_EQ(runner().query([] { return link_transfer.rx_status; }), RC_RX_OCCUPIED);
+
+    // With room, the refusal reaches the client in an entry without data.
+    pop_entry_now();
+    ASSERT_TRUE(runner().wait_until([] { return link_transfer.rx_waiting == 0; }, 5000));
+    const Entry last = entries().back();
+    EXPECT_TRUE(last.data.empty());
+    EXPECT_EQ(last.status, RC_RX_OCCUPIED);
 }
 
 TEST_F(RingFullTest, ArrivalOrderIsKeptAcrossTheEndOfTheRing)
