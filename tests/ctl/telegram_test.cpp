@@ -40,6 +40,12 @@ TEST(CtlTelegrams, SentTelegramIsAcknowledgedAndItsEchoReceived)
     EXPECT_EQ(sent.status, 0) << sent.err;
     EXPECT_EQ(sent.out, "result 2: Write terminated without error | Write ohne Fehler beendet\n");
     EXPECT_EQ(run_ctl(link.ctl({"receive"})).out, "received 1 byte: 7F\n");
+
+    // An empty argument is the empty telegram.
+    sent = run_ctl(link.ctl({"send", ""}));
+    EXPECT_EQ(sent.status, 0) << sent.err;
+    EXPECT_EQ(sent.out, SEND_DONE);
+    EXPECT_TRUE(link.partner().wait_for_output(" RX -\n", 5000)) << link.partner().out();
 }
 
 TEST(CtlTelegrams, FileOfFourKilobytesGoesOutWhole)
