@@ -99,9 +99,11 @@ bool SegmentAttachment::wait_attached(int count, int timeout_ms) const
         timeout_ms);
 }
 
-AbandonedSegment::AbandonedSegment(const std::string& key_file)
+AbandonedSegment::AbandonedSegment() : key_file_(dir_.file("link.shm")), rc_file_(dir_.file("qo3964.rc"))
 {
-    id_ = shmget(ftok(key_file.c_str(), SEGMENT_PROJECT_ID), SEGMENT_SIZE, IPC_CREAT | IPC_EXCL | 0600);
+    qotest::write_file(key_file_, "");
+    qotest::write_file(rc_file_, "SHMNAME " + key_file_ + "\n");
+    id_ = shmget(ftok(key_file_.c_str(), SEGMENT_PROJECT_ID), SEGMENT_SIZE, IPC_CREAT | IPC_EXCL | 0600);
 }
 
 AbandonedSegment::~AbandonedSegment()

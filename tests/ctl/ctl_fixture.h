@@ -80,17 +80,24 @@ private:
     int id_ = -1;
 };
 
-// A segment under the key of `key_file` that no server serves, as a
-// server killed without its orderly stop leaves it; removed at the end.
+// A segment that no server serves, as a server killed without its orderly
+// stop leaves it, under the key file named by an rc-file of its own;
+// removed at the end.
 class AbandonedSegment {
 public:
-    explicit AbandonedSegment(const std::string& key_file);
+    AbandonedSegment();
     ~AbandonedSegment();
     AbandonedSegment(const AbandonedSegment&) = delete;
     AbandonedSegment& operator=(const AbandonedSegment&) = delete;
+
     int id() const { return id_; }
+    const std::string& key_file() const { return key_file_; }
+    const std::string& rc_file() const { return rc_file_; }
 
 private:
+    qotest::TempDir dir_;
+    std::string key_file_;
+    std::string rc_file_;
     int id_ = -1;
 };
 

@@ -116,13 +116,10 @@ TEST(CtlStatus, ShowsTheShutdownMarksOfAStoppingServer)
 
 TEST(CtlStatus, TellsAnAbandonedSegmentFromARunningServer)
 {
-    qotest::TempDir dir;
-    const std::string key_file = dir.file("link.shm");
-    const std::string rc = dir.file("qo3964.rc");
-    qotest::write_file(key_file, "");
-    qotest::write_file(rc, "SHMNAME " + key_file + "\n");
-    AbandonedSegment abandoned(key_file);
+    AbandonedSegment abandoned;
     ASSERT_GE(abandoned.id(), 0);
+    const std::string& key_file = abandoned.key_file();
+    const std::string& rc = abandoned.rc_file();
     const std::string lockfile = qotest::lockfile_for(key_file);
 
     CtlRun run = run_ctl({"--rc", rc, "status"});

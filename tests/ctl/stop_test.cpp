@@ -45,13 +45,10 @@ TEST(CtlStop, BringsTheServerDownAndWaitsForIt)
 
 TEST(CtlStop, GivesUpAtItsTimeLimitAndSaysWhatIsMissing)
 {
-    qotest::TempDir dir;
-    const std::string key_file = dir.file("link.shm");
-    const std::string rc = dir.file("qo3964.rc");
-    qotest::write_file(key_file, "");
-    qotest::write_file(rc, "SHMNAME " + key_file + "\n");
-    AbandonedSegment abandoned(key_file);
+    AbandonedSegment abandoned;
     ASSERT_GE(abandoned.id(), 0);
+    const std::string& key_file = abandoned.key_file();
+    const std::string& rc = abandoned.rc_file();
 
     // No lockfile: only the segment is waited for.
     CtlRun run = run_ctl({"--rc", rc, "stop", "--timeout", "1"});
