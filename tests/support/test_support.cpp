@@ -208,23 +208,28 @@ Process::Process(const std::vector<std::string>& argv, const std::string& workdi
     dir_ = made;
     out_path_ = dir_ + "/stdout";
     err_path_ = dir_ + "/stderr";
+    // Everything the child needs is prepared before the fork: a child of a
+    // threaded process may only make async-signal-safe calls.
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    const char* out_path = out_path_.c_str();
+    const char* err_path = err_path_.c_str();
+    const char* work = workdir.empty() ? nullptr : workdir.c_str();
     std::fflush(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
-        const int out = open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int out = open(out_path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = open(err_path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int in = open("/dev/null", O_RDONLY);
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
-        if (!workdir.empty() && chdir(workdir.c_str()) != 0) {
+        if (work != nullptr && chdir(work) != 0) {
             _exit(126);
         }
-        std::vector<char*> args;
-        for (const std::string& arg : argv) {
-            args.push_back(const_cast<char*>(arg.c_str()));
-        }
-        args.push_back(nullptr);
         execv(args[0], args.data());
         _exit(127);
     }
