@@ -1,0 +1,184 @@
+#include "bench_options.h"
+
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <string_view>
+
+namespace qobench {
+
+namespace {
+
+constexpr std::array<int, 8> BAUD_RATES{1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+
+// A whole decimal number within [low, high], nothing else.
+bool parse_int(const char* text, long low, long high, long& value)
+{
+    errno = 0;
+    char* end = nullptr;
+    const long parsed = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || parsed < low || parsed > high) {
+        return false;
+    }
+    value = parsed;
+    return true;
+}
+
+struct IntOption {
+    std::string_view name;
+    int BenchOptions::*field;
+    long low;
+    long high;
+};
+
+constexpr std::array<IntOption, 11> INT_OPTIONS{{
+    {"--baud", &BenchOptions::baud, 1200, 115200},
+    {"--bcc", &BenchOptions::bcc_mode, 0, 1},
+    {"--zvz", &BenchOptions::zvz_ms, 1, 60000},
+    {"--qvz", &BenchOptions::qvz_ms, 2, 60000},
+    {"--sends", &BenchOptions::latency_sends, 1, 100000},
+    {"--burst", &BenchOptions::burst, 1, 100000},
+    {"--idle", &BenchOptions::idle_seconds, 1, 3600},
+    {"--rounds", &BenchOptions::rounds, 1, 100},
+    {"--poll-ms", &BenchOptions::poll_ms, 0, 1000},
+    {"--model-runs", &BenchOptions::model_runs, 1, 1000},
+    {"--seed", nullptr, 0, LONG_MAX},
+}};
+
+constexpr std::array<std::string_view, 4> TEXT_OPTIONS{"--csv", "--plots", "--server", "--parity"};
+
+bool takes_value(std::string_view arg)
+{
+    for (const std::string_view name : TEXT_OPTIONS) {
+        if (arg == name) {
+            return true;
+        }
+    }
+    for (const IntOption& option : INT_OPTIONS) {
+        if (arg == option.name) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// --quick: fewer of everything, for a smoke run.
+void make_quick(BenchOptions& options)
+{
+    options.quick = true;
+    options.latency_sends = 20;
+    options.send_counts = {10, 10, 5};
+    options.receive_counts = {40, 40, 10};
+    options.burst = 50;
+    options.idle_seconds = 3;
+    options.rounds = 1;
+    options.model_runs = 3;
+}
+
+}  // namespace
+
+const char* usage_text()
+{
+    return "usage: qo3964_bench [options]\n"
+           "Runs qo3964_server on a pseudo-terminal against the partner simulator and\n"
+           "measures send latency, throughput, a receive burst and the server's CPU time.\n"
+           "  --quick          few iterations and a short idle time (a smoke run)\n"
+           "  --csv PATH       write the figures as CSV too\n"
+           "  --plots DIR      PNG charts (needs gnuplot); default: the CSV's folder\n"
+           "  --server PATH    the server program (default: next to qo3964_bench)\n"
+           "  --baud N         BAUD of the rc-file and of the real-line floor (9600)\n"
+           "  --parity E|O|N   PARITY likewise (E)\n"
+           "  --bcc 0|1        BCC_MODE: 1 3964R, 0 3964 (1)\n"
+           "  --zvz MS         character delay time, server and partner (220)\n"
+           "  --qvz MS         acknowledgement delay time, server and partner (2000)\n"
+           "  --sends N        sends per latency figure (200)\n"
+           "  --burst N        telegrams of the receive burst (200)\n"
+           "  --idle S         seconds of the idle CPU measurement (30)\n"
+           "  --rounds N       runs per throughput figure, median shown (3)\n"
+           "  --poll-ms MS     the application's pause between empty receive polls (1)\n"
+           "  --model-runs N   simulated runs per floor (8)\n"
+           "  --seed N         seed of the floor simulation (1)\n";
+}
+
+bool parse_options(int argc, char** argv, BenchOptions& options, std::string& error, bool& help)
+{
+    help = false;
+    // --quick first, so that explicit counts given with it still win.
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--quick") {
+            make_quick(options);
+        }
+    }
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--quick") {
+            continue;
+        }
+        if (arg == "--help" || arg == "-h") {
+            help = true;
+            return true;
+        }
+        if (!takes_value(arg)) {
+            error = "unknown option " + std::string(arg);
+            return false;
+        }
+        if (i + 1 >= argc) {
+            error = "missing value after " + std::string(arg);
+            return false;
+        }
+        const char* value = argv[++i];
+        if (arg == "--csv") {
+            options.csv = value;
+            continue;
+        }
+        if (arg == "--plots") {
+            options.plots = value;
+            continue;
+        }
+        if (arg == "--server") {
+            options.server = value;
+            continue;
+        }
+        if (arg == "--parity") {
+            const std::string_view p = value;
+            if (p != "E" && p != "O" && p != "N") {
+                error = "--parity takes E, O or N";
+                return false;
+            }
+            options.parity = p[0];
+            continue;
+        }
+        for (const IntOption& option : INT_OPTIONS) {
+            if (arg != option.name) {
+                continue;
+            }
+            long number = 0;
+            if (!parse_int(value, option.low, option.high, number)) {
+                error = std::string(arg) + " takes a number from " + std::to_string(option.low) + " to " +
+                        std::to_string(option.high);
+                return false;
+            }
+            if (option.field == nullptr) {
+                options.seed = static_cast<uint64_t>(number);
+            } else {
+                options.*option.field = static_cast<int>(number);
+            }
+        }
+    }
+    bool rate_known = false;
+    for (const int rate : BAUD_RATES) {
+        rate_known = rate_known || rate == options.baud;
+    }
+    if (!rate_known) {
+        error = "--baud takes one of 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200";
+        return false;
+    }
+    if (options.qvz_ms <= options.zvz_ms) {
+        error = "--qvz must be greater than --zvz (the server refuses it otherwise)";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace qobench

@@ -1,0 +1,117 @@
+#include "bench_rig.h"
+
+#include <csignal>
+#include <exception>
+
+#include "numbered_telegram.h"
+#include "qo3964_client.h"
+
+namespace qobench {
+
+namespace {
+
+volatile std::sig_atomic_t interrupt_seen = 0;
+
+void on_interrupt(int)
+{
+    interrupt_seen = 1;
+}
+
+constexpr int START_LIMIT_MS = 20000;
+// The orderly shutdown pauses about four seconds.
+constexpr int STOP_LIMIT_MS = 20000;
+
+}  // namespace
+
+bool interrupted()
+{
+    return interrupt_seen != 0;
+}
+
+void install_interrupt_handler()
+{
+    std::signal(SIGINT, on_interrupt);
+}
+
+BenchRig::~BenchRig()
+{
+    close();
+}
+
+bool BenchRig::open(const BenchOptions& options, const std::string& server_program, std::string& error)
+{
+    if (dir_.path().empty()) {
+        error = "cannot create a directory under /tmp";
+        return false;
+    }
+    qopartner::PartnerSettings settings;
+    settings.bcc = options.bcc_mode != 0;
+    settings.zvz_ms = options.zvz_ms;
+    settings.qvz_ms = options.qvz_ms;
+    try {
+        partner_ = std::make_unique<qopartner::Partner>(qopartner::PartnerLine::open_pty(), settings);
+    } catch (const std::exception& failure) {
+        error = std::string("cannot open a pty for the partner: ") + failure.what();
+        return false;
+    }
+    partner_->on_received([this](const qopartner::Bytes& telegram) {
+        const std::optional<uint32_t> number = telegram_number(telegram.data(), telegram.size());
+        if (number) {
+            std::lock_guard lock(numbers_mutex_);
+            partner_numbers_.push_back(*number);
+        }
+    });
+
+    const std::string shm_file = dir_.file("link.shm");
+    const std::string rc_file = dir_.file("qo3964.rc");
+    const std::string rc_text = "# written by qo3964_bench\n"
+                                "PORT " + partner_->path() + "\n"
+                                "SHMNAME " + shm_file + "\n"
+                                "BAUD " + std::to_string(options.baud) + "\n"
+                                "PARITY " + std::string(1, options.parity) + "\n"
+                                "BCC_MODE " + std::to_string(options.bcc_mode) + "\n"
+                                "ZVZ " + std::to_string(options.zvz_ms) + "\n"
+                                "QVZ " + std::to_string(options.qvz_ms) + "\n";
+    if (!write_text_file(shm_file, "") || !write_text_file(rc_file, rc_text)) {
+        error = "cannot write the rc-file or the SHMNAME file in " + dir_.path();
+        return false;
+    }
+
+    // The server is forked before the partner's thread exists.
+    server_ = std::make_unique<ServerUnderTest>(server_program, rc_file, shm_file, dir_.file("server.out"));
+    if (!server_->start(START_LIMIT_MS, error)) {
+        return false;
+    }
+    partner_->start();
+    const int opened = qo3964m_open_shm(BENCH_HANDLE, rc_file.c_str());
+    if (opened != 0) {
+        error = "qo3964m_open_shm: " + std::to_string(opened) + " " + qo3964_errortext_en(opened);
+        return false;
+    }
+    attached_ = true;
+    return true;
+}
+
+void BenchRig::close()
+{
+    if (attached_) {
+        qo3964m_close_shm(BENCH_HANDLE);
+        attached_ = false;
+    }
+    if (server_) {
+        server_->stop(STOP_LIMIT_MS);
+    }
+    if (partner_) {
+        partner_->stop();
+    }
+}
+
+std::vector<uint32_t> BenchRig::take_partner_numbers()
+{
+    std::lock_guard lock(numbers_mutex_);
+    std::vector<uint32_t> numbers;
+    numbers.swap(partner_numbers_);
+    return numbers;
+}
+
+}  // namespace qobench

@@ -1,0 +1,133 @@
+#include "receive_runs.h"
+
+#include <chrono>
+#include <future>
+#include <thread>
+#include <vector>
+
+#include "numbered_telegram.h"
+#include "qo3964_client.h"
+
+namespace qobench {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Once the partner has finished all its sends, a delivery that has not
+// come within this time will not come.
+constexpr auto QUIET_LIMIT = std::chrono::seconds(2);
+// Only a hung server meets these.
+constexpr auto BASE_LIMIT = std::chrono::seconds(60);
+constexpr auto PER_TELEGRAM_LIMIT = std::chrono::milliseconds(500);
+constexpr auto REPORT_LOOK_INTERVAL = std::chrono::milliseconds(50);
+// The server holds at most 16 queued telegrams and one in receive_job.
+constexpr size_t LEFTOVER_LIMIT = 64;
+
+bool all_ready(std::vector<std::future<qopartner::SendReport>>& reports)
+{
+    for (auto& report : reports) {
+        if (report.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void pause_for(int poll_ms)
+{
+    if (poll_ms > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(poll_ms));
+    }
+}
+
+}  // namespace
+
+ReceiveSeries run_receives(BenchRig& rig, size_t length, size_t count, int poll_ms)
+{
+    ReceiveSeries series;
+    series.wanted = count;
+    std::vector<uint8_t> buffer(QO3964_TELEGRAM_MAX);
+    const int size = static_cast<int>(buffer.size());
+
+    std::vector<std::future<qopartner::SendReport>> reports;
+    reports.reserve(count);
+    std::vector<uint8_t> seen(count, 0);
+
+    // Whatever an earlier run left behind is not counted.
+    for (size_t left = 0; left < LEFTOVER_LIMIT; ++left) {
+        if (qo3964m_receive(BENCH_HANDLE, buffer.data(), size) == 0) {
+            break;
+        }
+    }
+
+    const std::optional<UsageReading> before = read_usage(rig.server().pid());
+    const Clock::time_point first = Clock::now();
+    for (size_t i = 0; i < count; ++i) {
+        reports.push_back(rig.partner().send(numbered_telegram(static_cast<uint32_t>(i), length)));
+    }
+    const Clock::time_point limit = first + BASE_LIMIT + PER_TELEGRAM_LIMIT * static_cast<long>(count);
+    Clock::time_point last_new = first;
+    Clock::time_point next_report_look = first;
+    bool partner_done = false;
+
+    while (series.delivered < count && !interrupted()) {
+        spoil_number(buffer.data(), buffer.size());
+        const int result = qo3964m_receive(BENCH_HANDLE, buffer.data(), size);
+        if (result != 0) {
+            if (result < 0) {
+                ++series.error_results;
+                if (result == QO3964_ERR_SHUTDOWN || result == QO3964_ERR_NOT_ATTACHED) {
+                    break;
+                }
+            }
+            // An entry with an error code may still carry a telegram's
+            // bytes; a spoiled number tells when it does not.
+            const size_t got = result > 0 ? static_cast<size_t>(result) : length;
+            const std::optional<uint32_t> number = telegram_number(buffer.data(), got);
+            if (number && *number < count) {
+                if (seen[*number] != 0) {
+                    ++series.duplicated;
+                } else {
+                    seen[*number] = 1;
+                    ++series.delivered;
+                    last_new = Clock::now();
+                }
+            }
+            continue;  // look again at once: more may be waiting
+        }
+        const Clock::time_point now = Clock::now();
+        if (now >= limit) {
+            break;
+        }
+        if (now >= next_report_look) {
+            next_report_look = now + REPORT_LOOK_INTERVAL;
+            partner_done = partner_done || all_ready(reports);
+        }
+        if (partner_done && now - last_new > QUIET_LIMIT) {
+            break;
+        }
+        pause_for(poll_ms);
+    }
+    const std::optional<UsageReading> after = read_usage(rig.server().pid());
+    series.elapsed_s = std::chrono::duration<double>(last_new - first).count();
+    if (before && after) {
+        series.server = usage_between(*before, *after);
+    }
+    series.lost = count - series.delivered;
+    series.complete = series.delivered == count;
+    if (!all_ready(reports)) {
+        // Cut short: the partner drops what it has not sent yet, so that
+        // the next run starts on a quiet line.
+        rig.partner().stop();
+        rig.partner().start();
+    }
+    for (auto& report : reports) {
+        if (report.get().outcome != qopartner::SendOutcome::acknowledged) {
+            ++series.partner_failed;
+        }
+    }
+    return series;
+}
+
+}  // namespace qobench
