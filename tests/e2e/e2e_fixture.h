@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -28,8 +29,8 @@ protected:
 
     // Starts a server (this build's, or the one at `server`) with its
     // partner and opens HANDLE on it.
-    void connect(const std::string& rc_lines = FAST_TIMES,
-                 const qopartner::PartnerSettings& settings = fast_partner(),
+    void connect(const std::string& rc_lines = LINE_TIMES,
+                 const qopartner::PartnerSettings& settings = patient_partner(),
                  const std::string& server = "qo3964_server");
     void TearDown() override;
 
@@ -38,6 +39,8 @@ protected:
     std::string partner_received(std::chrono::milliseconds timeout = LINE_BOUND);
 
     std::unique_ptr<LinkedServer> link;
+    // What the partner did, shown when the test fails.
+    std::ostringstream partner_log;
 };
 
 }  // namespace e2etest

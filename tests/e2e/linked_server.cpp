@@ -2,11 +2,14 @@
 
 namespace e2etest {
 
-qopartner::PartnerSettings fast_partner()
+qopartner::PartnerSettings patient_partner()
 {
     qopartner::PartnerSettings settings;
-    settings.zvz_ms = 100;
-    settings.qvz_ms = 500;
+    settings.zvz_ms = 2000;
+    settings.qvz_ms = 4000;
+    // Not 2 x zvz: the server refuses a telegram at once, or after its
+    // 400 ms wait for room; a repetition need not wait longer than that.
+    settings.retry_delay_ms = 600;
     settings.send_attempts = 50;
     return settings;
 }

@@ -1,7 +1,8 @@
 // Applications and servers of different word widths share one segment:
 // this build's application with the 32-bit server, and the 32-bit width
 // probe with this build's server. Both need the 32-bit tree that the test
-// script builds (QO3964_M32_DIR); without it the tests are skipped.
+// script builds (QO3964_M32_DIR); without it they are skipped. The probe
+// of this tree, a C program like any application, runs everywhere.
 #include <string>
 #include <vector>
 
@@ -25,17 +26,8 @@ std::string probe_hex(const Bytes& telegram)
     return text;
 }
 
-class WordWidthTest : public LinkedTest {
+class ProbeTest : public LinkedTest {
 protected:
-    void SetUp() override
-    {
-        if (M32_DIR.empty()) {
-            GTEST_SKIP() << "no 32-bit build tree given (QO3964_M32_DIR)";
-        }
-    }
-
-    static std::string m32_program(const std::string& name) { return M32_DIR + "/bin/" + name; }
-
     // Arms the partner so that the next send of the application is refused
     // at its end (-67 after TDS 2) and the partner's next telegram has a bad
     // BCC until the server reports it (-82 after TDR 2): negative results
@@ -45,13 +37,61 @@ protected:
         partner().faults().arm(Fault::nak_to_end, 2);
         partner().faults().arm(Fault::corrupt_bcc, 2);
     }
+
+    // Runs the width probe at `probe` against this build's server: it sends
+    // a telegram that the partner refuses, then three that arrive, and
+    // fetches a receive error and three telegrams of the partner.
+    void run_probe(const std::string& probe)
+    {
+        ASSERT_TRUE(qotest::file_exists(probe)) << probe;
+        connect();
+        arm_failures();
+
+        const Bytes refused{0xEE};
+        const std::vector<Bytes> sent = {awkward_telegram(4096, 5), {}, awkward_telegram(16, 6)};
+        std::vector<std::string> argv = {probe, link->rc_file(), "4", probe_hex(refused)};
+        for (const Bytes& telegram : sent) {
+            argv.push_back(probe_hex(telegram));
+        }
+        qotest::Process application(argv);
+        for (const Bytes& telegram : sent) {
+            EXPECT_EQ(partner_received(), qotest::hex(telegram));
+        }
+
+        const std::vector<Bytes> replies = {awkward_telegram(1, 7), awkward_telegram(16, 8),
+                                            awkward_telegram(4096, 9)};
+        for (const Bytes& telegram : replies) {
+            partner().send(telegram);
+        }
+        ASSERT_EQ(application.wait_exit(60000), 0) << application.out() << application.err();
+
+        std::string expected = "open 0\ninfo 0 qo3964_server V 1.0.1 09.06.2009 " +
+                               std::to_string(sizeof(void*) * 8) + " 2\nsend -67\nsend 2\nsend 2\nsend 2\nreceive -82\n";
+        for (const Bytes& telegram : replies) {
+            expected += "receive " + std::to_string(telegram.size()) + " " + probe_hex(telegram) + "\n";
+        }
+        expected += "close 0\n";
+        EXPECT_EQ(application.out(), expected);
+    }
+};
+
+class WordWidthTest : public ProbeTest {
+protected:
+    void SetUp() override
+    {
+        if (M32_DIR.empty()) {
+            GTEST_SKIP() << "no 32-bit build tree given (QO3964_M32_DIR)";
+        }
+    }
+
+    static std::string m32_program(const std::string& name) { return M32_DIR + "/bin/" + name; }
 };
 
 TEST_F(WordWidthTest, ThisApplicationWithThe32BitServer)
 {
     const std::string server = m32_program("qo3964_server");
     ASSERT_TRUE(qotest::file_exists(server)) << server;
-    connect(FAST_TIMES, fast_partner(), server);
+    connect(LINE_TIMES, patient_partner(), server);
     arm_failures();
 
     qo3964_server_info info{};
@@ -86,35 +126,14 @@ TEST_F(WordWidthTest, ThisApplicationWithThe32BitServer)
 
 TEST_F(WordWidthTest, The32BitApplicationWithThisServer)
 {
-    const std::string probe = m32_program("width_probe");
-    ASSERT_TRUE(qotest::file_exists(probe)) << probe;
-    connect();
-    arm_failures();
+    run_probe(m32_program("width_probe"));
+}
 
-    const Bytes refused{0xEE};
-    const std::vector<Bytes> sent = {awkward_telegram(4096, 5), {}, awkward_telegram(16, 6)};
-    std::vector<std::string> argv = {probe, link->rc_file(), "4", probe_hex(refused)};
-    for (const Bytes& telegram : sent) {
-        argv.push_back(probe_hex(telegram));
-    }
-    qotest::Process application(argv);
-    for (const Bytes& telegram : sent) {
-        EXPECT_EQ(partner_received(), qotest::hex(telegram));
-    }
-
-    const std::vector<Bytes> replies = {awkward_telegram(1, 7), awkward_telegram(16, 8), awkward_telegram(4096, 9)};
-    for (const Bytes& telegram : replies) {
-        partner().send(telegram);
-    }
-    ASSERT_EQ(application.wait_exit(60000), 0) << application.out() << application.err();
-
-    std::string expected = "open 0\ninfo 0 qo3964_server V 1.0.1 09.06.2009 " + std::to_string(sizeof(void*) * 8) +
-                           " 2\nsend -67\nsend 2\nsend 2\nsend 2\nreceive -82\n";
-    for (const Bytes& telegram : replies) {
-        expected += "receive " + std::to_string(telegram.size()) + " " + probe_hex(telegram) + "\n";
-    }
-    expected += "close 0\n";
-    EXPECT_EQ(application.out(), expected);
+// The same probe built with this tree, so that the probe itself is
+// checked wherever the suite runs.
+TEST_F(ProbeTest, ThisBuildsApplicationWithThisServer)
+{
+    run_probe(qotest::program_path("width_probe"));
 }
 
 }  // namespace
