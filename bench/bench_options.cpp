@@ -32,7 +32,7 @@ struct IntOption {
     long high;
 };
 
-constexpr std::array<IntOption, 11> INT_OPTIONS{{
+constexpr std::array<IntOption, 12> INT_OPTIONS{{
     {"--baud", &BenchOptions::baud, 1200, 115200},
     {"--bcc", &BenchOptions::bcc_mode, 0, 1},
     {"--zvz", &BenchOptions::zvz_ms, 1, 60000},
@@ -43,10 +43,11 @@ constexpr std::array<IntOption, 11> INT_OPTIONS{{
     {"--rounds", &BenchOptions::rounds, 1, 100},
     {"--poll-ms", &BenchOptions::poll_ms, 0, 1000},
     {"--model-runs", &BenchOptions::model_runs, 1, 1000},
+    {"--kernel-hz", &BenchOptions::kernel_hz, 0, 10000},
     {"--seed", nullptr, 0, LONG_MAX},
 }};
 
-constexpr std::array<std::string_view, 4> TEXT_OPTIONS{"--csv", "--plots", "--server", "--parity"};
+constexpr std::array<std::string_view, 5> TEXT_OPTIONS{"--csv", "--plots", "--samples", "--server", "--parity"};
 
 bool takes_value(std::string_view arg)
 {
@@ -86,6 +87,7 @@ const char* usage_text()
            "  --quick          few iterations and a short idle time (a smoke run)\n"
            "  --csv PATH       write the figures as CSV too\n"
            "  --plots DIR      PNG charts (needs gnuplot); default: the CSV's folder\n"
+           "  --samples PATH   every send latency, measured and floor, as CSV\n"
            "  --server PATH    the server program (default: next to qo3964_bench)\n"
            "  --baud N         BAUD of the rc-file and of the real-line floor (9600)\n"
            "  --parity E|O|N   PARITY likewise (E)\n"
@@ -98,7 +100,10 @@ const char* usage_text()
            "  --rounds N       runs per throughput figure, median shown (3)\n"
            "  --poll-ms MS     the application's pause between empty receive polls (1)\n"
            "  --model-runs N   simulated runs per floor (8)\n"
-           "  --seed N         seed of the floor simulation (1)\n";
+           "  --seed N         seed of the floor simulation (1)\n"
+           "  --kernel-hz N    the kernel's tick rate for the floors (0: find it out)\n"
+           "Exit status: 0 done, 1 set-up failed, 2 bad command line, 3 a telegram was\n"
+           "lost or duplicated, 130 interrupted. The figures themselves are never judged.\n";
 }
 
 bool parse_options(int argc, char** argv, BenchOptions& options, std::string& error, bool& help)
@@ -134,6 +139,10 @@ bool parse_options(int argc, char** argv, BenchOptions& options, std::string& er
         }
         if (arg == "--plots") {
             options.plots = value;
+            continue;
+        }
+        if (arg == "--samples") {
+            options.samples = value;
             continue;
         }
         if (arg == "--server") {

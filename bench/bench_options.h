@@ -11,6 +11,7 @@ struct BenchOptions {
     std::string server;     // qo3964_server to run; empty: the one next to this program
     std::string csv;        // where the figures go as CSV; empty: nowhere
     std::string plots;      // folder of the PNG charts; empty: the CSV's folder, if any
+    std::string samples;    // where every send latency goes as CSV; empty: nowhere
     int baud = 9600;        // written to the rc-file; the real-line floor is computed for it
     char parity = 'E';      // 'E', 'O' or 'N', likewise
     int bcc_mode = 1;       // 1: 3964R, 0: 3964
@@ -25,6 +26,7 @@ struct BenchOptions {
     int rounds = 3;         // throughput runs per figure; the median is shown
     int poll_ms = 1;        // the application's pause between empty qo3964m_receive calls
     int model_runs = 8;     // simulated runs per floor
+    int kernel_hz = 0;      // the kernel's tick rate for the floors; 0: watch times() to find it
     uint64_t seed = 1;      // of the floor simulation
     bool quick = false;
 };

@@ -6,12 +6,9 @@
 #include <string>
 #include <vector>
 
-namespace qobench {
+#include "latency_samples.h"
 
-struct LatencySeries {
-    std::string title;
-    std::vector<double> samples_ms;
-};
+namespace qobench {
 
 struct RateBar {
     std::string label;

@@ -3,6 +3,9 @@
 //
 // Progress goes to standard error; standard output carries the report:
 // the set-up, how the floors come about, and one markdown table.
+// Exit status: 0 done; 1 set-up or CSV failed; 2 bad command line; 3 a
+// telegram was lost or duplicated; 130 interrupted.
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
 #include <thread>
@@ -13,6 +16,8 @@
 #include "figure_table.h"
 #include "floors.h"
 #include "gnuplot_charts.h"
+#include "kernel_ticks.h"
+#include "latency_samples.h"
 #include "measurements.h"
 #include "poll_cost.h"
 #include "process_usage.h"
@@ -25,6 +30,7 @@ using namespace qobench;
 
 constexpr int POLL_COST_ROUNDS = 1000;
 constexpr int QUICK_POLL_COST_ROUNDS = 200;
+constexpr int TICKS_WATCHED = 40;
 
 std::string program_folder()
 {
@@ -94,6 +100,11 @@ int main(int argc, char** argv)
     std::cerr << "measuring the cost of one look at a silent line" << std::endl;
     FloorBasis basis;
     basis.poll = measure_poll_cost(options.quick ? QUICK_POLL_COST_ROUNDS : POLL_COST_ROUNDS);
+    if (options.kernel_hz == 0) {
+        std::cerr << "watching the clock ticks" << std::endl;
+        const long ticks = sysconf(_SC_CLK_TCK);
+        basis.kernel = measure_kernel_ticks(ticks > 0 ? static_cast<int>(ticks) : 100, TICKS_WATCHED);
+    }
 
     BenchRig rig;
     std::cerr << "starting " << server << std::endl;
@@ -103,7 +114,12 @@ int main(int argc, char** argv)
     }
     const long ticks = sysconf(_SC_CLK_TCK);
     basis.pty.tick_hz = ticks > 0 ? static_cast<int>(ticks) : 100;
+    basis.pty.kernel_hz = options.kernel_hz > 0 ? options.kernel_hz : basis.kernel.hz;
     basis.pty.sleep_slack_ms = timer_slack_ms(rig.server().pid());
+    // How much later than asked this machine's 1 ms sleeps end, beyond the slack.
+    if (basis.poll.measured) {
+        basis.pty.sleep_jitter_ms = std::max(0.0, basis.poll.period_ms - 1.0 - basis.pty.sleep_slack_ms);
+    }
     basis.pty.app_poll_ms = options.poll_ms;
     basis.pty.zvz_ms = options.zvz_ms;
     basis.pty.qvz_ms = options.qvz_ms;
@@ -132,23 +148,31 @@ int main(int argc, char** argv)
     if (!options.csv.empty()) {
         written = write_csv(options.csv, figures);
     }
+    const std::vector<LatencySeries> latencies{
+        {"16 B measured", measured.latency[0].latencies_ms},
+        {"16 B floor", pty.latency_ms[0]},
+        {"4096 B measured", measured.latency[1].latencies_ms},
+        {"4096 B floor", pty.latency_ms[1]},
+    };
+    if (!options.samples.empty() && !write_text_file(options.samples, latency_samples_csv(latencies))) {
+        std::cerr << "qo3964_bench: cannot write " << options.samples << "\n";
+        written = false;
+    }
     std::string plots = options.plots;
     if (plots.empty() && !options.csv.empty()) {
         plots = std::filesystem::absolute(options.csv).parent_path().string();
     }
     if (!plots.empty()) {
-        const std::vector<LatencySeries> latencies{
-            {"16 B measured", measured.latency[0].latencies_ms},
-            {"16 B floor", pty.latency_ms[0]},
-            {"4096 B measured", measured.latency[1].latencies_ms},
-            {"4096 B floor", pty.latency_ms[1]},
-        };
         for (const std::string& png : draw_charts(latencies, rate_bars(figures), plots)) {
             std::cout << "chart: " << png << "\n";
         }
     }
     if (!measured.complete) {
         return 130;
+    }
+    // Not a verdict on the figures: telegrams must arrive once, however slowly.
+    if (delivery_faults(measured)) {
+        return 3;
     }
     return written ? 0 : 1;
 }

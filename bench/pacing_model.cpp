@@ -68,10 +68,15 @@ private:
     };
 
     // ---- time -----------------------------------------------------------
-    long tick(double t) const { return static_cast<long>(std::floor((t + tick_phase_) / tick_ms_)); }
+    long tick(double t) const
+    {
+        const int64_t jiffies = static_cast<int64_t>(std::floor((t + tick_phase_) / jiffy_ms_));
+        return static_cast<long>(jiffies * settings_.tick_hz / kernel_hz_);
+    }
     // A DeadlineTimer armed now: its deadline in ticks.
     long arm(int ms) const { return tick(now_) + static_cast<long>(ms) * settings_.tick_hz / 1000; }
     bool expired(long deadline) const { return tick(now_) >= deadline; }
+    double sleep_end(double from, double ms);
     void server_sleep(double ms);
     void advance(double until);
     void run_server(double limit_ms);
@@ -110,7 +115,8 @@ private:
 
     PacingSettings settings_;
     std::mt19937_64 random_;
-    double tick_ms_;
+    int kernel_hz_;
+    double jiffy_ms_;
     double tick_phase_;
     double now_ = 0;
     double wakeups_ = 0;
@@ -162,9 +168,14 @@ private:
 };
 
 Simulation::Simulation(const PacingSettings& settings, uint64_t seed)
-    : settings_(settings), random_(seed), tick_ms_(1000.0 / std::max(1, settings.tick_hz))
+    : settings_(settings),
+      random_(seed),
+      kernel_hz_(std::max(1, settings.kernel_hz)),
+      jiffy_ms_(1000.0 / kernel_hz_)
 {
-    tick_phase_ = random_time(tick_ms_);
+    settings_.tick_hz = std::max(1, settings.tick_hz);
+    // Any point of the tick pattern, which repeats within one second.
+    tick_phase_ = random_time(1000.0);
 }
 
 void Simulation::push(std::deque<LineByte>& inbox, double& line_free, uint8_t byte, double t)
@@ -174,10 +185,19 @@ void Simulation::push(std::deque<LineByte>& inbox, double& line_free, uint8_t by
     inbox.push_back({at, at + settings_.reaction_ms, byte});
 }
 
+double Simulation::sleep_end(double from, double ms)
+{
+    double late = settings_.sleep_slack_ms;
+    if (settings_.sleep_jitter_ms > 0) {
+        late += std::exponential_distribution<double>(1.0 / settings_.sleep_jitter_ms)(random_);
+    }
+    return from + ms + late;
+}
+
 void Simulation::server_sleep(double ms)
 {
     wakeups_ += 1;
-    advance(now_ + ms + settings_.sleep_slack_ms);
+    advance(sleep_end(now_, ms));
 }
 
 // Lets the other parties act on everything due up to `until`, in time order.
@@ -472,11 +492,11 @@ void Simulation::client_act(double t)
         send_job_ = JOB_SUBMITTED;
         client_started_ = t;
         client_step_ = ClientStep::await_result;
-        client_next_ = t + HANDOVER_PAUSE_MS + settings_.sleep_slack_ms;
+        client_next_ = sleep_end(t, HANDOVER_PAUSE_MS);
         return;
     }
     if (send_job_ != JOB_DONE) {
-        client_next_ = t + RESULT_POLL_MS + settings_.sleep_slack_ms;
+        client_next_ = sleep_end(t, RESULT_POLL_MS);
         return;
     }
     send_job_ = JOB_IDLE;
@@ -502,7 +522,7 @@ void Simulation::app_act(double t)
         app_next_ = t;
         return;
     }
-    app_next_ = t + std::max(settings_.app_poll_ms + settings_.sleep_slack_ms, 0.001);
+    app_next_ = settings_.app_poll_ms > 0 ? sleep_end(t, settings_.app_poll_ms) : t + 0.001;
 }
 
 double Simulation::partner_next() const

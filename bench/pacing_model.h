@@ -10,7 +10,10 @@
 //     character, qvz for the acknowledgement, 100 ms receive windows);
 //   - the limits are DeadlineTimers on the clock-tick counter, so a 20 ms
 //     read on a silent line lasts until the second tick after it began:
-//     between 10 and 20 ms at 100 ticks per second;
+//     between 10 and 20 ms at 100 ticks per second. times() counts those
+//     ticks from the kernel's jiffies (clock_t = jiffies * 100 / HZ), so
+//     with a kernel HZ that is no multiple of 100 the ticks are uneven: at
+//     HZ 250 they come 8 and 12 ms apart in turn;
 //   - a data chunk has at most 1000 bytes, one engine step each;
 //   - the dispatcher moves a job one stage per pass (stage the send, hand
 //     back the result, one received telegram into receive_job);
@@ -18,9 +21,15 @@
 //     looks for the result every 20 ms;
 //   - the application polls qo3964m_receive, with its own pause when
 //     nothing is waiting;
-//   - every sleep ends late by the kernel's timer slack;
-//   - the partner answers at once (after a reaction far below 1 ms, so the
-//     server's first look right after its own write still finds nothing);
+//   - every sleep ends late by the kernel's timer slack and a random
+//     delay (exponential, of the mean that the machine's own sleeps show);
+//     the phase between the client's 20 ms looks and the uneven clock
+//     ticks drifts with these delays, which decides whether a send takes
+//     50 or 70 ms, so the floors of sends are only known to about 10 %;
+//   - the partner answers at once, but not before the server's first look
+//     right after its own write, so each turn of the line costs the server
+//     one 1 ms poll (a partner on another core is sometimes quicker than
+//     that; then a measurement can beat the floor);
 //   - on a real line every character takes (start + 8 data + parity +
 //     stop bits) / baud seconds; on a pty the bytes move instantly.
 //
@@ -36,7 +45,9 @@ namespace qobench {
 
 struct PacingSettings {
     int tick_hz = 100;             // sysconf(_SC_CLK_TCK): the timers' resolution
+    int kernel_hz = 100;           // the kernel's own tick rate, from which times() counts
     double sleep_slack_ms = 0.05;  // every sleep ends this much late
+    double sleep_jitter_ms = 0;    // and by a random further delay of this mean
     double char_ms = 0;            // line time of one character; 0 on a pty
     double reaction_ms = 0.02;     // the partner's reaction to what arrives
     double app_poll_ms = 1;        // the application's pause between empty receive calls

@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "statistics.h"
@@ -155,6 +156,21 @@ void add_cpu(std::vector<Figure>& figures, const Measurements& m, const FloorSet
     }
 }
 
+// times() counts its ticks from the kernel's jiffies; an HZ that is no
+// multiple of the tick rate makes them uneven.
+std::string tick_note(const PacingSettings& s)
+{
+    if (s.kernel_hz % s.tick_hz == 0) {
+        return "  (the kernel ticks at " + std::to_string(s.kernel_hz) + " Hz, so the clock ticks are even);\n";
+    }
+    const double jiffy_ms = 1000.0 / s.kernel_hz;
+    const double jiffies_per_tick = static_cast<double>(s.kernel_hz) / s.tick_hz;
+    return "  (the kernel ticks at " + std::to_string(s.kernel_hz) + " Hz, so the clock ticks come " +
+           format("%.0f", std::floor(jiffies_per_tick) * jiffy_ms) + " and " +
+           format("%.0f", std::ceil(jiffies_per_tick) * jiffy_ms) +
+           " ms apart in turn, and so do the reads' lengths);\n";
+}
+
 }  // namespace
 
 std::vector<Figure> build_figures(const Measurements& m, const FloorSet& pty, const FloorSet& line,
@@ -182,7 +198,9 @@ std::string floor_notes(const FloorBasis& basis, const BenchOptions& options)
              "at all. They come from a simulation (" + std::to_string(options.model_runs) +
              " runs each) of exactly the runs measured here, in which only these take time:\n";
     notes += "- the engine's idle step: a 20 ms read, a DeadlineTimer on the " + std::to_string(s.tick_hz) +
-             " Hz tick counter, so " + format("%.0f", tick_ms) + " to 20 ms on a silent line, then a 20 ms sleep;\n"
+             " Hz tick counter, so " + format("%.0f", tick_ms) + " to 20 ms on a silent line, then a 20 ms sleep;\n" +
+             tick_note(s) +
+             ""
              "  a send starts only after such a silent read (STX), the data go in chunks of at most 1000 bytes\n"
              "  with a 10 ms sleep after each chunk and after DLE ETX BCC, and the acknowledgement is read in\n"
              "  the next step; a reception reads 100 ms windows with a 20 ms sleep between them;\n";
@@ -195,7 +213,10 @@ std::string floor_notes(const FloorBasis& basis, const BenchOptions& options)
              "  again at once after a telegram and pauses " + std::to_string(options.poll_ms) +
              " ms when none was waiting;\n";
     notes += "- every sleep ends " + format("%.3f", s.sleep_slack_ms) +
-             " ms late (the server's timer slack); the partner answers at once;\n";
+             " ms late (the server's timer slack), plus a random delay of " + format("%.3f", s.sleep_jitter_ms) +
+             " ms on average\n"
+             "  (what this machine's 1 ms sleeps show beyond the slack);\n"
+             "- the partner answers at once, but not before the server looks again right after its own write;\n";
     notes += "- the line: on a pty the bytes move instantly (column \"Floor (pty)\", which the overhead uses);\n"
              "  on a real line each character takes " + std::string(options.parity == 'N' ? "10" : "11") +
              " bits / " + std::to_string(options.baud) + " baud = " + format("%.3f", basis.line.char_ms) +
@@ -210,10 +231,34 @@ std::string floor_notes(const FloorBasis& basis, const BenchOptions& options)
                  format("%.2f", basis.poll.cpu_us) + " us per look, " + format("%.3f", basis.poll.period_ms) +
                  " ms per 1 ms sleep.\n";
     }
-    notes += "Overhead x = measured time / floor time (for rates: floor rate / measured rate); 1.00 means that\n"
+    notes += "Two inputs of the floors are only known statistically, so a measurement can come out somewhat\n"
+             "below its floor: whether a send takes 50 or 70 ms depends on the phase between the client's\n"
+             "20 ms looks and the clock ticks, which drifts with tiny differences in sleep lengths (about\n"
+             "10 % on the send floors); and the partner simulator, on another core, sometimes answers before\n"
+             "the server looks again (then a turn of the line costs no 1 ms poll).\n";
+    notes += "Overhead × = measured time / floor time (for rates: floor rate / measured rate); 1.00 means that\n"
              "no cost of our own is visible. Throughput figures are medians of " +
-             std::to_string(options.rounds) + " rounds.\n";
+             std::to_string(options.rounds) + " rounds; CPU figures pool the rounds.\n";
     return notes;
+}
+
+bool delivery_faults(const Measurements& m)
+{
+    const auto sends_faulty = [](const SendSeries& s) { return s.partner_missing != 0 || s.partner_duplicated != 0; };
+    const auto receives_faulty = [](const ReceiveSeries& s) { return s.lost != 0 || s.duplicated != 0; };
+    bool faulty = receives_faulty(m.burst);
+    for (const SendSeries& s : m.latency) {
+        faulty = faulty || sends_faulty(s);
+    }
+    for (size_t i = 0; i < THROUGHPUT_LENGTHS.size(); ++i) {
+        for (const SendSeries& s : m.sends[i]) {
+            faulty = faulty || sends_faulty(s);
+        }
+        for (const ReceiveSeries& s : m.receives[i]) {
+            faulty = faulty || receives_faulty(s);
+        }
+    }
+    return faulty;
 }
 
 std::string run_warnings(const Measurements& m, const FloorSet& pty, const FloorSet& line)

@@ -8,6 +8,7 @@
 #include "bench_options.h"
 #include "figure_table.h"
 #include "floors.h"
+#include "kernel_ticks.h"
 #include "measurements.h"
 #include "pacing_model.h"
 #include "poll_cost.h"
@@ -18,6 +19,7 @@ struct FloorBasis {
     PacingSettings pty;
     PacingSettings line;
     PollCost poll;
+    KernelTicks kernel;  // as watched, unless --kernel-hz gave the rate
 };
 
 std::vector<Figure> build_figures(const Measurements& m, const FloorSet& pty, const FloorSet& line,
@@ -28,6 +30,9 @@ std::string line_heading(const BenchOptions& options);
 
 // How each floor is computed, as text lines for the output.
 std::string floor_notes(const FloorBasis& basis, const BenchOptions& options);
+
+// Whether any telegram was lost or delivered twice, in either direction.
+bool delivery_faults(const Measurements& m);
 
 // One line per thing that went wrong (failed sends, lost telegrams, ...);
 // empty when all went well.
