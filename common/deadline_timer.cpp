@@ -95,12 +95,19 @@ int32_t timer_read(DeadlineTimer* timer)
     return r;
 }
 
-int32_t sleep_ms(int32_t ms)
+int32_t real_sleep(int32_t ms)
 {
     if (ms <= 0) {
         return usleep(0);
     }
     return usleep(static_cast<useconds_t>(ms) * 1000U);
+}
+
+SleepFn sleep_source = real_sleep;
+
+int32_t sleep_ms(int32_t ms)
+{
+    return sleep_source(ms);
 }
 
 int32_t timer_wait(DeadlineTimer* timer, int32_t ms)

@@ -32,6 +32,13 @@ using TickSource = int32_t (*)();
 extern TickSource tick_source;
 int32_t times_ticks();
 
+// Where sleep_ms sleeps. Defaults to usleep (real_sleep); the fuzzers
+// replace it with a fake clock that advances tick_source instead, so that
+// the link layer's time passes without real waiting.
+using SleepFn = int32_t (*)(int32_t ms);
+extern SleepFn sleep_source;
+int32_t real_sleep(int32_t ms);
+
 // Arms the timer for ms milliseconds; returns ms.
 int32_t timer_start(DeadlineTimer* timer, int32_t ms);
 // Milliseconds left, in whole ticks; never negative. Stores remaining_ms.

@@ -46,3 +46,9 @@ echo "== running the tests"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir "$build/asan" --output-on-failure -j $((jobs * 4)) --timeout 600 "$@"
+
+echo "== fuzzing (clang, libFuzzer, a few seconds per target)"
+CC=clang CXX=clang++ cmake -S . -B "$build/fuzz" -DCMAKE_BUILD_TYPE=Debug \
+  -DQO3964_FUZZ=ON -DQO3964_BUILD_TESTS=OFF > /dev/null
+cmake --build "$build/fuzz" -j "$jobs"
+ctest --test-dir "$build/fuzz" --output-on-failure -V

@@ -234,7 +234,9 @@ void Partner::answer_connection_request(bool conflict_allowed)
     if (conflict_allowed && inject(Fault::conflict)) {
         count(&PartnerStats::conflicts);
         if (!current_) {
-            current_.emplace();
+            // Assigned, not emplaced: clang does not see the default
+            // constructor of a nested struct with member initialisers there.
+            current_ = PendingSend{};
             current_->data = settings_.conflict_telegram;
         }
         write_control(STX);
