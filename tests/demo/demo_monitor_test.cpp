@@ -39,7 +39,7 @@ class DemoMonitor : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (TmuxSession::tmux_program().empty()) {
+        if (qotest::TmuxServer::program().empty()) {
             GTEST_SKIP() << "tmux is not installed";
         }
     }

@@ -2,12 +2,12 @@
 // systemd unit names the installed programs, and the check the unit runs
 // before each start removes a segment only when its server has gone.
 #include <csignal>
-#include <cstdlib>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/shm.h>
 #include <sys/stat.h>
 
+#include "find_on_path.h"
 #include "installed_deploy_files.h"
 #include "server_harness.h"
 
@@ -32,20 +32,6 @@ std::string example_without_port(const std::string& example)
         }
     }
     return kept;
-}
-
-std::string which(const std::string& program)
-{
-    const char* path = std::getenv("PATH");
-    std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
-    std::string dir;
-    while (std::getline(dirs, dir, ':')) {
-        const std::string candidate = dir + "/" + program;
-        if (!dir.empty() && access(candidate.c_str(), X_OK) == 0) {
-            return candidate;
-        }
-    }
-    return "";
 }
 
 class Deployment : public ::testing::Test {
@@ -98,7 +84,7 @@ TEST_F(Deployment, UnitRunsTheInstalledProgramsOnTheInstanceRcFile)
     ASSERT_EQ(stat(files_.stale_check().c_str(), &check), 0);
     EXPECT_NE(check.st_mode & S_IXUSR, 0u);
 
-    const std::string analyze = which("systemd-analyze");
+    const std::string analyze = qotest::find_on_path("systemd-analyze");
     if (analyze.empty()) {
         GTEST_SKIP() << "systemd-analyze is not installed";
     }

@@ -2,75 +2,36 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <sstream>
 #include <thread>
-#include <unistd.h>
 
 namespace qodemo {
 
 namespace {
 
-constexpr int COMMAND_LIMIT_MS = 10000;
 constexpr auto POLL = std::chrono::milliseconds(50);
+
+// A terminal type every ncurses knows; a history long enough for the whole
+// demo.
+constexpr const char* CONFIG = "set -g default-terminal screen\nset -g history-limit 5000\n";
 
 }  // namespace
 
-std::string TmuxSession::tmux_program()
-{
-    const char* path = std::getenv("PATH");
-    std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
-    std::string dir;
-    while (std::getline(dirs, dir, ':')) {
-        const std::string candidate = dir + "/tmux";
-        if (!dir.empty() && access(candidate.c_str(), X_OK) == 0) {
-            return candidate;
-        }
-    }
-    return "";
-}
-
 TmuxSession::TmuxSession(const qotest::TempDir& dir, const std::string& shell_command)
-    : program_(tmux_program()), socket_(dir.file("tmux.socket"))
+    : tmux_(dir, CONFIG, COLUMNS, ROWS, {shell_command})
 {
-    // A terminal type every ncurses knows; a history long enough for the
-    // whole demo.
-    const std::string config = dir.file("tmux.conf");
-    qotest::write_file(config, "set -g default-terminal screen\nset -g history-limit 5000\n");
-    started_ = !program_.empty() &&
-               run({"-f", config, "new-session", "-d", "-x", std::to_string(COLUMNS), "-y", std::to_string(ROWS),
-                    shell_command},
-                   nullptr);
-}
-
-TmuxSession::~TmuxSession()
-{
-    if (started_) {
-        run({"kill-server"}, nullptr);
-    }
-}
-
-bool TmuxSession::run(std::vector<std::string> arguments, std::string* out) const
-{
-    arguments.insert(arguments.begin(), {program_, "-S", socket_});
-    qotest::Process tmux(arguments);
-    const bool ok = tmux.wait_exit(COMMAND_LIMIT_MS) == 0;
-    if (out != nullptr) {
-        *out = tmux.out();
-    }
-    return ok;
 }
 
 std::string TmuxSession::history() const
 {
     std::string text;
-    run({"capture-pane", "-p", "-J", "-S", "-", "-t", ":0.0"}, &text);
+    tmux_.run({"capture-pane", "-p", "-J", "-S", "-", "-t", ":0.0"}, &text);
     return text;
 }
 
 int TmuxSession::pane_count() const
 {
     std::string text;
-    if (!run({"list-panes"}, &text)) {
+    if (!tmux_.run({"list-panes"}, &text)) {
         return 0;
     }
     int count = 0;

@@ -1,10 +1,11 @@
-// A detached tmux server of the test's own (socket in a temporary
-// directory) running one shell command in a window of a fixed size.
+// A detached tmux session of the test's own running one shell command in a
+// window of a fixed size, read back with its history.
 #pragma once
 
 #include <string>
 
 #include "test_support.h"
+#include "tmux_server.h"
 
 namespace qodemo {
 
@@ -13,26 +14,16 @@ public:
     static constexpr int COLUMNS = 200;
     static constexpr int ROWS = 50;
 
-    // Path of tmux, or "" when it is not installed.
-    static std::string tmux_program();
-
     TmuxSession(const qotest::TempDir& dir, const std::string& shell_command);
-    ~TmuxSession();  // ends the tmux server and whatever still runs in it
-    TmuxSession(const TmuxSession&) = delete;
-    TmuxSession& operator=(const TmuxSession&) = delete;
 
-    bool started() const { return started_; }
+    bool started() const { return tmux_.started(); }
     // The first pane's text with its history, wrapped lines joined.
     std::string history() const;
     // Number of panes of the session's window.
     int pane_count() const;
 
 private:
-    bool run(std::vector<std::string> arguments, std::string* out) const;
-
-    std::string program_;
-    std::string socket_;
-    bool started_ = false;
+    qotest::TmuxServer tmux_;
 };
 
 // Waits until `path` exists and holds a line; its number, or -1 at the bound.

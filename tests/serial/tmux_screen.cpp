@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr int COMMAND_LIMIT_MS = 10000;
-
 // Keeps the colour state of a capture with escapes (SGR sequences only).
 void apply_sgr(const std::string& parameters, ScreenCell& pen)
 {
@@ -46,56 +44,23 @@ void apply_sgr(const std::string& parameters, ScreenCell& pen)
 
 std::string TmuxScreen::tmux_program()
 {
-    const char* path = std::getenv("PATH");
-    std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
-    std::string dir;
-    while (std::getline(dirs, dir, ':')) {
-        const std::string candidate = dir + "/tmux";
-        if (!dir.empty() && access(candidate.c_str(), X_OK) == 0) {
-            return candidate;
-        }
-    }
-    return "";
+    return qotest::TmuxServer::program();
 }
 
+// Own configuration: a terminal type every ncurses knows, and the pane kept
+// after its program ended so that a failure can still be read.
 TmuxScreen::TmuxScreen(const qotest::TempDir& dir, const std::vector<std::string>& command)
-    : program_(tmux_program()), socket_(dir.file("tmux.socket"))
+    : tmux_(dir, "set -g default-terminal screen\nset -g remain-on-exit on\n", COLUMNS, ROWS, command)
 {
-    // Own configuration: a terminal type every ncurses knows, and the pane
-    // kept after its program ended so that a failure can still be read.
-    const std::string config = dir.file("tmux.conf");
-    qotest::write_file(config, "set -g default-terminal screen\nset -g remain-on-exit on\n");
-    std::vector<std::string> arguments{"-f", config, "new-session", "-d", "-x", std::to_string(COLUMNS),
-                                       "-y", std::to_string(ROWS)};
-    arguments.insert(arguments.end(), command.begin(), command.end());
-    started_ = !program_.empty() && run(arguments, nullptr);
-}
-
-TmuxScreen::~TmuxScreen()
-{
-    if (started_) {
-        run({"kill-server"}, nullptr);
-    }
-}
-
-bool TmuxScreen::run(std::vector<std::string> arguments, std::string* out) const
-{
-    arguments.insert(arguments.begin(), {program_, "-S", socket_});
-    qotest::Process tmux(arguments);
-    const bool ok = tmux.wait_exit(COMMAND_LIMIT_MS) == 0;
-    if (out != nullptr) {
-        *out = tmux.out();
-    }
-    return ok;
 }
 
 std::string TmuxScreen::capture(bool colours) const
 {
     std::string text;
     if (colours) {
-        run({"capture-pane", "-p", "-e"}, &text);
+        tmux_.run({"capture-pane", "-p", "-e"}, &text);
     } else {
-        run({"capture-pane", "-p"}, &text);
+        tmux_.run({"capture-pane", "-p"}, &text);
     }
     return text;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "test_support.h"
+#include "tmux_server.h"
 
 struct ScreenCell {
     char ch = ' ';
@@ -24,11 +25,8 @@ public:
     static std::string tmux_program();
 
     TmuxScreen(const qotest::TempDir& dir, const std::vector<std::string>& command);
-    ~TmuxScreen();
-    TmuxScreen(const TmuxScreen&) = delete;
-    TmuxScreen& operator=(const TmuxScreen&) = delete;
 
-    bool started() const { return started_; }
+    bool started() const { return tmux_.started(); }
     // The rows as text, trailing blanks removed.
     std::vector<std::string> rows() const;
     // The cells of every row with their colours.
@@ -40,11 +38,8 @@ public:
 
 private:
     std::string capture(bool colours) const;
-    bool run(std::vector<std::string> arguments, std::string* out) const;
 
-    std::string program_;
-    std::string socket_;
-    bool started_ = false;
+    qotest::TmuxServer tmux_;
 };
 
 // The text of a row cell: the two characters from `column` on.
