@@ -74,7 +74,7 @@ TEST_F(Deployment, UnitRunsTheInstalledProgramsOnTheInstanceRcFile)
     const std::string unit = qotest::read_file(files_.unit());
     const std::string bin = files_.prefix() + "/bin/";
     EXPECT_EQ(unit_setting(unit, "ExecStart"), bin + "qo3964_server /etc/qo3964/%i.rc\n");
-    EXPECT_EQ(unit_setting(unit, "ExecStop"), bin + "qo3964_ctl --rc /etc/qo3964/%i.rc stop\n");
+    EXPECT_EQ(unit_setting(unit, "ExecStop"), "-" + bin + "qo3964_ctl --rc /etc/qo3964/%i.rc stop\n");
     EXPECT_EQ(unit_setting(unit, "ExecStartPre"), files_.stale_check() + " /etc/qo3964/%i.rc\n");
     EXPECT_EQ(unit_setting(unit, "SuccessExitStatus"), "1\n");
     EXPECT_EQ(unit_setting(unit, "Restart"), "on-failure\n");
@@ -125,6 +125,26 @@ TEST_F(Deployment, StaleCheckRemovesTheSegmentOfAKilledServerSoThatItStartsAgain
 
     ASSERT_TRUE(server.start(START_LIMIT_MS)) << server.process().out() << server.process().err();
     EXPECT_EQ(server.stop(), 1);
+}
+
+// A start by hand after the kill stops at the segment ("[7a]") and deletes
+// the lockfile on its way out: the segment's server is still recognised as
+// gone by the segment's ended creator.
+TEST_F(Deployment, StaleCheckRemovesTheSegmentAlsoAfterAFailedStartTookTheLockfile)
+{
+    qotest::ServerHarness server("PARITY N\n");
+    ASSERT_TRUE(server.start(START_LIMIT_MS)) << server.process().out();
+    server.process().signal(SIGKILL);
+    ASSERT_EQ(server.process().wait_exit(START_LIMIT_MS), 128 + SIGKILL);
+    qotest::Process by_hand({qotest::program_path("qo3964_server"), server.rc_file()}, server.dir().path());
+    ASSERT_EQ(by_hand.wait_exit(START_LIMIT_MS), 1) << by_hand.out();
+    ASSERT_NE(by_hand.out().find("[7a] shared memory already or still exists"), std::string::npos) << by_hand.out();
+    ASSERT_FALSE(qotest::file_exists(server.lockfile()));
+    ASSERT_TRUE(qotest::segment_exists(server.shm_file()));
+
+    EXPECT_EQ(run_check(server.rc_file()), 0) << check_output_;
+    EXPECT_NE(check_output_.find("removed the segment"), std::string::npos) << check_output_;
+    EXPECT_FALSE(qotest::segment_exists(server.shm_file()));
 }
 
 // The lockfile names an ended process, but the segment under the key was
