@@ -1,0 +1,69 @@
+// The accounting of a soak run: every telegram either arrived exactly once
+// and intact, or its sender was told that it failed; every other thing the
+// application was handed is a status entry with a code the procedure
+// gives. Problems are collected as text, one line each.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "partner_send_log.h"
+#include "telegram_source.h"
+
+namespace qosoak {
+
+// One telegram the application sent, and what the send call returned.
+struct AppSend {
+    Bytes data;
+    int result = 0;
+};
+
+// One entry the application fetched: the length and status the server put
+// into receive_job, and the bytes the library copied out.
+struct AppEntry {
+    int32_t length = 0;
+    int32_t status = 0;
+    Bytes data;
+};
+
+// Application -> partner.
+struct OutboundTally {
+    int sent = 0;
+    int acknowledged = 0;                 // send result 2
+    std::map<int, int> failed;            // send result -> count
+    int received_by_partner = 0;
+    std::vector<std::string> problems;
+};
+
+// The partner's deliveries must be exactly the acknowledged sends, in order.
+OutboundTally check_outbound(const std::vector<AppSend>& sends, const std::vector<Bytes>& partner_received);
+
+// Partner -> application.
+struct InboundTally {
+    int sent = 0;                              // the partner's own telegrams, conflict telegrams included
+    int acknowledged = 0;
+    std::map<std::string, int> failed;         // partner outcome -> count
+    int conflict_telegrams = 0;                // sent by the partner's conflict fault
+    int delivered = 0;                         // intact, once
+    std::map<int, int> delivered_with_status;  // status carried by a delivered telegram (1 or a code)
+    int late_acknowledged = 0;                 // delivered again, or though the partner gave up,
+                                               // after a DLE that came later than qvz
+    std::map<int, int> error_entries;          // entries without data: code -> count
+    int connect_conflicts = 0;                 // both sides sent STX at once (the partner's count)
+    int conflict_entries = 0;                  // entries without data and with a good status that
+                                               // the server queued when it gave way in a conflict
+    std::vector<std::string> notes;            // each late acknowledgement, for the report
+    std::vector<std::string> problems;
+};
+
+// `sends` is the partner's log of its own telegrams in the order it sent
+// them; `entries` what the application fetched, in order; `conflicts` how
+// often both sides sent STX at once.
+InboundTally check_inbound(const std::vector<PartnerSend>& sends, const std::vector<AppEntry>& entries,
+                           const std::string& conflict_hex, int conflicts);
+
+// The partner's log hex of a telegram ("-" for the empty one).
+std::string log_hex(const Bytes& telegram);
+
+}  // namespace qosoak

@@ -1,0 +1,104 @@
+// A server killed by SIGKILL, without its orderly stop, and started again.
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "link_fixture.h"
+#include "qo3964_client.h"
+
+namespace qosoak {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The remedy for a segment left behind, as an operator applies it with
+// "ipcrm -m <id>": the segment's ID from its key, then IPC_RMID.
+bool remove_left_segment(const std::string& key_file)
+{
+    const int id = shmget(ftok(key_file.c_str(), SEGMENT_PROJECT_ID), 0, 0);
+    return id >= 0 && shmctl(id, IPC_RMID, nullptr) == 0;
+}
+
+// The line mode a killed server leaves on a pty: its speed stays, so the
+// next server's only change is parity, which a pty does not take, and
+// tcsetattr then fails as a whole. A serial port takes parity; here the
+// pty gets back its first mode, as the orderly stop would have restored.
+bool reset_pty_mode(const std::string& path)
+{
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        return false;
+    }
+    termios mode{};
+    bool done = tcgetattr(fd, &mode) == 0;
+    if (done) {
+        cfmakeraw(&mode);
+        cfsetspeed(&mode, B9600);
+        done = tcsetattr(fd, TCSANOW, &mode) == 0;
+    }
+    close(fd);
+    return done;
+}
+
+class KilledServer : public LinkFixture {};
+
+TEST_F(KilledServer, RestartStopsAt7aUntilTheSegmentIsRemoved)
+{
+    bring_up();
+    const Bytes before = {'b', 'e', 'f', 'o', 'r', 'e'};
+    ASSERT_EQ(qo3964m_send(APP_HANDLE, before.data(), static_cast<int>(before.size()), 10), QO3964_SEND_DONE);
+
+    const pid_t killed = server->process().pid();
+    server->process().signal(SIGKILL);
+    ASSERT_EQ(server->process().wait_exit(5000), 128 + SIGKILL);
+
+    // Left behind: the segment, unmarked, and the lockfile with the dead ID.
+    EXPECT_TRUE(qotest::segment_exists(server->shm_file()));
+    EXPECT_EQ(qotest::read_file(server->lockfile()), std::to_string(killed) + "\n");
+    EXPECT_EQ(view->segment().send_job.shutdown_mark, 0);
+    // A client still attached is not told: its send is handed over and
+    // waits until its time-out.
+    const Bytes orphan = {'o', 'r', 'p', 'h', 'a', 'n'};
+    EXPECT_EQ(qo3964m_send(APP_HANDLE, orphan.data(), static_cast<int>(orphan.size()), 1), QO3964_ERR_TIMEOUT);
+
+    // The restart stops at the segment probe; it rewrote the lockfile (the
+    // ID in it is dead) and deletes it again, and leaves the segment alone.
+    qotest::Process restart({qotest::program_path("qo3964_server"), server->rc_file()}, server->dir().path());
+    ASSERT_EQ(restart.wait_exit(15000), 1) << restart.out();
+    EXPECT_NE(restart.out().find("[7a] shared memory already or still exists"), std::string::npos) << restart.out();
+    EXPECT_NE(restart.out().find("ENDED"), std::string::npos);
+    EXPECT_FALSE(qotest::file_exists(server->lockfile()));
+    EXPECT_TRUE(qotest::segment_exists(server->shm_file()));
+
+    // Once the segment is removed, the next start comes up.
+    ASSERT_TRUE(remove_left_segment(server->shm_file()));
+    EXPECT_FALSE(qotest::segment_exists(server->shm_file()));
+    ASSERT_TRUE(reset_pty_mode(partner->path()));
+    ASSERT_TRUE(server->start()) << server->process().out();
+
+    // The old handle still sees the removed segment, where its send stays
+    // in work; opening the handle again reaches the new server.
+    EXPECT_EQ(qo3964m_send_control(APP_HANDLE), QO3964_IN_WORK);
+    ASSERT_EQ(qo3964m_open_shm(APP_HANDLE, server->rc_file().c_str()), 0);
+    view = std::make_unique<SegmentView>(server->shm_file(), true);
+    EXPECT_EQ(qo3964m_send_control(APP_HANDLE), QO3964_TASK_IDLE);
+    const Bytes after = {'a', 'f', 't', 'e', 'r'};
+    EXPECT_EQ(qo3964m_send(APP_HANDLE, after.data(), static_cast<int>(after.size()), 10), QO3964_SEND_DONE);
+    EXPECT_EQ(partner->wait_received(5s), before);
+    EXPECT_EQ(partner->wait_received(5s), after);  // the orphan never went out
+    const Bytes back = {'b', 'a', 'c', 'k'};
+    ASSERT_TRUE(partner_sends(back));
+    EXPECT_TRUE(fetch_telegram(back, 5000));
+
+    EXPECT_EQ(server->stop(), 1);
+    EXPECT_FALSE(qotest::segment_exists(server->shm_file()));
+    EXPECT_FALSE(qotest::file_exists(server->lockfile()));
+}
+
+}  // namespace
+}  // namespace qosoak

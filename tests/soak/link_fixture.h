@@ -1,0 +1,54 @@
+// A qo3964_server whose line ends at the partner simulator, with short
+// procedure times, and an application attached through the client library
+// (handle 0). The application's fetches look into receive_job first, so
+// that each entry is known with its length and status.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "delivery_check.h"
+#include "partner.h"
+#include "segment_view.h"
+#include "server_harness.h"
+
+namespace qosoak {
+
+inline constexpr int LINK_ZVZ_MS = 100;
+inline constexpr int LINK_QVZ_MS = 400;
+inline constexpr int LINK_ATTEMPTS = 3;
+inline constexpr int APP_HANDLE = 0;
+
+qopartner::PartnerSettings link_partner_settings();
+// The rc-file lines of the server on `port` with the procedure times above.
+std::string link_rc_lines(const std::string& port);
+
+class LinkFixture : public ::testing::Test {
+protected:
+    void TearDown() override;
+
+    // Server up on the partner's line, partner loop running, handle 0 open.
+    void bring_up(const qopartner::PartnerSettings& settings = link_partner_settings(), bool start_partner = true);
+
+    // One entry fetched with qo3964m_receive, waiting up to `timeout_ms`;
+    // checks that the library's result agrees with the entry.
+    std::optional<AppEntry> fetch(int timeout_ms);
+    // Fetches until `telegram` arrives (true) or `timeout_ms` passed; every
+    // entry fetched before it goes to `before`.
+    bool fetch_telegram(const Bytes& telegram, int timeout_ms, std::vector<AppEntry>* before = nullptr);
+    // The partner sends `telegram`; true when it was acknowledged within `timeout_ms`.
+    bool partner_sends(const Bytes& telegram, int timeout_ms = 10000);
+
+    std::unique_ptr<qopartner::Partner> partner;
+    std::unique_ptr<qotest::ServerHarness> server;
+    std::unique_ptr<SegmentView> view;  // read and write
+};
+
+// Entries fetched before a telegram may only be status entries without
+// data, with a code of a failed reception.
+void expect_status_entries_only(const std::vector<AppEntry>& entries);
+
+}  // namespace qosoak

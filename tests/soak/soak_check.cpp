@@ -1,0 +1,28 @@
+#include "soak_check.h"
+
+#include <cstdio>
+#include <gtest/gtest.h>
+
+namespace qosoak {
+
+void soak_and_check(int telegrams_each_way)
+{
+    SoakPlan plan;
+    plan.telegrams = telegrams_each_way;
+    plan.seed = soak_seed();
+    const SoakResult result = run_soak(plan);
+
+    const std::string report = result.report();
+    std::fprintf(stderr, "%s", report.c_str());
+    for (const auto& [name, value] : result.properties()) {
+        ::testing::Test::RecordProperty(name, value);
+    }
+    for (const std::string& problem : result.problems) {
+        ADD_FAILURE() << problem;
+    }
+    // Every send of both sides ended one way or the other.
+    EXPECT_EQ(result.outbound.sent, plan.telegrams);
+    EXPECT_EQ(result.inbound.sent - result.inbound.conflict_telegrams, plan.telegrams + 1);  // + the closing one
+}
+
+}  // namespace qosoak
