@@ -43,7 +43,8 @@ int32_t real_sleep(int32_t ms);
 int32_t timer_start(DeadlineTimer* timer, int32_t ms);
 // Milliseconds left, in whole ticks; never negative. Stores remaining_ms.
 int32_t timer_read(DeadlineTimer* timer);
-// Sleeps ms milliseconds; returns what usleep returned.
+// Sleeps ms milliseconds through sleep_source; returns what it returned
+// (usleep's result by default).
 int32_t sleep_ms(int32_t ms);
 // Arms the timer for ms, sleeps ms, returns what is left (0 after a full sleep).
 int32_t timer_wait(DeadlineTimer* timer, int32_t ms);
