@@ -23,6 +23,12 @@ extern "C" int qo3964m_receive(int handle, void* buffer, int size)
         return RC_IN_WORK;  // the server is filling the block
     }
     if (job.state == JOB_IDLE) {
+        // A free block with client_busy up was left by a fetch that ended
+        // between freeing it and lowering the byte (a killed process): the
+        // server would never fill the block again, so lower it here.
+        if (job.client_busy != 0) {
+            job.client_busy = 0;
+        }
         return RC_IN_WORK;  // nothing received
     }
     // The length that counts is the one seen after the state; it must fit

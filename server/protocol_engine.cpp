@@ -166,6 +166,10 @@ Flow step_rx_blocked()
 
 Flow step_rx_accept()
 {
+    // STX waiting now were repeated by the partner while we were not
+    // reading; its data come only after our DLE. Kept as data, two of them
+    // would cancel in the block check and pass as part of the telegram.
+    serial_drop_waiting(STX);
     write_control(DLE);
     receive_body(true, lt.rx_data, TELEGRAM_MAX, &lt.rx_length, RX_WINDOW_MS);
     go(ENGINE_RX_BODY);

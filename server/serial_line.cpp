@@ -37,6 +37,11 @@ constexpr int MARK = 0xFF;
 // Reads one byte if one is there; -1 when none.
 int read_byte()
 {
+    if (serial_line.held_byte >= 0) {
+        const int held = serial_line.held_byte;
+        serial_line.held_byte = -1;
+        return held;
+    }
     uint8_t byte = 0;
     if (read(serial_line.line_fd, &byte, 1) == 1) {
         return byte;
@@ -84,6 +89,7 @@ speed_t speed_code(int32_t baud)
 int serial_open(const char* path, int32_t baud, char parity, char flow, int32_t monitor)
 {
     serial_line.monitor_on = monitor;
+    serial_line.held_byte = -1;
     std::printf("Trying to open %s ... ", path);
     std::fflush(stdout);
     // O_NOCTTY: the port must never become the server's controlling
@@ -176,6 +182,19 @@ int serial_getc(int32_t ms)
     }
     serial_line.last_line_error = code;
     return code;
+}
+
+int serial_drop_waiting(uint8_t value)
+{
+    int dropped = 0;
+    int byte = read_byte();
+    while (byte == value) {
+        show(MONITOR_IN, value);
+        ++dropped;
+        byte = read_byte();
+    }
+    serial_line.held_byte = byte;
+    return dropped;
 }
 
 int serial_putc(uint8_t byte)

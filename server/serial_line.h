@@ -15,6 +15,7 @@ struct SerialLine {
     termios line_mode{};   // mode set by serial_open
     int monitor_on = 0;    // 1: the traffic display is active
     int last_line_error = 0;  // last line error reported; 0 after a good byte
+    int held_byte = -1;       // a byte read ahead, returned by the next read
 };
 
 extern SerialLine serial_line;
@@ -28,6 +29,9 @@ int serial_getc(int32_t ms);
 int serial_putc(uint8_t byte);
 // Writes a block and waits until it has been transmitted; returns 0.
 int serial_write(const uint8_t* bytes, int32_t count);
+// Drops the bytes equal to `value` waiting at the front of the input (none
+// is waited for); returns how many.
+int serial_drop_waiting(uint8_t value);
 // Puts the saved mode back, closes the port, ends the traffic display.
 void serial_restore();
 

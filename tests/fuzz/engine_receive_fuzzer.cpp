@@ -319,6 +319,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     engine_reset();
     serial_line.line_fd = engine_fd;
     serial_line.monitor_on = 0;
+    serial_line.held_byte = -1;
     drain(engine_fd);
     drain(partner_fd);
     start_clock();

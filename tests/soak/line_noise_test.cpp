@@ -103,13 +103,12 @@ TEST_F(LineNoise, SecondOfNoiseWithStxThenATelegramGetsThrough)
     good_telegram_gets_through(15s);
 }
 
-// Fails: a second of noise without STX blocks the line for minutes. The
-// server rejects unexpected bytes one at a time: each costs the quiet time
-// ZVZ (the line is not read meanwhile), a NAK and two 20 ms pauses, so
-// 1000 bytes of noise take about 1000 x 150 ms. A receiver that discards
-// what arrives during its quiet time and answers once after ZVZ of
-// silence (as the partner simulator does) is ready again ZVZ after the
-// noise ends.
+// Disabled, a known limit of the procedure as built: unexpected bytes in
+// idle are rejected one at a time, each with ZVZ of quiet (the line is not
+// read meanwhile), a NAK and two 20 ms pauses, so 1000 bytes of noise hold
+// the line for minutes. A receiver that discarded what arrives during its
+// quiet time and answered once would be ready ZVZ after the noise. Kept as
+// the reproducer.
 TEST_F(LineNoise, DISABLED_SecondOfNoiseWithoutStxThenATelegramGetsThroughSoon)
 {
     bring_up(patient(), false);
