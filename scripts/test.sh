@@ -45,7 +45,11 @@ cmake --build "$build/asan" -j "$jobs"
 echo "== running the tests"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+rm -f "$build"/asan/tests/soak/soak_report_*.txt
 ctest --test-dir "$build/asan" --output-on-failure -j $((jobs * 4)) --timeout 600 -LE soak "$@"
+for report in "$build"/asan/tests/soak/soak_report_*.txt; do
+  if [ -f "$report" ]; then cat "$report"; fi
+done
 
 echo "== fuzzing (clang, libFuzzer, a few seconds per target)"
 CC=clang CXX=clang++ cmake -S . -B "$build/fuzz" -DCMAKE_BUILD_TYPE=Debug \

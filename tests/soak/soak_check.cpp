@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <string>
 
 namespace qosoak {
 
@@ -14,6 +15,13 @@ void soak_and_check(int telegrams_each_way)
 
     const std::string report = result.report();
     std::fprintf(stderr, "%s", report.c_str());
+    // Also into the working folder, where scripts/test.sh shows it after the
+    // run (ctest shows a passed test's output only with -V).
+    const std::string name = "soak_report_" + std::to_string(plan.telegrams) + ".txt";
+    if (std::FILE* file = std::fopen(name.c_str(), "w")) {
+        std::fputs(report.c_str(), file);
+        std::fclose(file);
+    }
     for (const auto& [name, value] : result.properties()) {
         ::testing::Test::RecordProperty(name, value);
     }
