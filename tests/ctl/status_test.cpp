@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <map>
+#include <sys/shm.h>
 
 #include "ctl_fixture.h"
 
@@ -137,6 +138,21 @@ TEST(CtlStatus, TellsAnAbandonedSegmentFromARunningServer)
     std::remove(lockfile.c_str());
     lines = by_label(run.out);
     EXPECT_EQ(lines["lockfile"], lockfile + ", process " + std::to_string(ended.pid()) + " not running");
+    EXPECT_EQ(lines["condition"],
+              "abandoned (its process has ended; remove the segment with ipcrm -m " + std::to_string(abandoned.id()) +
+                  ")");
+
+    // Killed during its orderly stop: the marks are set, nobody serves it.
+    void* attached = shmat(abandoned.id(), nullptr, 0);
+    ASSERT_NE(attached, reinterpret_cast<void*>(-1));
+    auto* segment = static_cast<SharedSegment*>(attached);
+    segment->send_job.shutdown_mark = SHUTDOWN_MARK;
+    segment->receive_job.shutdown_mark = SHUTDOWN_MARK;
+    shmdt(attached);
+    qotest::write_file(lockfile, std::to_string(ended.pid()) + "\n");
+    run = run_ctl({"--rc", rc, "status"});
+    std::remove(lockfile.c_str());
+    lines = by_label(run.out);
     EXPECT_EQ(lines["condition"],
               "abandoned (its process has ended; remove the segment with ipcrm -m " + std::to_string(abandoned.id()) +
                   ")");

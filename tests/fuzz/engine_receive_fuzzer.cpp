@@ -74,7 +74,8 @@ int unread_by_engine()
 {
     int pending = 0;
     require(ioctl(engine_fd, FIONREAD, &pending) == 0, "FIONREAD");
-    return pending;
+    // A byte the line driver read ahead is unread too.
+    return pending + (serial_line.held_byte >= 0 ? 1 : 0);
 }
 
 void drain(int fd)

@@ -20,6 +20,7 @@ protected:
         serial_line.line_fd = pipe_[0];
         serial_line.monitor_on = 0;
         serial_line.last_line_error = 0;
+        serial_line.held_byte = -1;
     }
 
     void TearDown() override
@@ -110,6 +111,20 @@ TEST_F(MarkingDecode, LaterErrorReplacesTheKeptOne)
     EXPECT_EQ(serial_getc(20), -56);
     EXPECT_EQ(serial_getc(20), -55);
     EXPECT_EQ(serial_getc(20), -55);
+}
+
+// Repeated STX are dropped up to the first other byte, which is read next,
+// also when it begins a marking.
+TEST_F(MarkingDecode, DroppingWaitingStxKeepsTheNextByteAndItsMarking)
+{
+    line_delivers({0x02, 0x02, 0xFF, 0x00, 0x02, 0x41, 0xFF, 0xFF});
+    EXPECT_EQ(serial_drop_waiting(0x02), 2);
+    EXPECT_EQ(serial_getc(20), -56);
+    EXPECT_EQ(serial_getc(20), 0x41);
+    EXPECT_EQ(serial_drop_waiting(0x02), 0);
+    EXPECT_EQ(serial_getc(20), 255);
+    EXPECT_EQ(serial_drop_waiting(0x02), 0);
+    EXPECT_EQ(serial_getc(20), -1601);
 }
 
 }  // namespace

@@ -17,8 +17,8 @@ void soak_and_check(int telegrams_each_way)
     std::fprintf(stderr, "%s", report.c_str());
     // Also into the working folder, where scripts/test.sh shows it after the
     // run (ctest shows a passed test's output only with -V).
-    const std::string name = "soak_report_" + std::to_string(plan.telegrams) + ".txt";
-    if (std::FILE* file = std::fopen(name.c_str(), "w")) {
+    const std::string report_file = "soak_report_" + std::to_string(plan.telegrams) + ".txt";
+    if (std::FILE* file = std::fopen(report_file.c_str(), "w")) {
         std::fputs(report.c_str(), file);
         std::fclose(file);
     }

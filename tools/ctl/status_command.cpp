@@ -128,13 +128,13 @@ void print_stop_order(int8_t request)
 }
 
 // A segment whose server was killed stays behind until the operator
-// removes it; the lockfile tells whether anybody still serves it.
+// removes it; the lockfile tells whether anybody still serves it. The
+// marks count only while that process runs: a server killed during its
+// stop leaves a marked segment that nobody will remove.
 void print_condition(bool marked, const ServerProcess& process, int id)
 {
-    if (marked) {
-        std::printf("condition: shutting down (shutdown marks set)\n");
-    } else if (process.running) {
-        std::printf("condition: running\n");
+    if (process.running) {
+        std::printf(marked ? "condition: shutting down (shutdown marks set)\n" : "condition: running\n");
     } else if (process.pid == 0) {
         std::printf("condition: unknown (no process named in the lockfile)\n");
     } else {
