@@ -51,7 +51,7 @@ exclude=(-LE soak)
 for arg in "$@"; do
   if [ "$arg" = -L ]; then exclude=(); fi
 done
-ctest --test-dir "$build/asan" --output-on-failure -j $((jobs * 4)) --timeout 3000 "${exclude[@]}" "$@"
+ctest --test-dir "$build/asan" --output-on-failure -j $((jobs * 4)) --timeout 600 "${exclude[@]}" "$@"
 for report in "$build"/asan/tests/soak/soak_report_*.txt; do
   if [ -f "$report" ]; then cat "$report"; fi
 done
