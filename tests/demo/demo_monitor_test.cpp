@@ -10,17 +10,9 @@
 namespace {
 
 using qodemo::count_of;
+using qodemo::listed;
 using qodemo::DemoPlace;
 using qodemo::TmuxSession;
-
-std::string listed(const std::vector<std::string>& items)
-{
-    std::string text;
-    for (const std::string& item : items) {
-        text += item + "; ";
-    }
-    return text;
-}
 
 // The display's rows as the demo shows them from the server's pane: the
 // first telegram 01 10 02 goes out with its DLE doubled, DLE ETX and BCC

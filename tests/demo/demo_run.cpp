@@ -121,4 +121,13 @@ std::vector<std::string> leftovers_of(const DemoReport& report, const std::strin
     return found;
 }
 
+std::string listed(const std::vector<std::string>& items)
+{
+    std::string text;
+    for (const std::string& item : items) {
+        text += item + "; ";
+    }
+    return text;
+}
+
 }  // namespace qodemo

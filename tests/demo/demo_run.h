@@ -67,5 +67,7 @@ private:
 // Everything the report names is gone, and nothing is left in `tmpdir`.
 // Returns a description of each leftover; empty when clean.
 std::vector<std::string> leftovers_of(const DemoReport& report, const std::string& tmpdir);
+// The items as one text, "a; b; ", for a readable failure message.
+std::string listed(const std::vector<std::string>& items);
 
 }  // namespace qodemo

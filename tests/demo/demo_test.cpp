@@ -9,20 +9,12 @@
 namespace {
 
 using qodemo::count_of;
+using qodemo::listed;
 using qodemo::DemoRun;
 using qodemo::leftovers_of;
 using qodemo::parse_report;
 
 constexpr int STEP_LIMIT_MS = 60000;
-
-std::string listed(const std::vector<std::string>& items)
-{
-    std::string text;
-    for (const std::string& item : items) {
-        text += item + "; ";
-    }
-    return text;
-}
 
 TEST(DemoScript, ShowsEachStepEndsByItselfAndLeavesNothing)
 {

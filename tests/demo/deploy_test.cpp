@@ -47,6 +47,14 @@ protected:
         return status;
     }
 
+    // Starts the server and kills it without its orderly stop.
+    static void start_and_kill(qotest::ServerHarness& server)
+    {
+        ASSERT_TRUE(server.start(START_LIMIT_MS)) << server.process().out();
+        server.process().signal(SIGKILL);
+        ASSERT_EQ(server.process().wait_exit(START_LIMIT_MS), 128 + SIGKILL);
+    }
+
     InstalledDeployFiles files_;
     std::string check_output_;
 };
@@ -114,9 +122,7 @@ TEST_F(Deployment, StaleCheckRemovesTheSegmentOfAKilledServerSoThatItStartsAgain
     // a failed tcsetattr once the line is no longer in its first mode, as
     // the killed server leaves it.
     qotest::ServerHarness server("PARITY N\n");
-    ASSERT_TRUE(server.start(START_LIMIT_MS)) << server.process().out();
-    server.process().signal(SIGKILL);
-    ASSERT_EQ(server.process().wait_exit(START_LIMIT_MS), 128 + SIGKILL);
+    ASSERT_NO_FATAL_FAILURE(start_and_kill(server));
     ASSERT_TRUE(qotest::segment_exists(server.shm_file()));
 
     EXPECT_EQ(run_check(server.rc_file()), 0) << check_output_;
@@ -133,9 +139,7 @@ TEST_F(Deployment, StaleCheckRemovesTheSegmentOfAKilledServerSoThatItStartsAgain
 TEST_F(Deployment, StaleCheckRemovesTheSegmentAlsoAfterAFailedStartTookTheLockfile)
 {
     qotest::ServerHarness server("PARITY N\n");
-    ASSERT_TRUE(server.start(START_LIMIT_MS)) << server.process().out();
-    server.process().signal(SIGKILL);
-    ASSERT_EQ(server.process().wait_exit(START_LIMIT_MS), 128 + SIGKILL);
+    ASSERT_NO_FATAL_FAILURE(start_and_kill(server));
     qotest::Process by_hand({qotest::program_path("qo3964_server"), server.rc_file()}, server.dir().path());
     ASSERT_EQ(by_hand.wait_exit(START_LIMIT_MS), 1) << by_hand.out();
     ASSERT_NE(by_hand.out().find("[7a] shared memory already or still exists"), std::string::npos) << by_hand.out();
