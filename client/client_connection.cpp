@@ -12,6 +12,8 @@
 #include "rc_file_reader.h"
 #include "result_codes.h"
 
+using namespace qo3964;
+
 // The public identification record is the segment's identification block.
 static_assert(sizeof(qo3964_server_info) == sizeof(ServerInfoBlock));
 static_assert(offsetof(qo3964_server_info, server_name) == offsetof(ServerInfoBlock, server_name));
@@ -21,14 +23,14 @@ static_assert(offsetof(qo3964_server_info, reserved_48) == offsetof(ServerInfoBl
 static_assert(offsetof(qo3964_server_info, reserved_80) == offsetof(ServerInfoBlock, reserved_80));
 static_assert(offsetof(qo3964_server_info, word_bits) == offsetof(ServerInfoBlock, word_bits));
 static_assert(offsetof(qo3964_server_info, info_code) == offsetof(ServerInfoBlock, info_code));
-static_assert(QO3964_MAX_HANDLES == qoclient::HANDLE_COUNT);
+static_assert(QO3964_MAX_HANDLES == qo3964::client::HANDLE_COUNT);
 static_assert(QO3964_TELEGRAM_MAX == TELEGRAM_MAX);
 static_assert(sizeof(int) == 4, "the calls carry signed 32-bit integers");
 
 int debug = 0;
 int shm_size = SEGMENT_SIZE;
 
-namespace qoclient {
+namespace qo3964::client {
 
 namespace {
 
@@ -105,10 +107,10 @@ int32_t check_attached(int handle)
     return 0;
 }
 
-}  // namespace qoclient
+}  // namespace qo3964::client
 
-using qoclient::ClientConnection;
-using qoclient::connection_for;
+using qo3964::client::ClientConnection;
+using qo3964::client::connection_for;
 
 extern "C" int qo3964m_open_shm(int handle, const char* rcfile)
 {
@@ -118,12 +120,12 @@ extern "C" int qo3964m_open_shm(int handle, const char* rcfile)
     }
     // Every open starts from the defaults, so that a second open never
     // keeps the key file of the first one.
-    std::memcpy(connection->device_name, qoclient::DEFAULT_DEVICE, sizeof qoclient::DEFAULT_DEVICE);
+    std::memcpy(connection->device_name, qo3964::client::DEFAULT_DEVICE, sizeof qo3964::client::DEFAULT_DEVICE);
     connection->shm_namefile[0] = '\0';
     if (debug != 0) {
         std::printf("Auswertung rc-file %s..\n", rcfile != nullptr ? rcfile : "(null)");
     }
-    const int32_t read = qoclient::read_rcfile(rcfile, connection);
+    const int32_t read = qo3964::client::read_rcfile(rcfile, connection);
     if (read == -1) {
         return RC_NO_RCFILE;
     }
@@ -134,11 +136,11 @@ extern "C" int qo3964m_open_shm(int handle, const char* rcfile)
         std::printf("Auswertung rc-file Ende\n");
     }
     // An earlier attachment of this handle is given up, not left mapped.
-    qoclient::detach(*connection);
+    qo3964::client::detach(*connection);
     if (debug != 0) {
         std::printf("get_qo_shm ..\n");
     }
-    const int32_t attached = qoclient::attach(*connection);
+    const int32_t attached = qo3964::client::attach(*connection);
     if (attached != 0) {
         return attached;
     }
@@ -161,7 +163,7 @@ extern "C" int qo3964m_close_shm(int handle)
     if (connection == nullptr) {
         return RC_BAD_HANDLE;
     }
-    qoclient::detach(*connection);
+    qo3964::client::detach(*connection);
     return 0;
 }
 
@@ -169,9 +171,9 @@ extern "C" int qo3964m_svr_info(int handle, void* destination)
 {
     auto* record = static_cast<unsigned char*>(destination);
     if (record != nullptr) {
-        qoclient::prefill_info(record);
+        qo3964::client::prefill_info(record);
     }
-    const int32_t checked = qoclient::check_attached(handle);
+    const int32_t checked = qo3964::client::check_attached(handle);
     if (checked != 0) {
         return checked;
     }

@@ -8,7 +8,7 @@
 #include "deadline_timer.h"
 #include "shared_segment.h"
 
-namespace qoclient {
+namespace qo3964::client {
 
 inline constexpr int HANDLE_COUNT = 10;
 inline constexpr int32_t DEVICE_NAME_SIZE = 128;   // with the NUL
@@ -36,4 +36,4 @@ ClientConnection* connection_for(int handle);
 // valid and attached, else -50 (bad handle) or -98 (not attached).
 int32_t check_attached(int handle);
 
-}  // namespace qoclient
+}  // namespace qo3964::client

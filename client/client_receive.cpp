@@ -5,13 +5,15 @@
 #include "qo3964_client.h"
 #include "result_codes.h"
 
+using namespace qo3964;
+
 extern "C" int qo3964m_receive(int handle, void* buffer, int size)
 {
-    const int32_t checked = qoclient::check_attached(handle);
+    const int32_t checked = qo3964::client::check_attached(handle);
     if (checked != 0) {
         return checked;
     }
-    volatile JobBlock& job = qoclient::connection_for(handle)->segment->receive_job;
+    volatile JobBlock& job = qo3964::client::connection_for(handle)->segment->receive_job;
     if (job.shutdown_mark != 0) {
         return RC_SHUTDOWN;
     }

@@ -7,7 +7,9 @@
 #include "qo3964_client.h"
 #include "result_codes.h"
 
-namespace qoclient {
+using namespace qo3964;
+
+namespace qo3964::client {
 
 namespace {
 
@@ -167,32 +169,32 @@ int32_t qom_send_intern(int handle, const void* telegram, int32_t length, int32_
 
 }  // namespace
 
-}  // namespace qoclient
+}  // namespace qo3964::client
 
 extern "C" int qo3964m_send(int handle, const void* telegram, int length, int timeout_seconds)
 {
-    return qoclient::qom_send_intern(handle, telegram, length, timeout_seconds, 1);
+    return qo3964::client::qom_send_intern(handle, telegram, length, timeout_seconds, 1);
 }
 
 extern "C" int qo3964m_send_strt(int handle, const void* telegram, int length, int timeout_seconds)
 {
-    return qoclient::qom_send_intern(handle, telegram, length, timeout_seconds, 0);
+    return qo3964::client::qom_send_intern(handle, telegram, length, timeout_seconds, 0);
 }
 
 extern "C" int qo3964m_send_control(int handle)
 {
-    const int32_t checked = qoclient::check_attached(handle);
+    const int32_t checked = qo3964::client::check_attached(handle);
     if (checked != 0) {
         return checked;
     }
-    qoclient::ClientConnection& connection = *qoclient::connection_for(handle);
+    qo3964::client::ClientConnection& connection = *qo3964::client::connection_for(handle);
     volatile JobBlock& job = connection.segment->send_job;
     if (job.shutdown_mark != 0) {
         return RC_SHUTDOWN;
     }
     const int32_t state = job.state;
     if (state == JOB_DONE) {
-        return qoclient::collect_result(connection, job);
+        return qo3964::client::collect_result(connection, job);
     }
     if (state == JOB_IDLE) {
         return RC_SEND_IDLE;

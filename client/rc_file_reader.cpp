@@ -7,7 +7,9 @@
 
 #include "qo3964_client.h"
 
-namespace qoclient {
+using namespace qo3964;
+
+namespace qo3964::client {
 
 namespace {
 
@@ -200,4 +202,4 @@ int32_t read_rcfile(const char* path, ClientConnection* connection)
     return result == 0 ? 0 : -2;
 }
 
-}  // namespace qoclient
+}  // namespace qo3964::client

@@ -6,7 +6,7 @@
 
 #include "client_connection.h"
 
-namespace qoclient {
+namespace qo3964::client {
 
 // Reads the rc-file at `path` into the connection's `device_name` and
 // `shm_namefile` and into `debug`. Returns 0 read; -1 the file cannot be
@@ -18,4 +18,4 @@ int32_t read_rcfile(const char* path, ClientConnection* connection);
 // "   <label> set to <value>", or "   <label> <word> <value>". Returns 0.
 int32_t rc_set(const char* label, const char* word, const char* value);
 
-}  // namespace qoclient
+}  // namespace qo3964::client

@@ -8,6 +8,8 @@
 #include "qo3964_client.h"
 #include "result_codes.h"
 
+using namespace qo3964;
+
 // The public names of the codes are the shared ones.
 constexpr bool same_code(qo3964_result published, ResultCode shared)
 {

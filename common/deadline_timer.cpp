@@ -4,6 +4,8 @@
 #include <sys/times.h>
 #include <unistd.h>
 
+namespace qo3964 {
+
 int32_t clocks_p_sec = 0;
 
 int32_t times_ticks()
@@ -125,3 +127,5 @@ int32_t timer_wait(DeadlineTimer* timer, int32_t ms)
     timer->remaining_ms = r;
     return static_cast<int32_t>(r);
 }
+
+}  // namespace qo3964

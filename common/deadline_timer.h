@@ -11,6 +11,8 @@
 
 #include <cstdint>
 
+namespace qo3964 {
+
 #pragma pack(push, 4)
 struct DeadlineTimer {
     int64_t start_ticks;     // tick count when armed (sign-extended 32 bits)
@@ -53,3 +55,5 @@ int32_t timer_wait(DeadlineTimer* timer, int32_t ms);
 int32_t ms_per_tick();
 // The longest duration in ms that the 32-bit deadline arithmetic can hold.
 int32_t timer_max_ms();
+
+}  // namespace qo3964

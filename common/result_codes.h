@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace qo3964 {
+
 enum ResultCode : int32_t {
     RC_SEND_IDLE = 4,        // no send outstanding
     RC_SEND_DONE = 2,        // send acknowledged by the partner
@@ -32,3 +34,5 @@ enum ResultCode : int32_t {
 
     RC_SILENCE = -1601,      // no byte within a read's limit; never leaves the server
 };
+
+}  // namespace qo3964

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstring>
 
+namespace qo3964 {
+
 void copy_to_block(volatile JobBlock& block, const void* source, int32_t length)
 {
     if (length <= 0 || length > TELEGRAM_MAX) {  // callers check; never overrun
@@ -22,3 +24,5 @@ void copy_from_block(void* target, const volatile JobBlock& block, int32_t lengt
     std::memcpy(target, const_cast<const uint8_t*>(block.data), static_cast<size_t>(length));
     std::atomic_signal_fence(std::memory_order_seq_cst);
 }
+
+}  // namespace qo3964

@@ -15,6 +15,8 @@
 
 #include "deadline_timer.h"
 
+namespace qo3964 {
+
 // Longest telegram: the size of a job block's data area and of the
 // server's telegram buffers.
 inline constexpr int32_t TELEGRAM_MAX = 4096;
@@ -131,3 +133,5 @@ static_assert(offsetof(SharedSegment, receive_job) + offsetof(JobBlock, state) =
 // barriers keep the copy between the volatile stores around it.
 void copy_to_block(volatile JobBlock& block, const void* source, int32_t length);
 void copy_from_block(void* target, const volatile JobBlock& block, int32_t length);
+
+}  // namespace qo3964

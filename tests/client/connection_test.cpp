@@ -15,6 +15,8 @@
 #include "qo3964_client.h"
 #include "test_support.h"
 
+using namespace qo3964;
+
 namespace {
 
 using testing::internal::CaptureStderr;

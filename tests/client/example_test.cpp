@@ -8,6 +8,8 @@
 #include "qo3964_client.h"
 #include "test_support.h"
 
+using namespace qo3964;
+
 namespace {
 
 constexpr int WAIT_MS = 20000;

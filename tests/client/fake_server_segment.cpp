@@ -6,6 +6,8 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
+using namespace qo3964;
+
 namespace qotest {
 
 namespace {

@@ -10,6 +10,8 @@
 #include "shared_segment.h"
 #include "test_support.h"
 
+using namespace qo3964;
+
 namespace qotest {
 
 class FakeServerSegment {

@@ -12,7 +12,7 @@
 
 namespace {
 
-using qoclient::ClientConnection;
+using qo3964::client::ClientConnection;
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
@@ -32,7 +32,7 @@ protected:
         const std::string path = dir.file("client.rc");
         qotest::write_file(path, contents);
         CaptureStdout();
-        const int32_t result = qoclient::read_rcfile(path.c_str(), &connection);
+        const int32_t result = qo3964::client::read_rcfile(path.c_str(), &connection);
         output = GetCapturedStdout();
         return result;
     }
@@ -143,10 +143,10 @@ TEST_F(RcFileReader, RcSetPrintsWordInPlaceOfSetTo)
 {
     debug = 1;
     CaptureStdout();
-    EXPECT_EQ(qoclient::rc_set("label", "word", "value"), 0);
-    EXPECT_EQ(qoclient::rc_set("label", nullptr, "value"), 0);
+    EXPECT_EQ(qo3964::client::rc_set("label", "word", "value"), 0);
+    EXPECT_EQ(qo3964::client::rc_set("label", nullptr, "value"), 0);
     debug = 0;
-    EXPECT_EQ(qoclient::rc_set("quiet", nullptr, "value"), 0);
+    EXPECT_EQ(qo3964::client::rc_set("quiet", nullptr, "value"), 0);
     EXPECT_EQ(GetCapturedStdout(), "   label word value\n   label set to value\n");
 }
 
@@ -224,9 +224,9 @@ TEST_F(RcFileReader, CarriageReturnLineEndsAreAccepted)
 
 TEST_F(RcFileReader, MissingOrUnreadableFileGivesMinusOne)
 {
-    EXPECT_EQ(qoclient::read_rcfile(dir.file("absent.rc").c_str(), &connection), -1);
-    EXPECT_EQ(qoclient::read_rcfile(dir.path().c_str(), &connection), -1);
-    EXPECT_EQ(qoclient::read_rcfile(nullptr, &connection), -1);
+    EXPECT_EQ(qo3964::client::read_rcfile(dir.file("absent.rc").c_str(), &connection), -1);
+    EXPECT_EQ(qo3964::client::read_rcfile(dir.path().c_str(), &connection), -1);
+    EXPECT_EQ(qo3964::client::read_rcfile(nullptr, &connection), -1);
     EXPECT_STREQ(connection.shm_namefile, "");
 }
 

@@ -13,6 +13,8 @@
 #include "server_config.h"
 #include "test_support.h"
 
+using namespace qo3964;
+
 inline void PrintTo(const LinkSettings& s, std::ostream* os)
 {
     *os << "{shm_name=\"" << s.shm_name << "\" port_path=\"" << s.port_path << "\" baud=" << s.baud

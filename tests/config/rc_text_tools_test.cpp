@@ -7,6 +7,8 @@
 
 #include "rc_fixture.h"
 
+using namespace qo3964;
+
 namespace qotest {
 namespace {
 

@@ -15,6 +15,8 @@
 #include "shared_segment.h"
 #include "test_support.h"
 
+using namespace qo3964;
+
 namespace ctltest {
 
 struct CtlRun {

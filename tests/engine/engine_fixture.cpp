@@ -12,6 +12,8 @@
 #include "serial_line.h"
 #include "telegram_buffers.h"
 
+using namespace qo3964;
+
 namespace qotest {
 
 namespace {

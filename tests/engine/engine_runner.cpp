@@ -6,6 +6,8 @@
 #include "link_transfer.h"
 #include "protocol_engine.h"
 
+using namespace qo3964;
+
 namespace qotest {
 
 EngineRunner::EngineRunner() : thread_([this] { loop(); }) {}

@@ -5,6 +5,8 @@
 #include "serial_line.h"
 #include "test_support.h"
 
+using namespace qo3964;
+
 namespace {
 
 class LinkOpenTest : public ::testing::Test {

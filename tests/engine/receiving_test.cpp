@@ -11,6 +11,8 @@
 #include "result_codes.h"
 #include "telegram_buffers.h"
 
+using namespace qo3964;
+
 namespace {
 
 using namespace qotest;

@@ -9,6 +9,8 @@
 #include "result_codes.h"
 #include "telegram_buffers.h"
 
+using namespace qo3964;
+
 namespace {
 
 class TelegramBuffersTest : public ::testing::Test {

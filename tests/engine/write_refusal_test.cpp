@@ -12,6 +12,8 @@
 #include "serial_line.h"
 #include "test_support.h"
 
+using namespace qo3964;
+
 namespace {
 
 using qotest::Bytes;

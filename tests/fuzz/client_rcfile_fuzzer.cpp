@@ -12,6 +12,8 @@
 #include "qo3964_client.h"
 #include "rc_file_reader.h"
 
+using namespace qo3964;
+
 namespace {
 
 void require(bool condition, const char* what)
@@ -46,11 +48,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     require(pwrite(file_fd, data, size, 0) == static_cast<ssize_t>(size), "pwrite");
 
     // As qo3964m_open_shm leaves a fresh handle before it reads the file.
-    qoclient::ClientConnection connection{};
-    std::memcpy(connection.device_name, qoclient::DEFAULT_DEVICE, sizeof qoclient::DEFAULT_DEVICE);
+    qo3964::client::ClientConnection connection{};
+    std::memcpy(connection.device_name, qo3964::client::DEFAULT_DEVICE, sizeof qo3964::client::DEFAULT_DEVICE);
     debug = 0;
 
-    const int32_t result = qoclient::read_rcfile(file_path, &connection);
+    const int32_t result = qo3964::client::read_rcfile(file_path, &connection);
     require(result == 0 || result == -2, "result other than 0 or -2");
     require(strnlen(connection.device_name, sizeof connection.device_name) < sizeof connection.device_name,
             "device_name not terminated");

@@ -29,6 +29,8 @@
 #include "serial_line.h"
 #include "telegram_buffers.h"
 
+using namespace qo3964;
+
 namespace {
 
 void require(bool condition, const char* what)

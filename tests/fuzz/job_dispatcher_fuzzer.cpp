@@ -20,6 +20,8 @@
 #include "server_process.h"
 #include "telegram_buffers.h"
 
+using namespace qo3964;
+
 namespace {
 
 void require(bool condition, const char* what)

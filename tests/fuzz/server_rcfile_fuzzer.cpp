@@ -9,6 +9,8 @@
 #include "serial_line.h"
 #include "server_config.h"
 
+using namespace qo3964;
+
 namespace {
 
 void require(bool condition, const char* what)

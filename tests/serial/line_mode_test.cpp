@@ -14,6 +14,8 @@
 #include "serial_line.h"
 #include "test_support.h"
 
+using namespace qo3964;
+
 namespace {
 
 // The input speed field of c_cflag, which the new mode keeps as found.

@@ -10,6 +10,8 @@
 #include "serial_line.h"
 #include "test_support.h"
 
+using namespace qo3964;
+
 namespace {
 
 class MarkingDecode : public ::testing::Test {

@@ -19,6 +19,8 @@
 
 #include "serial_line.h"
 
+using namespace qo3964;
+
 namespace {
 
 constexpr int WAIT_MS = 2000;

@@ -13,6 +13,8 @@
 #include "server_process.h"
 #include "telegram_buffers.h"
 
+using namespace qo3964;
+
 namespace {
 
 std::function<void()> during_step;

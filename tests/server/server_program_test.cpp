@@ -16,6 +16,8 @@
 #include "shared_segment.h"
 #include "test_support.h"
 
+using namespace qo3964;
+
 namespace {
 
 using namespace qotest;

@@ -3,6 +3,8 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
+using namespace qo3964;
+
 namespace qosoak {
 
 SegmentView::SegmentView(const std::string& key_file, bool writable)

@@ -11,6 +11,8 @@
 
 #include "shared_segment.h"
 
+using namespace qo3964;
+
 namespace qosoak {
 
 // What receive_job holds once the server has finished filling it.

@@ -8,6 +8,8 @@
 
 #include "deadline_timer.h"
 
+using namespace qo3964;
+
 namespace {
 
 // Tick counts of the test's clock; each call of the source takes the next

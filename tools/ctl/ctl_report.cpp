@@ -6,6 +6,8 @@
 #include "qo3964_client.h"
 #include "server_segment.h"
 
+using namespace qo3964;
+
 namespace qoctl {
 
 namespace {

@@ -5,6 +5,8 @@
 #include "qo3964_client.h"
 #include "shared_segment.h"
 
+using namespace qo3964;
+
 namespace qoctl {
 
 namespace {

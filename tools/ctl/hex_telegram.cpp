@@ -3,6 +3,8 @@
 #include <cctype>
 #include <string_view>
 
+using namespace qo3964;
+
 namespace qoctl {
 
 namespace {

@@ -7,6 +7,8 @@
 
 #include "shared_segment.h"
 
+using namespace qo3964;
+
 namespace qoctl {
 
 // A telegram of up to TELEGRAM_MAX bytes, as the server takes it.

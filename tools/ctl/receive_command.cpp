@@ -11,6 +11,8 @@
 #include "qo3964_client.h"
 #include "server_handle.h"
 
+using namespace qo3964;
+
 namespace qoctl {
 
 namespace {

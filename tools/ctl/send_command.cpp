@@ -12,6 +12,8 @@
 #include "server_handle.h"
 #include "telegram_file.h"
 
+using namespace qo3964;
+
 namespace qoctl {
 
 namespace {

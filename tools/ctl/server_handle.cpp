@@ -6,6 +6,8 @@
 #include "ctl_report.h"
 #include "qo3964_client.h"
 
+using namespace qo3964;
+
 namespace qoctl {
 
 ServerHandle::~ServerHandle()

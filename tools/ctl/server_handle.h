@@ -6,6 +6,8 @@
 #include "ctl_options.h"
 #include "server_segment.h"
 
+using namespace qo3964;
+
 namespace qoctl {
 
 class ServerHandle {

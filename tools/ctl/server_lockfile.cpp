@@ -8,6 +8,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+using namespace qo3964;
+
 namespace qoctl {
 
 namespace {

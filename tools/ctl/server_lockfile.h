@@ -7,6 +7,8 @@
 
 #include "server_segment.h"
 
+using namespace qo3964;
+
 namespace qoctl {
 
 struct LockfileName {

@@ -7,14 +7,16 @@
 #include "qo3964_client.h"
 #include "rc_file_reader.h"
 
+using namespace qo3964;
+
 namespace qoctl {
 
 int32_t find_key_file(const char* rc_path, KeyFile& key_file)
 {
     // Set up as qo3964m_open_shm sets up a handle before it reads.
-    qoclient::ClientConnection connection{};
-    std::memcpy(connection.device_name, qoclient::DEFAULT_DEVICE, sizeof qoclient::DEFAULT_DEVICE);
-    const int32_t read = qoclient::read_rcfile(rc_path, &connection);
+    qo3964::client::ClientConnection connection{};
+    std::memcpy(connection.device_name, qo3964::client::DEFAULT_DEVICE, sizeof qo3964::client::DEFAULT_DEVICE);
+    const int32_t read = qo3964::client::read_rcfile(rc_path, &connection);
     if (read == -1) {
         return QO3964_ERR_NO_RCFILE;
     }

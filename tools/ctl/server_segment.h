@@ -10,10 +10,12 @@
 #include "client_connection.h"
 #include "shared_segment.h"
 
+using namespace qo3964;
+
 namespace qoctl {
 
 struct KeyFile {
-    char path[qoclient::SHM_NAMEFILE_SIZE];
+    char path[qo3964::client::SHM_NAMEFILE_SIZE];
 };
 
 // The key file named by the rc-file: SHMNAME, else PORT, else the default

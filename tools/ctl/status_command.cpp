@@ -11,6 +11,8 @@
 #include "server_lockfile.h"
 #include "server_segment.h"
 
+using namespace qo3964;
+
 namespace qoctl {
 
 namespace {

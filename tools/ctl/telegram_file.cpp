@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+using namespace qo3964;
+
 namespace qoctl {
 
 FileError read_telegram_file(const char* path, Telegram& telegram)

@@ -5,6 +5,8 @@
 
 #include "hex_telegram.h"
 
+using namespace qo3964;
+
 namespace qoctl {
 
 enum class FileError {

@@ -7,6 +7,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+namespace qo3964 {
+
 void lockfile_path_for(const char* shm_name, char* target, size_t size)
 {
     std::snprintf(target, size, "/tmp/qo_%s_A", shm_name);
@@ -63,3 +65,5 @@ int lockfile_claim(const char* path)
     close(fd);
     return written == length ? 0 : -1;
 }
+
+}  // namespace qo3964

@@ -8,6 +8,8 @@
 #include "serial_line.h"
 #include "server_config.h"
 
+namespace qo3964 {
+
 volatile std::sig_atomic_t stop_reason = STOP_NONE;
 char rc_path[512] = "./qo3964.rc";
 char lockfile_path[600] = "";
@@ -59,3 +61,5 @@ void server_shutdown(const char* reason)
     pause_a_second();
     std::exit(1);
 }
+
+}  // namespace qo3964

@@ -4,6 +4,8 @@
 
 #include "result_codes.h"
 
+namespace qo3964 {
+
 LinkTransfer link_transfer{};
 
 namespace {
@@ -61,3 +63,5 @@ void push_received(ReceiveFifo& fifo)
     entry.state = SLOT_DONE;
     fifo.count = fifo.count + 1;
 }
+
+}  // namespace qo3964

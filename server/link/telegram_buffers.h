@@ -1,12 +1,12 @@
 // The server's hand-over points between the job dispatcher and the 3964R
 // protocol engine: the send slot and the ring of received telegrams.
-// The client library defines them too (they share this header) but never
-// uses them.
 #pragma once
 
 #include <cstdint>
 
 #include "shared_segment.h"
+
+namespace qo3964 {
 
 inline constexpr int32_t FIFO_DEPTH = 16;
 
@@ -33,3 +33,5 @@ struct ReceiveFifo {
 
 extern TelegramSlot snd_set;      // the send slot
 extern ReceiveFifo p3964_fifo;    // received telegrams, oldest at head
+
+}  // namespace qo3964

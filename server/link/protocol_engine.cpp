@@ -8,6 +8,8 @@
 #include "serial_line.h"
 #include "telegram_buffers.h"
 
+namespace qo3964 {
+
 ProcedureSettings procedure{};
 ProtocolEngine engine{};
 
@@ -476,3 +478,5 @@ void engine_reset()
     p3964_fifo = ReceiveFifo{};
     serial_line.last_line_error = 0;
 }
+
+}  // namespace qo3964

@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+namespace qo3964 {
+
 enum MonitorDirection : int {
     MONITOR_IN = 0,   // received
     MONITOR_OUT = 1,  // sent
@@ -31,3 +33,5 @@ void monitor_byte(int direction, uint8_t byte);
 // Shows a marked (erroneous) received byte in the error colour.
 void monitor_error_byte(uint8_t byte);
 void monitor_stop();
+
+}  // namespace qo3964

@@ -3,6 +3,8 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
+namespace qo3964 {
+
 volatile SharedSegment* server_segment = nullptr;
 int server_segment_id = -1;
 
@@ -107,3 +109,5 @@ void segment_remove()
     }
     server_segment_id = -1;
 }
+
+}  // namespace qo3964

@@ -4,6 +4,8 @@
 
 #include <csignal>
 
+namespace qo3964 {
+
 enum StopReason : int {
     STOP_NONE = 0,
     STOP_ORDER = 1,   // a positive shutdown_request was seen
@@ -23,3 +25,5 @@ extern "C" void on_sigint(int signal_number);
 
 // The one orderly stop: undoes what was done, prints ENDED, exits with 1.
 [[noreturn]] void server_shutdown(const char* reason);
+
+}  // namespace qo3964

@@ -2,8 +2,12 @@
 // protocol engine: stop order, engine step, receive side, send side.
 #pragma once
 
+namespace qo3964 {
+
 // The engine step the dispatcher runs; tests may replace it.
 using EngineStepFn = void (*)();
 extern EngineStepFn dispatcher_engine_step;
 
 void service_jobs();
+
+}  // namespace qo3964

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace qo3964 {
+
 struct LinkSettings {
     char shm_name[512] = "";            // SHMNAME: key file of the segment
     char port_path[512] = "/dev/ttyS1"; // PORT
@@ -59,3 +61,5 @@ int split_tokens(const char* text, const char* separators, char* slots, int max_
 // The number in a value: optional sign, decimal digits up to the first
 // other character (none: 0), clamped to the signed 32-bit range.
 int32_t rc_number(const char* text);
+
+}  // namespace qo3964

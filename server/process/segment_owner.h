@@ -6,6 +6,8 @@
 
 #include "shared_segment.h"
 
+namespace qo3964 {
+
 // Outcome of segment_create.
 enum SegmentCreate : int {
     SEGMENT_CREATED = 0,
@@ -30,3 +32,5 @@ void fill_server_info();
 void write_shutdown_marks();
 // Marks the segment for removal, then detaches it.
 void segment_remove();
+
+}  // namespace qo3964

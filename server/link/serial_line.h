@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <termios.h>
 
+namespace qo3964 {
+
 struct SerialLine {
     int line_fd = -1;
     termios saved_mode{};  // mode found at open, put back at shutdown
@@ -37,3 +39,5 @@ void serial_restore();
 
 // The termios speed code of a configured baud rate; 0 for an unknown rate.
 speed_t speed_code(int32_t baud);
+
+}  // namespace qo3964

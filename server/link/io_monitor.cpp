@@ -6,6 +6,8 @@
 #include <term.h>
 #include <unistd.h>
 
+namespace qo3964 {
+
 IoMonitor io_monitor;
 
 namespace {
@@ -122,3 +124,5 @@ void monitor_stop()
     std::fflush(stdout);
     endwin();
 }
+
+}  // namespace qo3964

@@ -8,6 +8,8 @@
 
 #include <cstring>
 
+namespace qo3964 {
+
 EngineStepFn dispatcher_engine_step = engine_step;
 
 namespace {
@@ -88,3 +90,5 @@ void service_jobs()
     deliver_received();
     move_send_job();
 }
+
+}  // namespace qo3964

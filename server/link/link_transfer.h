@@ -6,6 +6,8 @@
 
 #include "telegram_buffers.h"
 
+namespace qo3964 {
+
 struct LinkTransfer {
     uint8_t tx_data[TELEGRAM_MAX];  // the telegram being sent
     int32_t tx_length;
@@ -26,3 +28,5 @@ void take_send_job(TelegramSlot& slot);
 void complete_send(int32_t status);
 // Queues rx_data with rx_status; keeps it (rx_waiting) when the ring is full.
 void push_received(ReceiveFifo& fifo);
+
+}  // namespace qo3964

@@ -11,6 +11,8 @@
 #include "io_monitor.h"
 #include "result_codes.h"
 
+namespace qo3964 {
+
 SerialLine serial_line;
 
 namespace {
@@ -239,3 +241,5 @@ void serial_restore()
         monitor_stop();
     }
 }
+
+}  // namespace qo3964

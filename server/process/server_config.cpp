@@ -6,6 +6,8 @@
 
 #include "serial_line.h"
 
+namespace qo3964 {
+
 LinkSettings link_settings;
 int32_t line_number = 0;
 char token_slots[RC_TOKEN_SLOTS][RC_TOKEN_SIZE];
@@ -450,3 +452,5 @@ int32_t rc_number(const char* text)
     }
     return static_cast<int32_t>(magnitude > INT32_MAX ? INT32_MAX : magnitude);
 }
+
+}  // namespace qo3964

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 
+namespace qo3964 {
+
 // "/tmp/qo_" + shm_name with '/', '.' and blanks replaced by '_' + "_A".
 void lockfile_path_for(const char* shm_name, char* target, size_t size);
 
@@ -12,3 +14,5 @@ void lockfile_path_for(const char* shm_name, char* target, size_t size);
 // Symbolic links are never followed (the name is predictable in a
 // world-writable directory): a link there counts as unusable.
 int lockfile_claim(const char* path);
+
+}  // namespace qo3964

@@ -16,6 +16,7 @@
 #include "server_config.h"
 #include "server_process.h"
 
+namespace qo3964 {
 namespace {
 
 constexpr char STARS[] = "***************************************************";
@@ -172,9 +173,11 @@ void open_port()
 }
 
 }  // namespace
+}  // namespace qo3964
 
 int main(int argc, char** argv)
 {
+    using namespace qo3964;
     std::signal(SIGINT, on_sigint);
     print_banner();
     read_command_line(argc, argv);

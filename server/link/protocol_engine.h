@@ -8,6 +8,8 @@
 
 #include "deadline_timer.h"
 
+namespace qo3964 {
+
 // Control characters of the procedure.
 enum ControlChar : uint8_t {
     STX = 0x02,
@@ -71,3 +73,5 @@ int receive_body(bool reset, uint8_t* buffer, int32_t capacity, int32_t* length,
 // Puts settings, engine and transfer fields, the send slot, the receive
 // ring and the line's latched error back to their start values.
 void engine_reset();
+
+}  // namespace qo3964
