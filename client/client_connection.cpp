@@ -1,9 +1,11 @@
 #include "client_connection.h"
 
 #include <array>
+#include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <unistd.h>
@@ -26,6 +28,13 @@ static_assert(offsetof(qo3964_server_info, info_code) == offsetof(ServerInfoBloc
 static_assert(QO3964_MAX_HANDLES == qo3964::client::HANDLE_COUNT);
 static_assert(QO3964_TELEGRAM_MAX == TELEGRAM_MAX);
 static_assert(sizeof(int) == 4, "the calls carry signed 32-bit integers");
+// One version number, set in the project's CMakeLists.txt.
+static_assert(QO3964_VERSION_MAJOR == QO3964_PROJECT_VERSION_MAJOR &&
+                  QO3964_VERSION_MINOR == QO3964_PROJECT_VERSION_MINOR &&
+                  QO3964_VERSION_PATCH == QO3964_PROJECT_VERSION_PATCH,
+              "the version macros of qo3964_client.h differ from the project version");
+static_assert(std::string_view(QO3964_VERSION_STRING) == QO3964_PROJECT_VERSION,
+              "QO3964_VERSION_STRING differs from the project version");
 
 int debug = 0;
 int shm_size = SEGMENT_SIZE;
@@ -65,6 +74,19 @@ void detach(ClientConnection& connection)
     }
 }
 
+// perror's line, and for a refused permission a second one that says why.
+void report_system_error(const char* what, const char* key_file)
+{
+    const int error = errno;
+    std::perror(what);
+    if (error == EACCES) {
+        std::fprintf(stderr,
+                     "QO7-Client: the segment of %s is not open to this account (the server's ACCESS and "
+                     "GROUP settings)\n",
+                     key_file);
+    }
+}
+
 // Looks up the server's segment by the key file and attaches it.
 int32_t attach(ClientConnection& connection)
 {
@@ -73,13 +95,16 @@ int32_t attach(ClientConnection& connection)
     // find some unrelated segment under that value.
     const int id = key == -1 ? -1 : shmget(key, static_cast<size_t>(shm_size), 0644);
     if (id < 0) {
-        std::perror("QO7-Client get");
+        report_system_error("QO7-Client get", connection.shm_namefile);
+        return RC_NO_SEGMENT;
+    }
+    if (check_segment_owner(id, connection.shm_namefile, connection.server_user, connection.server_uid) != 0) {
         return RC_NO_SEGMENT;
     }
     void* address = shmat(id, nullptr, 0);
     connection.segment = static_cast<volatile SharedSegment*>(address);
     if (address == SHMAT_FAILED) {
-        std::perror("QO7-Client shmat");
+        report_system_error("QO7-Client shmat", connection.shm_namefile);
         return RC_NO_SEGMENT;
     }
     return 0;
@@ -107,6 +132,28 @@ int32_t check_attached(int handle)
     return 0;
 }
 
+int32_t check_segment_owner(int id, const char* key_file, const char* server_user, long server_uid)
+{
+    if (server_user[0] == '\0') {
+        return 0;
+    }
+    shmid_ds info{};
+    if (shmctl(id, IPC_STAT, &info) != 0) {
+        report_system_error("QO7-Client owner", key_file);
+        return RC_NO_SEGMENT;
+    }
+    // Another account may create a segment under the server's key before
+    // the server starts and so catch what is sent.
+    if (static_cast<long>(info.shm_perm.cuid) != server_uid || static_cast<long>(info.shm_perm.uid) != server_uid) {
+        std::fprintf(stderr,
+                     "QO7-Client owner: the segment of %s was made by user ID %lu, not by the server's account "
+                     "%s (SERVERUSER): refused\n",
+                     key_file, static_cast<unsigned long>(info.shm_perm.cuid), server_user);
+        return RC_NO_SEGMENT;
+    }
+    return 0;
+}
+
 }  // namespace qo3964::client
 
 using qo3964::client::ClientConnection;
@@ -122,6 +169,7 @@ extern "C" int qo3964m_open_shm(int handle, const char* rcfile)
     // keeps the key file of the first one.
     std::memcpy(connection->device_name, qo3964::client::DEFAULT_DEVICE, sizeof qo3964::client::DEFAULT_DEVICE);
     connection->shm_namefile[0] = '\0';
+    connection->server_user[0] = '\0';
     if (debug != 0) {
         std::printf("Auswertung rc-file %s..\n", rcfile != nullptr ? rcfile : "(null)");
     }

@@ -22,6 +22,16 @@
 extern "C" {
 #endif
 
+/*
+ * Version of this release of qo3964 (library, header, server and tools).
+ * The version text of qo7_version() and of the server's identification,
+ * "V 1.0.1", is that of the interface between them and stays as it is.
+ */
+#define QO3964_VERSION_MAJOR 1
+#define QO3964_VERSION_MINOR 0
+#define QO3964_VERSION_PATCH 1
+#define QO3964_VERSION_STRING "1.0.1"
+
 /* Handles are 0 to QO3964_MAX_HANDLES - 1. */
 #define QO3964_MAX_HANDLES 10
 /* The longest telegram: the data area of a job block in the segment. */

@@ -4,6 +4,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "qo3964_client.h"
 
@@ -22,7 +26,7 @@ constexpr int MAX_TOKENS = 20;
 // read as a line of its own.
 constexpr int LINE_SIZE = 1024;
 
-enum class RcKey { client_debug, port, shm_name };
+enum class RcKey { client_debug, port, shm_name, server_user };
 
 struct RcKeyEntry {
     const char* key;
@@ -30,10 +34,12 @@ struct RcKeyEntry {
     const char* label;  // of the confirmation line
 };
 
-constexpr std::array<RcKeyEntry, 3> rc_keys{{
+constexpr std::array<RcKeyEntry, 4> rc_keys{{
     {"CLIENTDEBUG", RcKey::client_debug, "Debuglevel"},
     {"PORT", RcKey::port, "Serial Device Name"},
     {"SHMNAME", RcKey::shm_name, "shared memory namefile"},
+    // The server's ACCESS and GROUP are passed over like its other keys.
+    {"SERVERUSER", RcKey::server_user, "server user"},
 }};
 
 constexpr int32_t DEBUG_MIN = 0;
@@ -152,8 +158,43 @@ int32_t eval_line(char* line, bool cut, ClientConnection* connection)
             return report_illegal(entry->key, value);
         }
         return rc_set(entry->label, nullptr, connection->shm_namefile);
+    case RcKey::server_user: {
+        // An account that does not exist cannot have made the segment.
+        const passwd* account = value_cut ? nullptr : getpwnam(value);
+        if (account == nullptr || !copy_value(connection->server_user, sizeof connection->server_user, value)) {
+            return report_illegal(entry->key, value);
+        }
+        connection->server_uid = static_cast<long>(account->pw_uid);
+        return rc_set(entry->label, nullptr, connection->server_user);
+    }
     }
     return 0;
+}
+
+// Opens the rc-file for reading, unless it is something other than a
+// regular file: a FIFO would block, a device such as /dev/zero never end.
+// It is looked at first (opening a device may act on it) and checked again
+// once open.
+std::FILE* open_regular(const char* path)
+{
+    struct stat info {};
+    if (stat(path, &info) == 0 && !S_ISREG(info.st_mode)) {
+        return nullptr;
+    }
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return nullptr;
+    }
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        return nullptr;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* file = fdopen(fd, "r");
+    if (file == nullptr) {
+        close(fd);
+    }
+    return file;
 }
 
 }  // namespace
@@ -177,7 +218,7 @@ int32_t read_rcfile(const char* path, ClientConnection* connection)
     if (path == nullptr) {
         return -1;
     }
-    std::FILE* file = std::fopen(path, "r");
+    std::FILE* file = open_regular(path);
     if (file == nullptr) {
         return -1;
     }
@@ -190,7 +231,7 @@ int32_t read_rcfile(const char* path, ClientConnection* connection)
         }
         result |= eval_line(line, cut, connection);
     }
-    // A path that opens but cannot be read (a directory) is no rc-file.
+    // A file that opens but cannot be read is no rc-file.
     const bool unreadable = std::ferror(file) != 0;
     std::fclose(file);
     if (unreadable) {

@@ -1,20 +1,25 @@
 // qo3964_server: couples the programs attached to its shared segment to a
 // partner device on one serial line, speaking the 3964 / 3964R procedure.
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include "job_dispatcher.h"
-#include "lockfile.h"
 #include "protocol_engine.h"
+#include "runtime_log.h"
 #include "segment_owner.h"
 #include "serial_line.h"
 #include "server_config.h"
+#include "server_lockfile.h"
 #include "server_process.h"
+#include "service_notify.h"
 
 namespace qo3964 {
 namespace {
@@ -93,11 +98,44 @@ void read_command_line(int argc, char** argv)
     std::snprintf(rc_path, sizeof rc_path, "%s", argument);
 }
 
+// "r+": a file the server's user may not write counts as missing. So does
+// anything but a regular file: a FIFO would block the start for ever, a
+// device such as /dev/zero would never end. It is looked at before it is
+// opened (opening a device may act on it), and checked again once open.
+FILE* open_rc_file(const char* path)
+{
+    struct stat info {};
+    if (stat(path, &info) == 0 && !S_ISREG(info.st_mode)) {
+        add_stop_detail(LOG_PRI_ERR, "%s: not a regular file", path);
+        return nullptr;
+    }
+    const int fd = open(path, O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        add_stop_detail(LOG_PRI_ERR, "%s: %s", path, std::strerror(error));
+        if (error == EACCES || error == EROFS) {
+            add_stop_detail(LOG_PRI_NOTICE, "hint: the server opens its rc-file for reading and writing: "
+                                            "its account must be allowed to write it");
+        }
+        return nullptr;
+    }
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        add_stop_detail(LOG_PRI_ERR, "%s: not a regular file", path);
+        close(fd);
+        return nullptr;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    FILE* file = fdopen(fd, "r+");
+    if (file == nullptr) {
+        close(fd);
+    }
+    return file;
+}
+
 void read_configuration()
 {
     std::printf("%s [2] reading configuration file \"%s\" ...", PROGRESS, rc_path);
-    // "r+": a file the server's user may not write counts as missing.
-    FILE* file = std::fopen(rc_path, "r+");
+    FILE* file = open_rc_file(rc_path);
     if (file == nullptr) {
         std::printf("\n%s [3] file \"%s\"not found", PROGRESS, rc_path);
         server_shutdown("no configuration file");
@@ -108,16 +146,72 @@ void read_configuration()
     if (link_settings.shm_name[0] == '\0') {
         std::snprintf(link_settings.shm_name, sizeof link_settings.shm_name, "%s", link_settings.port_path);
     }
+    const LinkSettings& s = link_settings;
+    if (s.server_uid >= 0 && s.server_uid != static_cast<long>(geteuid())) {
+        log_event(LOG_PRI_WARNING, "access",
+                  "SERVERUSER is %s (user ID %ld), but the server runs as user ID %ld: applications will refuse "
+                  "its segment",
+                  s.server_user, s.server_uid, static_cast<long>(geteuid()));
+    }
 }
 
+// The lockfile only ever gets write permission for its owner: nobody else
+// has anything to write into it.
+LockfileAccess lockfile_access()
+{
+    LockfileAccess access;
+    if (link_settings.access_mode >= 0) {
+        access.mode = static_cast<mode_t>((link_settings.access_mode & 0444) | 0600);
+        access.exact_mode = true;
+    }
+    access.group = link_settings.group_id;
+    return access;
+}
+
+// Replaces the rule that an unusable lockfile lets the start go on: a file
+// put there by another account, a link, a FIFO or a directory stops the
+// start, and the server neither writes nor removes it.
 void claim_lockfile()
 {
     lockfile_path_for(link_settings.shm_name, lockfile_path, sizeof lockfile_path);
-    const int owner = lockfile_claim(lockfile_path);
+    char why[256];
+    const int owner = lockfile_claim(lockfile_path, lockfile_access(), why, sizeof why);
+    if (owner == LOCKFILE_REFUSED) {
+        static char reason[sizeof lockfile_path + sizeof why + 64];
+        std::snprintf(reason, sizeof reason, "[4b] cannot use the lockfile \"%s\": %s", lockfile_path, why);
+        add_stop_detail(LOG_PRI_NOTICE, "hint: the server uses only a regular file of its own account there; "
+                                        "see who made %s and remove it",
+                        lockfile_path);
+        server_shutdown(reason);
+    }
     if (owner > 0 && owner != static_cast<int>(getpid())) {
+        add_stop_detail(LOG_PRI_NOTICE, "%s names the running qo3964_server process %d", lockfile_path, owner);
         server_shutdown("[4a] a server, attaching this shm,is already running");
     }
+    if (why[0] != '\0') {
+        log_event(LOG_PRI_WARNING, "lockfile", "%s: %s", lockfile_path, why);
+    }
     lockfile_held = true;
+}
+
+// Who holds the key of a segment in the way, and how to clear it.
+void explain_segment_in_the_way(int key)
+{
+    SegmentMaker maker{};
+    if (!segment_maker(key, maker)) {
+        return;
+    }
+    add_stop_detail(LOG_PRI_ERR, "segment %d under key 0x%08x was made by process %ld of user ID %ld", maker.id,
+                    static_cast<unsigned>(key), maker.pid, maker.uid);
+    if (maker.uid != static_cast<long>(geteuid())) {
+        add_stop_detail(LOG_PRI_NOTICE, "hint: it belongs to another account, not to this server's: find out "
+                                        "who made it before removing it (ipcrm -m %d)",
+                        maker.id);
+    } else {
+        add_stop_detail(LOG_PRI_NOTICE, "hint: a server killed without its orderly stop leaves it: "
+                                        "qo3964_ctl --rc %s status names it, ipcrm -m %d removes it",
+                        rc_path, maker.id);
+    }
 }
 
 void open_segment()
@@ -126,18 +220,22 @@ void open_segment()
         std::printf("\n\n%s [5] trying to open shared memory ...\n", PROGRESS);
         std::printf("   name file is \"%s\"\n", link_settings.shm_name);
     }
-    const int key = segment_key(link_settings.shm_name);
+    const LinkSettings& s = link_settings;
+    const int key = segment_key(s.shm_name);
     if (key == -1) {
+        add_stop_detail(LOG_PRI_ERR, "%s: %s", s.shm_name, std::strerror(errno));
         server_shutdown("[6] invalid ftok: probably no existing SHMNAME file");
     }
     if (debugging()) {
         std::printf("   key = %d\n", key);
     }
-    const int outcome = segment_create(key);
+    const int outcome = segment_create(key, s.access_mode >= 0 ? s.access_mode : 0666, s.group_id);
     if (outcome == SEGMENT_EXISTS) {
+        explain_segment_in_the_way(key);
         server_shutdown("[7a] shared memory already or still exists");
     }
     if (outcome == SEGMENT_NO_MEMORY) {
+        add_stop_detail(LOG_PRI_ERR, "%s", std::strerror(errno));
         server_shutdown("[7] not able to get shared memory");
     }
     segment_ready = true;
@@ -145,6 +243,7 @@ void open_segment()
         std::printf("%s length of shared memory structure = %d", PROGRESS, SEGMENT_SIZE);
     }
     if (!segment_attach()) {
+        add_stop_detail(LOG_PRI_ERR, "%s", std::strerror(errno));
         server_shutdown("[8] shmat-error: access denied");
     }
     if (debugging()) {
@@ -154,12 +253,34 @@ void open_segment()
     fill_server_info();
 }
 
+// The system's reason why the port could not be set up, and what to do.
+void explain_port_failure(int error)
+{
+    const char* port = link_settings.port_path;
+    if (error == 0) {
+        return;
+    }
+    add_stop_detail(LOG_PRI_ERR, "%s: %s", port, std::strerror(error));
+    if (error == EACCES || error == EPERM) {
+        add_stop_detail(LOG_PRI_NOTICE, "hint: the server's account needs read and write access to %s: "
+                                        "add it to the group that owns the port, usually dialout "
+                                        "(usermod -a -G dialout ACCOUNT)",
+                        port);
+    } else if (error == ENOENT || error == ENODEV || error == ENXIO) {
+        add_stop_detail(LOG_PRI_NOTICE, "hint: %s is not there: is the adapter plugged in?", port);
+    } else if (error == EBUSY) {
+        add_stop_detail(LOG_PRI_NOTICE, "hint: another program holds %s open", port);
+    }
+}
+
 void open_port()
 {
     const LinkSettings& s = link_settings;
     std::printf("%s [10] initializing  port %s\n", PROGRESS, s.port_path);
+    errno = 0;
     if (link_open(s.port_path, s.baud, s.parity, s.flow, s.tds, s.tdr, s.mmode, s.zvz, s.qvz,
                   s.bcc_mode, s.io_debug) < 0) {
+        explain_port_failure(errno);
         server_shutdown("[11] error on initializing the communication port");
     }
     port_ready = true;
@@ -170,6 +291,7 @@ void open_port()
     tcflush(serial_line.line_fd, TCIFLUSH);
     std::printf("%s [14] is up and ok ....\n", PROGRESS);
     std::fflush(stdout);
+    notify_service("READY=1");
 }
 
 }  // namespace

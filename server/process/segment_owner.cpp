@@ -1,5 +1,6 @@
 #include "segment_owner.h"
 
+#include <cerrno>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
@@ -25,18 +26,42 @@ int segment_key(const char* shm_name)
     return static_cast<int>(ftok(shm_name, SEGMENT_PROJECT_ID));
 }
 
-int segment_create(int key)
+int segment_create(int key, int mode, long group)
 {
     // Probe first: a segment left by a killed server (or used by another
-    // running one) must not be taken over.
-    if (shmget(key, SEGMENT_SIZE, 0666) >= 0) {
+    // running one) must not be taken over; one this account may not use
+    // is in the way just the same.
+    if (shmget(key, SEGMENT_SIZE, 0666) >= 0 || errno == EACCES) {
         return SEGMENT_EXISTS;
     }
-    server_segment_id = shmget(key, SEGMENT_SIZE, IPC_CREAT | 0666);
+    server_segment_id = shmget(key, SEGMENT_SIZE, IPC_CREAT | (mode & 0666));
     if (server_segment_id < 0) {
         return SEGMENT_NO_MEMORY;
     }
+    if (group >= 0) {
+        shmid_ds info{};
+        shmctl(server_segment_id, IPC_STAT, &info);
+        info.shm_perm.gid = static_cast<gid_t>(group);
+        if (shmctl(server_segment_id, IPC_SET, &info) != 0) {
+            const int error = errno;
+            shmctl(server_segment_id, IPC_RMID, nullptr);
+            server_segment_id = -1;
+            errno = error;
+            return SEGMENT_NO_MEMORY;
+        }
+    }
     return SEGMENT_CREATED;
+}
+
+bool segment_maker(int key, SegmentMaker& maker)
+{
+    const int id = shmget(key, 0, 0);
+    shmid_ds info{};
+    if (id < 0 || shmctl(id, IPC_STAT, &info) != 0) {
+        return false;
+    }
+    maker = {id, static_cast<long>(info.shm_perm.cuid), static_cast<long>(info.shm_cpid)};
+    return true;
 }
 
 bool segment_attach()

@@ -21,8 +21,18 @@ extern int server_segment_id;
 
 // The key of the segment from the SHMNAME file; -1 when there is no file.
 int segment_key(const char* shm_name);
-// Creates the segment under the key, unless one exists already.
-int segment_create(int key);
+// Creates the segment under the key with the permission bits `mode`,
+// unless one exists already; with `group` 0 or above the segment is given
+// that group. errno tells why a creation failed.
+int segment_create(int key, int mode = 0666, long group = -1);
+// Who made the segment under the key, for the report of one that is in the
+// way: its identifier, creator's user ID and process; false when none.
+struct SegmentMaker {
+    int id;
+    long uid;
+    long pid;
+};
+bool segment_maker(int key, SegmentMaker& maker);
 // Attaches the created segment; false when the attach fails.
 bool segment_attach();
 void reset_job_block(volatile JobBlock& block);

@@ -1,7 +1,10 @@
 #include "server_config.h"
 
 #include <array>
+#include <cstdlib>
 #include <cstring>
+#include <grp.h>
+#include <pwd.h>
 #include <span>
 
 #include "serial_line.h"
@@ -38,6 +41,7 @@ enum class Kind : uint8_t {
     Text,     // any token, copied into a text field
     Number,   // a number within limits
     Word,     // one of a few words
+    Checked,  // a token that `take` checks and stores
 };
 
 struct WordChoice {
@@ -71,7 +75,46 @@ struct KeyRule {
     std::span<const WordChoice> words{};
     void (*store)(int32_t) = nullptr;
     char (LinkSettings::*text)[512] = nullptr;
+    bool (*take)(const char*) = nullptr;  // Checked: false refuses the value
 };
+
+// ACCESS: an octal mode of read and write bits, as chmod writes it (0660);
+// execute and special bits mean nothing for a segment and are refused.
+bool take_access(const char* value)
+{
+    const size_t length = std::strlen(value);
+    if (length == 0 || length > 4 || std::strspn(value, "01234567") != length) {
+        return false;
+    }
+    const long mode = std::strtol(value, nullptr, 8);
+    if ((mode & ~0666L) != 0) {
+        return false;
+    }
+    link_settings.access_mode = static_cast<int32_t>(mode);
+    return true;
+}
+
+bool take_group(const char* value)
+{
+    const group* entry = getgrnam(value);
+    if (entry == nullptr) {
+        return false;
+    }
+    link_settings.group_id = static_cast<long>(entry->gr_gid);
+    copy_bounded(link_settings.group_name, value, sizeof link_settings.group_name);
+    return true;
+}
+
+bool take_server_user(const char* value)
+{
+    const passwd* entry = getpwnam(value);
+    if (entry == nullptr) {
+        return false;
+    }
+    link_settings.server_uid = static_cast<long>(entry->pw_uid);
+    copy_bounded(link_settings.server_user, value, sizeof link_settings.server_user);
+    return true;
+}
 
 constexpr std::array key_table{
     KeyRule{.key = "DEBUG", .kind = Kind::Number, .label = "Debuglevel", .lowest = 0, .highest = 10,
@@ -111,6 +154,10 @@ constexpr std::array key_table{
     KeyRule{.key = "MAXTRANS", .kind = Kind::Number, .label = "line quality count-base"},
     KeyRule{.key = "SHMNAME", .kind = Kind::Text, .label = "shared memory namefile",
             .text = &LinkSettings::shm_name},
+    // Access control: who may use the segment, and whose it must be.
+    KeyRule{.key = "ACCESS", .kind = Kind::Checked, .label = "access mode", .take = take_access},
+    KeyRule{.key = "GROUP", .kind = Kind::Checked, .label = "access group", .take = take_group},
+    KeyRule{.key = "SERVERUSER", .kind = Kind::Checked, .label = "server user", .take = take_server_user},
 };
 
 const KeyRule* find_rule(const char* key)
@@ -189,6 +236,11 @@ int apply(const char* line, const KeyRule& rule, const char* value)
         return apply_number(line, rule, value);
     case Kind::Word:
         return apply_word(line, rule, value);
+    case Kind::Checked:
+        if (!rule.take(value)) {
+            return refuse(line, {}, rule.key, value);
+        }
+        return confirm(rule, value);
     case Kind::Ignored:
         break;
     }

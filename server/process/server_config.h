@@ -22,6 +22,13 @@ struct LinkSettings {
     int16_t mmode = 0;                  // MMODE
     int32_t debug_level = 0;            // DEBUG, 0 to 10
     int32_t io_debug = 0;               // IODEBUG: 1 traffic display on
+    // Access control; without these keys the segment is open to every
+    // account (mode 0666) and the lockfile gets 0664 under the umask.
+    int32_t access_mode = -1;           // ACCESS: octal mode of the segment
+    long group_id = -1;                 // GROUP: group of segment and lockfile
+    long server_uid = -1;               // SERVERUSER: the account the server runs as
+    char group_name[128] = "";
+    char server_user[128] = "";
 
     bool operator==(const LinkSettings&) const = default;
 };

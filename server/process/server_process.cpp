@@ -1,8 +1,14 @@
 #include "server_process.h"
 
+#include <array>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include "runtime_log.h"
+#include "service_notify.h"
 
 #include "segment_owner.h"
 #include "serial_line.h"
@@ -32,12 +38,59 @@ void pause_a_second()
     sleep(1);
 }
 
+struct StopDetail {
+    int priority;
+    char text[320];
+};
+std::array<StopDetail, 4> stop_details{};
+std::size_t stop_detail_count = 0;
+
+// True when standard output and standard error are one file (a console,
+// or 2>&1): the reason's line is then ended before the details.
+bool one_stream()
+{
+    struct stat out {};
+    struct stat err {};
+    return fstat(STDOUT_FILENO, &out) == 0 && fstat(STDERR_FILENO, &err) == 0 && out.st_dev == err.st_dev &&
+           out.st_ino == err.st_ino;
+}
+
+void write_stop_details()
+{
+    if (stop_detail_count == 0) {
+        return;
+    }
+    std::fflush(stdout);
+    if (one_stream()) {
+        std::fputc('\n', stderr);
+    }
+    for (std::size_t i = 0; i < stop_detail_count; ++i) {
+        log_event(static_cast<LogPriority>(stop_details[i].priority), "start-up failure", "%s", stop_details[i].text);
+    }
+    stop_detail_count = 0;
+}
+
 }  // namespace
+
+void add_stop_detail(int priority, const char* format, ...)
+{
+    if (stop_detail_count == stop_details.size()) {
+        return;
+    }
+    StopDetail& detail = stop_details[stop_detail_count++];
+    detail.priority = priority;
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(detail.text, sizeof detail.text, format, args);
+    va_end(args);
+}
 
 void server_shutdown(const char* reason)
 {
     link_settings.debug_level = 1;
     std::printf("\n++++++ qo3964_server: %s", reason);
+    write_stop_details();
+    notify_service("STOPPING=1");
     std::printf("\n++++++ qo3964_server: -> shutdown started");
     pause_a_second();
     if (port_ready) {

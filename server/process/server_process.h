@@ -26,4 +26,10 @@ extern "C" void on_sigint(int signal_number);
 // The one orderly stop: undoes what was done, prints ENDED, exits with 1.
 [[noreturn]] void server_shutdown(const char* reason);
 
+// A line that explains the coming stop (the system's error text, a hint),
+// written to standard error with its priority right after the reason, so
+// that the console texts on standard output stay as they are. At most a
+// few are kept; `priority` is a runtime-log priority.
+void add_stop_detail(int priority, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
 }  // namespace qo3964

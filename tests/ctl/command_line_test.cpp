@@ -30,7 +30,7 @@ TEST(CtlCommandLine, VersionNamesToolAndLibrary)
 {
     const CtlRun run = run_ctl({"--version"});
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "qo3964_ctl V 1.0.1 (client library V 1.0.1)\n");
+    EXPECT_EQ(run.out, "qo3964_ctl " QO3964_PROJECT_VERSION " (client library V 1.0.1)\n");
 }
 
 TEST(CtlCommandLine, TextGivesEnglishAndGermanTexts)

@@ -64,16 +64,20 @@ TEST(CtlStop, GivesUpAtItsTimeLimitAndSaysWhatIsMissing)
     ASSERT_NE(attached.segment(), nullptr);
     EXPECT_EQ(attached.segment()->shutdown_request, 1);
 
-    // A lockfile that names a live process (this one): it is waited for too.
+    // A lockfile that names a running server (of another line): it is
+    // waited for too.
+    qotest::ServerHarness other;
+    ASSERT_TRUE(other.start()) << other.process().out();
+    const pid_t other_pid = other.process().pid();
     const std::string lockfile = qotest::lockfile_for(key_file);
-    qotest::write_file(lockfile, std::to_string(getpid()) + "\n");
+    qotest::write_file(lockfile, std::to_string(other_pid) + "\n");
     attached.segment()->send_job.shutdown_mark = SHUTDOWN_MARK;
     attached.segment()->receive_job.shutdown_mark = SHUTDOWN_MARK;
     run = run_ctl({"--rc", rc, "stop", "--timeout=1"});
     std::remove(lockfile.c_str());
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "qo3964_ctl: stop: the server has not gone within 1 s, segment still there, process " +
-                           std::to_string(getpid()) + " still running\n");
+                           std::to_string(other_pid) + " still running\n");
     EXPECT_NE(run.out.find("shutdown marks set: the server has left its main loop\n"), std::string::npos);
 }
 

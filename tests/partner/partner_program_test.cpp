@@ -52,6 +52,13 @@ TEST(PartnerProgram, HelpExplainsEveryOption)
     }
 }
 
+TEST(PartnerProgram, VersionIsTheProjectVersion)
+{
+    Process partner(command({"--version"}));
+    ASSERT_EQ(partner.wait_exit(5000), 0);
+    EXPECT_EQ(partner.out(), "qo3964_partner " QO3964_PROJECT_VERSION "\n");
+}
+
 TEST(PartnerProgram, BadOptionsAndBadHexExitWithTwo)
 {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {

@@ -45,6 +45,10 @@ void report_no_server(const CtlOptions& options)
     }
     struct stat info{};
     if (stat(key_file.path, &info) != 0) {
+        if (key_file.is_port) {
+            complain("the key file is the serial device (no SHMNAME): while it is away a running server cannot be "
+                     "found; set SHMNAME to a file that stays, such as the rc-file itself");
+        }
         complain_with_code(QO3964_ERR_NO_SHM, options.language,
                            "no server: the SHMNAME/PORT file \"%s\" named in \"%s\" does not exist", key_file.path,
                            options.rc_path);
@@ -52,7 +56,9 @@ void report_no_server(const CtlOptions& options)
     }
     if (segment_present(key_file)) {
         complain_with_code(QO3964_ERR_NO_SHM, options.language,
-                           "the server's segment for \"%s\" is there but cannot be attached", key_file.path);
+                           "the server's segment for \"%s\" is there but this account may not use it (see the "
+                           "QO7-Client line above)",
+                           key_file.path);
         return;
     }
     complain_with_code(QO3964_ERR_NO_SHM, options.language,

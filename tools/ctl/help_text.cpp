@@ -85,7 +85,7 @@ void print_help()
 void print_version()
 {
     std::array<char, 8> version{};
-    std::printf("qo3964_ctl %s (client library %s)\n", SERVER_VERSION, qo7_version(version.data()));
+    std::printf("qo3964_ctl %s (client library %s)\n", QO3964_VERSION_STRING, qo7_version(version.data()));
 }
 
 }  // namespace qoctl

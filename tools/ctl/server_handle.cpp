@@ -35,9 +35,10 @@ int attach_own_view(const CtlOptions& options, bool writable, KeyFile& key_file,
         report_open_failure(found, options);
         return EXIT_FAILED;
     }
+    errno = 0;
     if (view.attach(key_file, writable) != 0) {
         complain("%s: cannot attach the segment of \"%s\" for %s: %s", options.command_name, key_file.path,
-                 writable ? "writing" : "reading", std::strerror(errno));
+                 writable ? "writing" : "reading", errno != 0 ? std::strerror(errno) : "refused");
         return EXIT_FAILED;
     }
     return 0;

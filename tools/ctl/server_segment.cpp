@@ -6,6 +6,7 @@
 
 #include "qo3964_client.h"
 #include "rc_file_reader.h"
+#include "server_lockfile.h"
 
 using namespace qo3964;
 
@@ -25,7 +26,23 @@ int32_t find_key_file(const char* rc_path, KeyFile& key_file)
     }
     static_assert(sizeof key_file.path == sizeof connection.shm_namefile);
     std::memcpy(key_file.path, connection.shm_namefile, sizeof key_file.path);
+    key_file.is_port = std::strcmp(connection.shm_namefile, connection.device_name) == 0;
+    static_assert(sizeof key_file.server_user == sizeof connection.server_user);
+    std::memcpy(key_file.server_user, connection.server_user, sizeof key_file.server_user);
+    key_file.server_uid = connection.server_user[0] != '\0' ? connection.server_uid : -1;
     return 0;
+}
+
+LockfileName lockfile_name(const KeyFile& key_file)
+{
+    LockfileName name{};
+    lockfile_path_for(key_file.path, name.path, sizeof name.path);
+    return name;
+}
+
+pid_t lockfile_pid(const KeyFile& key_file)
+{
+    return lockfile_owner(lockfile_name(key_file).path, key_file.server_uid);
 }
 
 namespace {
@@ -55,6 +72,9 @@ int32_t SegmentView::attach(const KeyFile& key_file, bool writable)
     key_ = ftok(key_file.path, SEGMENT_PROJECT_ID);
     id_ = find_segment(key_);
     if (id_ < 0) {
+        return QO3964_ERR_NO_SHM;
+    }
+    if (qo3964::client::check_segment_owner(id_, key_file.path, key_file.server_user, key_file.server_uid) != 0) {
         return QO3964_ERR_NO_SHM;
     }
     void* address = shmat(id_, nullptr, writable ? 0 : SHM_RDONLY);

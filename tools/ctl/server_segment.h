@@ -16,11 +16,27 @@ namespace qoctl {
 
 struct KeyFile {
     char path[qo3964::client::SHM_NAMEFILE_SIZE];
+    bool is_port = false;  // no SHMNAME: the key file is the PORT device
+    // SERVERUSER of the rc-file (empty: none) and its user ID.
+    char server_user[qo3964::client::SERVER_USER_SIZE];
+    long server_uid = -1;
 };
 
 // The key file named by the rc-file: SHMNAME, else PORT, else the default
 // device. Returns 0, or -51 / -52 as qo3964m_open_shm would.
 int32_t find_key_file(const char* rc_path, KeyFile& key_file);
+
+// The server's lockfile for the key file.
+struct LockfileName {
+    // "/tmp/qo_", the key file path and "_A".
+    char path[sizeof "/tmp/qo_" + sizeof KeyFile::path + sizeof "_A"];
+};
+LockfileName lockfile_name(const KeyFile& key_file);
+
+// The process ID in the server's lockfile: 0 when there is none, or when
+// the file is not one the server would have written (with SERVERUSER, it
+// must belong to that account).
+pid_t lockfile_pid(const KeyFile& key_file);
 
 // True when a segment of the server's size lies under the key of `key_file`.
 bool segment_present(const KeyFile& key_file);
@@ -34,7 +50,8 @@ public:
     SegmentView& operator=(const SegmentView&) = delete;
 
     // Attaches the segment of `key_file`, read-only or for writing.
-    // Returns 0, or -53 (no segment under the key, or no permission).
+    // Returns 0, or -53 (no segment under the key, no permission, or with
+    // SERVERUSER a segment of another account).
     int32_t attach(const KeyFile& key_file, bool writable);
 
     volatile SharedSegment* segment() const { return segment_; }

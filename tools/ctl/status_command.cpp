@@ -74,11 +74,23 @@ void print_job(const char* name, const JobSnapshot& job, Language language)
                 job.server_busy, job.client_busy, job.block_mark, job.spare_mark, job.shutdown_mark);
 }
 
-// Texts of the identification are NUL-terminated in their fields, unless
-// something other than the server wrote them.
-int field_length(const char* field, size_t size)
+// A text field of the identification, NUL-terminated in its field unless
+// something other than the server wrote it. Any program that may attach
+// the segment can write there: bytes that could steer the operator's
+// terminal are shown escaped (\xHH, and \\ for a backslash).
+template <size_t N>
+void put_field(const char (&field)[N])
 {
-    return static_cast<int>(strnlen(field, size));
+    for (size_t i = 0; i < N && field[i] != '\0'; ++i) {
+        const auto byte = static_cast<unsigned char>(field[i]);
+        if (byte == '\\') {
+            std::fputs("\\\\", stdout);
+        } else if (byte >= 0x20 && byte < 0x7f) {
+            std::putchar(byte);
+        } else {
+            std::printf("\\x%02x", byte);
+        }
+    }
 }
 
 void print_identification(const qo3964_server_info& info)
@@ -89,11 +101,25 @@ void print_identification(const qo3964_server_info& info)
         std::printf("identification: none (the segment holds no server identification)\n");
         return;
     }
-    std::printf("identification: %.*s %.*s %.*s, word_bits %u, info_code %u\n",
-                field_length(info.server_name, sizeof info.server_name), info.server_name,
-                field_length(info.server_version, sizeof info.server_version), info.server_version,
-                field_length(info.server_date, sizeof info.server_date), info.server_date, info.word_bits,
-                info.info_code);
+    std::fputs("identification: ", stdout);
+    put_field(info.server_name);
+    std::putchar(' ');
+    put_field(info.server_version);
+    std::putchar(' ');
+    put_field(info.server_date);
+    std::printf(", word_bits %u, info_code %u\n", info.word_bits, info.info_code);
+}
+
+// The key file is the serial device itself: it vanishes with a USB adapter,
+// and with it the way to a server that still runs.
+void print_key_file_advice(const KeyFile& key_file)
+{
+    if (key_file.is_port) {
+        std::printf("advice: the key file is the serial device %s (no SHMNAME): when the device goes away, "
+                    "applications and qo3964_ctl can no longer find this server; set SHMNAME to a file that "
+                    "stays, such as the rc-file itself\n",
+                    key_file.path);
+    }
 }
 
 // The process the lockfile names, and whether it still runs.
@@ -106,8 +132,8 @@ struct ServerProcess {
 ServerProcess find_process(const KeyFile& key_file)
 {
     ServerProcess process{lockfile_name(key_file), 0, false};
-    process.pid = lockfile_pid(process.lockfile);
-    process.running = process_running(process.pid);
+    process.pid = lockfile_pid(key_file);
+    process.running = server_process_alive(process.pid);
     return process;
 }
 
@@ -171,6 +197,7 @@ int run_status(const CtlOptions& options)
     print_identification(info);
     std::printf("segment: key file \"%s\", key 0x%08x, shmid %d, attached %d\n", key_file.path,
                 static_cast<unsigned>(view.key()), view.id(), view.attach_count());
+    print_key_file_advice(key_file);
     const ServerProcess process = find_process(key_file);
     print_lockfile(process);
     print_job("send_job", send, options.language);

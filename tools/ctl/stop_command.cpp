@@ -45,7 +45,7 @@ void look(const SegmentView& view, pid_t pid, Going& going)
         going.removed = true;
         std::printf("segment removed\n");
     }
-    if (!going.ended && !process_running(pid)) {
+    if (!going.ended && !server_process_alive(pid)) {
         going.ended = true;
         if (pid > 0) {
             std::printf("server process %d has ended\n", static_cast<int>(pid));
@@ -89,8 +89,8 @@ int run_stop(const CtlOptions& options)
         return EXIT_FAILED;
     }
     const LockfileName lockfile = lockfile_name(key_file);
-    pid_t pid = lockfile_pid(lockfile);
-    if (!process_running(pid)) {
+    pid_t pid = lockfile_pid(key_file);
+    if (!server_process_alive(pid)) {
         std::printf("no running process named in %s: waiting for the segment only\n", lockfile.path);
         pid = 0;
     }

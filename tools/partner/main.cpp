@@ -74,6 +74,10 @@ int main(int argc, char** argv)
         std::cout << usage_text();
         return 0;
     }
+    if (options.version) {
+        std::cout << "qo3964_partner " QO3964_VERSION "\n";
+        return 0;
+    }
 
     const sigset_t signals = stop_signals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);  // before any thread starts

@@ -139,6 +139,9 @@ ProgramOptions parse_options(const std::vector<std::string>& args)
         if (option == "--help" || option == "-h") {
             no_value();
             options.help = true;
+        } else if (option == "--version" || option == "-V") {
+            no_value();
+            options.version = true;
         } else if (option == "--device") {
             options.device = take_value();
         } else if (option == "--baud") {
@@ -323,6 +326,7 @@ Ending: on SIGINT or SIGTERM, or
   --count N             after N telegrams have been received
   --duration S          after S seconds (decimals allowed)
   -h, --help            show this text
+  -V, --version         show the version
 
 Output: one line per event on standard output, "HH:MM:SS.mmm EVENT details",
 where <hex> is "-" for the empty telegram:

@@ -29,6 +29,7 @@ struct ProgramOptions {
     long count = 0;         // stop after this many received telegrams (0: no limit)
     double duration_s = 0;  // stop after this many seconds (0: no limit)
     bool help = false;
+    bool version = false;
 };
 
 // A bad option or bad hex; the message says which.
