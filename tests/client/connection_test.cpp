@@ -8,8 +8,11 @@
 #include <memory>
 #include <string>
 #include <vector>
+#include <pwd.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "fake_server_segment.h"
 #include "qo3964_client.h"
@@ -128,6 +131,39 @@ TEST_F(Connection, MissingRcFileGivesMinus51)
     EXPECT_EQ(qo3964m_open_shm(0, dir.path().c_str()), QO3964_ERR_NO_RCFILE);
     EXPECT_EQ(qo3964m_open_shm(0, nullptr), QO3964_ERR_NO_RCFILE);
     EXPECT_EQ(qo3964m_send_control(0), QO3964_ERR_NOT_ATTACHED);
+    // A device or a FIFO would never end or never begin: no rc-file either.
+    const std::string fifo = dir.file("fifo.rc");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+    EXPECT_EQ(qo3964m_open_shm(0, fifo.c_str()), QO3964_ERR_NO_RCFILE);
+    EXPECT_EQ(qo3964m_open_shm(0, "/dev/zero"), QO3964_ERR_NO_RCFILE);
+}
+
+// With SERVERUSER only a segment that account made is taken; an account
+// that does not exist is an error in the rc-file.
+TEST_F(Connection, ServerUserMustHaveMadeTheSegment)
+{
+    qotest::FakeServerSegment server(dir);
+    ASSERT_TRUE(server.ok());
+    const passwd* me = getpwuid(geteuid());
+    ASSERT_NE(me, nullptr);
+    std::string rc = write_rc("mine.rc", "SHMNAME " + server.key_file() + "\nSERVERUSER " + me->pw_name + "\n");
+    EXPECT_EQ(qo3964m_open_shm(0, rc.c_str()), 0);
+    EXPECT_EQ(qo3964m_close_shm(0), 0);
+
+    const passwd* other = getpwnam(geteuid() == 0 ? "daemon" : "root");
+    ASSERT_NE(other, nullptr);
+    rc = write_rc("other.rc", "SHMNAME " + server.key_file() + "\nSERVERUSER " + other->pw_name + "\n");
+    CaptureStderr();
+    EXPECT_EQ(qo3964m_open_shm(0, rc.c_str()), QO3964_ERR_NO_SHM);
+    EXPECT_EQ(GetCapturedStderr(), "QO7-Client owner: the segment of " + server.key_file() + " was made by user ID " +
+                                       std::to_string(geteuid()) + ", not by the server's account " +
+                                       other->pw_name + " (SERVERUSER): refused\n");
+    EXPECT_EQ(server.attach_count(), 1);
+
+    rc = write_rc("nobody.rc", "SHMNAME " + server.key_file() + "\nSERVERUSER no-such-account-qo3964\n");
+    CaptureStdout();
+    EXPECT_EQ(qo3964m_open_shm(0, rc.c_str()), QO3964_ERR_RCFILE);
+    EXPECT_EQ(GetCapturedStdout(), "        ERROR >>>>>>> SERVERUSER illegal value no-such-account-qo3964\n");
 }
 
 TEST_F(Connection, RcFileErrorGivesMinus52WithoutAttaching)

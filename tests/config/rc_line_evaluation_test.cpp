@@ -241,6 +241,30 @@ TEST_F(RcEvalLine, PathsAndTheirConfirmations)
     EXPECT_STREQ(link_settings.shm_name, "/home/plc/link.shm");
 }
 
+TEST_F(RcEvalLine, AccessControlKeys)
+{
+    link_settings.debug_level = 1;
+    EXPECT_EQ(eval("ACCESS 0660\n"), 0);
+    EXPECT_EQ(out, "   access mode set to 0660\n");
+    EXPECT_EQ(link_settings.access_mode, 0660);
+    EXPECT_EQ(eval("GROUP root\n"), 0);
+    EXPECT_EQ(out, "   access group set to root\n");
+    EXPECT_EQ(link_settings.group_id, 0);
+    EXPECT_EQ(eval("SERVERUSER root\n"), 0);
+    EXPECT_EQ(out, "   server user set to root\n");
+    EXPECT_EQ(link_settings.server_uid, 0);
+    // Execute and special bits, non-octal digits, unknown names.
+    for (const char* line : {"ACCESS 0770\n", "ACCESS 4660\n", "ACCESS 0689\n", "ACCESS 660x\n", "ACCESS 00660\n",
+                             "GROUP no-such-group-qo3964\n", "SERVERUSER no-such-account-qo3964\n"}) {
+        SCOPED_TRACE(line);
+        const std::string text(line);
+        const std::string key = text.substr(0, text.find(' '));
+        EXPECT_EQ(eval(line), -1);
+        EXPECT_EQ(out, report(text, key + " illegal value " + text.substr(key.size() + 1, text.size() - key.size() - 2)));
+    }
+    EXPECT_EQ(link_settings.access_mode, 0660);
+}
+
 TEST_F(RcEvalLine, ConfirmationsAtLevelOne)
 {
     link_settings.debug_level = 1;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <sys/shm.h>
 
@@ -160,3 +161,43 @@ TEST(CtlStatus, TellsAnAbandonedSegmentFromARunningServer)
 
 }  // namespace
 }  // namespace ctltest
+
+namespace {
+
+using namespace ctltest;
+
+// Whatever attached the segment may have written its texts: what could
+// steer the operator's terminal is shown escaped.
+TEST(CtlStatus, ShowsTheSegmentsTextsEscaped)
+{
+    AbandonedSegment abandoned;
+    ASSERT_GE(abandoned.id(), 0);
+    void* attached = shmat(abandoned.id(), nullptr, 0);
+    ASSERT_NE(attached, reinterpret_cast<void*>(-1));
+    auto* segment = static_cast<SharedSegment*>(attached);
+    std::memcpy(segment->info.server_name, "\x1b]2;x\x07\\a", 9);
+    std::memcpy(segment->info.server_version, "V\x9b" "2J", 4);
+    std::memcpy(segment->info.server_date, "ok", 2);
+    shmdt(attached);
+    const CtlRun run = run_ctl({"--rc", abandoned.rc_file(), "status"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(by_label(run.out)["identification"], "\\x1b]2;x\\x07\\\\a V\\x9b2J ok, word_bits 0, info_code 0");
+}
+
+// Without SHMNAME the key file is the device, which a USB adapter takes
+// away with it: status advises a key file that stays.
+TEST(CtlStatus, AdvisesAKeyFileThatStaysWhenItIsThePort)
+{
+    qotest::ServerHarness server(SERVER_TIMES);
+    qotest::write_file(server.rc_file(), "PORT " + server.pty().slave_path() + "\n" + SERVER_TIMES);
+    ASSERT_TRUE(server.start()) << server.process().out();
+    CtlRun run = run_ctl({"--rc", server.rc_file(), "status"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(by_label(run.out)["advice"].find("the key file is the serial device " + server.pty().slave_path()),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(server.stop(), 1);
+    qotest::remove_segment(server.pty().slave_path());
+}
+
+}  // namespace
