@@ -2,13 +2,16 @@
 // systemd unit names the installed programs, and the check the unit runs
 // before each start removes a segment only when its server has gone.
 #include <csignal>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/shm.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "find_on_path.h"
 #include "installed_deploy_files.h"
+#include "second_account.h"
 #include "server_harness.h"
 
 namespace {
@@ -20,16 +23,21 @@ constexpr int START_LIMIT_MS = 20000;
 constexpr int CHECK_LIMIT_MS = 30000;
 constexpr size_t SEGMENT_BYTES = 9444;
 
-// The example without its PORT line: the harness names the test's pty.
-std::string example_without_port(const std::string& example)
+// The example without its PORT and SHMNAME lines (the harness names the
+// test's pty and key file), with `account` for the service's account.
+std::string example_for_the_test(const std::string& example, const std::string& account)
 {
     std::istringstream lines(example);
     std::string line;
     std::string kept;
     while (std::getline(lines, line)) {
-        if (line.rfind("PORT", 0) != 0) {
-            kept += line + "\n";
+        if (line.rfind("PORT", 0) == 0 || line.rfind("SHMNAME", 0) == 0) {
+            continue;
         }
+        if (line.rfind("GROUP", 0) == 0 || line.rfind("SERVERUSER", 0) == 0) {
+            line = line.substr(0, line.find(' ')) + " " + account;
+        }
+        kept += line + "\n";
     }
     return kept;
 }
@@ -62,16 +70,22 @@ protected:
 TEST_F(Deployment, ExampleRcFileIsAcceptedWholeByTheServer)
 {
     const std::string example = qotest::read_file(files_.example_rc());
-    // Every key is there with its default; those without one only as a comment.
-    for (const char* key : {"PORT", "BAUD", "PARITY", "FLOW", "BCC_MODE", "ZVZ", "QVZ", "TDS", "TDR", "MMODE", "DEBUG",
-                            "IODEBUG", "CLIENTDEBUG"}) {
+    // Every key is there with its default or the service's value; those
+    // without effect only as a comment.
+    for (const char* key : {"PORT", "SHMNAME", "BAUD", "PARITY", "FLOW", "BCC_MODE", "ZVZ", "QVZ", "TDS", "TDR",
+                            "MMODE", "DEBUG", "IODEBUG", "CLIENTDEBUG", "ACCESS", "GROUP", "SERVERUSER"}) {
         EXPECT_NE(example.find(std::string("\n") + key + " "), std::string::npos) << key;
     }
-    for (const char* key : {"SHMNAME", "MAXTRANS", "MAILTO"}) {
+    for (const char* key : {"MAXTRANS", "MAILTO"}) {
         EXPECT_NE(example.find(std::string("\n#") + key + " "), std::string::npos) << key;
     }
-
-    qotest::ServerHarness server(example_without_port(example));
+    // The service's account and group qo3964 exist where the package is
+    // installed; here the second account of the tests stands in for them.
+    const std::optional<qotest::SecondAccount> account = qotest::second_account();
+    if (!account) {
+        GTEST_SKIP() << qotest::NO_SECOND_ACCOUNT;
+    }
+    qotest::ServerHarness server(example_for_the_test(example, account->name));
     ASSERT_TRUE(server.start(START_LIMIT_MS)) << server.process().out();
     EXPECT_EQ(server.process().out().find("ERROR"), std::string::npos) << server.process().out();
     EXPECT_EQ(server.stop(), 1);
@@ -81,13 +95,19 @@ TEST_F(Deployment, UnitRunsTheInstalledProgramsOnTheInstanceRcFile)
 {
     const std::string unit = qotest::read_file(files_.unit());
     const std::string bin = files_.prefix() + "/bin/";
-    EXPECT_EQ(unit_setting(unit, "ExecStart"), bin + "qo3964_server /etc/qo3964/%i.rc\n");
-    EXPECT_EQ(unit_setting(unit, "ExecStop"), "-" + bin + "qo3964_ctl --rc /etc/qo3964/%i.rc stop\n");
-    EXPECT_EQ(unit_setting(unit, "ExecStartPre"), files_.stale_check() + " /etc/qo3964/%i.rc\n");
+    const std::string rc = files_.sysconf() + "/%i.rc";
+    EXPECT_EQ(unit_setting(unit, "ExecStart"), bin + "qo3964_server " + rc + "\n");
+    EXPECT_EQ(unit_setting(unit, "ExecStop"), "-" + bin + "qo3964_ctl --rc " + rc + " stop\n");
+    EXPECT_EQ(unit_setting(unit, "ExecStartPre"), files_.stale_check() + " " + rc + "\n");
+    EXPECT_EQ(unit_setting(unit, "Type"), "notify\n");
+    EXPECT_EQ(unit_setting(unit, "User"), "qo3964\n");
+    EXPECT_EQ(unit_setting(unit, "SupplementaryGroups"), "dialout\n");
     EXPECT_EQ(unit_setting(unit, "SuccessExitStatus"), "1\n");
     EXPECT_EQ(unit_setting(unit, "Restart"), "on-failure\n");
     EXPECT_EQ(unit_setting(unit, "KillSignal"), "SIGINT\n");
-    EXPECT_EQ(unit_setting(unit, "PrivateTmp"), "");
+    // The lockfile in /tmp is shared with qo3964_ctl; the rc-file is written.
+    EXPECT_EQ(unit_setting(unit, "PrivateTmp"), "no\n");
+    EXPECT_EQ(unit_setting(unit, "ReadWritePaths"), files_.sysconf() + " /tmp\n");
     struct stat check {};
     ASSERT_EQ(stat(files_.stale_check().c_str(), &check), 0);
     EXPECT_NE(check.st_mode & S_IXUSR, 0u);
@@ -99,9 +119,44 @@ TEST_F(Deployment, UnitRunsTheInstalledProgramsOnTheInstanceRcFile)
     // An instance of the template, as systemctl would load it.
     const std::string instance = files_.prefix() + "/lib/systemd/system/qo3964_server@line1.service";
     qotest::write_file(instance, unit);
-    qotest::Process verify({analyze, "verify", instance});
+    // The manual pages it names are not installed here.
+    qotest::Process verify({analyze, "verify", "--man=no", instance});
     EXPECT_EQ(verify.wait_exit(CHECK_LIMIT_MS), 0) << verify.out() << verify.err();
     EXPECT_EQ(verify.out() + verify.err(), "");
+    // The sandbox: "MEDIUM" or better (at most 5.0).
+    qotest::Process security({analyze, "security", "--offline=true", instance});
+    security.wait_exit(CHECK_LIMIT_MS);
+    const std::string report = security.out() + security.err();
+    const size_t at = report.find("Overall exposure level for qo3964_server@line1.service: ");
+    ASSERT_NE(at, std::string::npos) << report;
+    const double exposure = std::stod(report.substr(at + std::strlen("Overall exposure level for qo3964_server@line1.service: ")));
+    EXPECT_LE(exposure, 5.0) << report;
+}
+
+// The generator makes the device of an enabled instance's port want the
+// instance and orders the instance after it; other rc-files are left out.
+TEST_F(Deployment, GeneratorStartsAnEnabledInstanceWithItsPort)
+{
+    if (qotest::find_on_path("systemd-escape").empty()) {
+        GTEST_SKIP() << "systemd-escape is not installed";
+    }
+    qotest::TempDir dir;
+    const std::string enabled = dir.file("enabled");
+    const std::string out = dir.file("out");
+    ASSERT_EQ(mkdir(enabled.c_str(), 0755), 0);
+    qotest::write_file(dir.file("line1.rc"), "# a line\nPORT /dev/ttyS7\nPORT,/dev/serial/by-id/usb-x-if00 # last wins\n");
+    qotest::write_file(dir.file("spare.rc"), "PORT /dev/ttyS9\n");
+    qotest::write_file(enabled + "/qo3964_server@line1.service", "");
+    qotest::Process generator({"/usr/bin/env", "QO3964_CONFIG_DIR=" + dir.path(), "QO3964_ENABLED_DIR=" + enabled,
+                               files_.generator(), out, out, out});
+    ASSERT_EQ(generator.wait_exit(CHECK_LIMIT_MS), 0) << generator.err();
+    const std::string device = "dev-serial-by\\x2did-usb\\x2dx\\x2dif00.device";
+    char target[512] = {};
+    ASSERT_GT(readlink((out + "/" + device + ".wants/qo3964_server@line1.service").c_str(), target, sizeof target - 1),
+              0);
+    EXPECT_EQ(std::string(target), files_.prefix() + "/lib/systemd/system/qo3964_server@.service");
+    EXPECT_EQ(qotest::read_file(out + "/qo3964_server@line1.service.d/port.conf"), "[Unit]\nAfter=" + device + "\n");
+    EXPECT_FALSE(qotest::file_exists(out + "/dev-ttyS9.device.wants"));
 }
 
 TEST_F(Deployment, StaleCheckLeavesTheSegmentOfARunningServer)

@@ -18,7 +18,10 @@ public:
     const std::string& prefix() const { return prefix_; }
     std::string unit() const { return prefix_ + "/lib/systemd/system/qo3964_server@.service"; }
     std::string stale_check() const { return prefix_ + "/libexec/qo3964/clear_stale_segment"; }
-    std::string example_rc() const { return prefix_ + "/share/doc/qo3964/qo3964.rc.example"; }
+    std::string example_rc() const { return sysconf() + "/qo3964.rc.example"; }
+    // Where the unit looks for rc-files: prefix/etc/qo3964 (/etc/qo3964 under /usr).
+    std::string sysconf() const { return prefix_ + "/etc/qo3964"; }
+    std::string generator() const { return prefix_ + "/lib/systemd/system-generators/qo3964_server-generator"; }
 
 private:
     qotest::TempDir dir_;
