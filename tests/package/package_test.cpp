@@ -2,16 +2,27 @@
 // with pkg-config and with find_package, in C and in C++.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "find_on_path.h"
 #include "test_support.h"
 
 namespace {
 
 constexpr int BUILD_MS = 240000;
 const std::string stage = QO3964_STAGE_DIR;
+
+// Where the installed tree has the library: the multiarch directory, or
+// lib/ in a tree configured before the library moved there.
+std::string find_libdir()
+{
+    const std::string multiarch = stage + "/lib/" QO3964_MULTIARCH;
+    return qotest::file_exists(multiarch + "/libqo3964_client.a") ? multiarch : stage + "/lib";
+}
+const std::string libdir = find_libdir();
 
 std::string expected_output(const std::string& language)
 {
@@ -65,7 +76,7 @@ protected:
         std::string output;
         const std::string script = "\"" + compiler + "\" \"" + source + "\" $(pkg-config --cflags --libs qo3964_client) -o \"" +
                                    program + "\"";
-        ASSERT_EQ(run({"/usr/bin/env", "PKG_CONFIG_PATH=" + stage + "/lib/pkgconfig", "/bin/sh", "-c", script}, output), 0)
+        ASSERT_EQ(run({"/usr/bin/env", "PKG_CONFIG_PATH=" + libdir + "/pkgconfig", "/bin/sh", "-c", script}, output), 0)
             << output;
         expect_program_output(program, language);
     }
@@ -94,11 +105,87 @@ protected:
 
 TEST_F(InstalledPackage, TreeHoldsLibraryHeaderAndPackageFiles)
 {
-    for (const char* file : {"/lib/libqo3964_client.a", "/include/qo3964_client.h", "/lib/pkgconfig/qo3964_client.pc",
-                             "/lib/cmake/qo3964_client/qo3964_client-config.cmake",
-                             "/lib/cmake/qo3964_client/qo3964_client-config-version.cmake",
-                             "/lib/cmake/qo3964_client/qo3964_client-targets.cmake"}) {
-        EXPECT_TRUE(qotest::file_exists(stage + file)) << file;
+    for (const char* file : {"/libqo3964_client.a", "/pkgconfig/qo3964_client.pc",
+                             "/cmake/qo3964_client/qo3964_client-config.cmake",
+                             "/cmake/qo3964_client/qo3964_client-config-version.cmake",
+                             "/cmake/qo3964_client/qo3964_client-targets.cmake"}) {
+        EXPECT_TRUE(qotest::file_exists(libdir + file)) << file;
+    }
+    EXPECT_TRUE(qotest::file_exists(stage + "/include/qo3964_client.h"));
+    EXPECT_TRUE(qotest::file_exists(stage + "/share/man/man3/qo3964m_open_shm.3.gz"));
+}
+
+// Only the calls and the two globals applications use, and names inside
+// the project's namespace, so that nothing of the library clashes with
+// an application's own names. Weak instantiations of std:: templates
+// would be merged by the linker with an application's identical ones and
+// are let through; none should be there in an optimised build.
+TEST_F(InstalledPackage, LibraryExportsOnlyItsCallsAndTheProjectsNames)
+{
+    std::string output;
+    ASSERT_EQ(run({"/usr/bin/nm", "-g", "--defined-only", "-C", libdir + "/libqo3964_client.a"}, output), 0) << output;
+    const std::vector<std::string> calls{"qo3964m_open_shm", "qo3964m_close_shm", "qo3964m_svr_info",
+                                         "qo3964m_send",     "qo3964m_send_strt", "qo3964m_send_control",
+                                         "qo3964m_receive",  "qo3964_errortext",  "qo3964_errortext_en",
+                                         "clinit_result",    "qo7_version",       "qo_version",
+                                         "debug",            "shm_size"};
+    std::istringstream lines(output);
+    std::string line;
+    int found = 0;
+    while (std::getline(lines, line)) {
+        // "<address> <type> <name>"; file headers and blank lines have no type.
+        if (line.size() < 19 || line[16] != ' ' || line[18] != ' ') {
+            continue;
+        }
+        const char type = line[17];
+        const std::string name = line.substr(19);
+        if (std::find(calls.begin(), calls.end(), name) != calls.end()) {
+            ++found;
+            continue;
+        }
+        const bool weak = type == 'W' || type == 'V' || type == 'u';
+        EXPECT_TRUE(name.rfind("qo3964::", 0) == 0 || (weak && name.rfind("std::", 0) == 0)) << line;
+    }
+    EXPECT_EQ(found, static_cast<int>(calls.size())) << output;
+}
+
+TEST_F(InstalledPackage, LibraryLinksIntoASharedObject)
+{
+    const std::string source = dir.file("plugin.c");
+    // Calls that reach the library's globals, whose addressing decides.
+    qotest::write_file(source, "#include <qo3964_client.h>\n"
+                               "int plugin_open(const char *rc) { debug = 0; return qo3964m_open_shm(0, rc); }\n"
+                               "int plugin_send(const void *t, int n) { return qo3964m_send(0, t, n, shm_size); }\n");
+    std::string output;
+    EXPECT_EQ(run({QO3964_C_COMPILER, "-shared", "-fPIC", "-I" + stage + "/include", source, "-L" + libdir,
+                   "-lqo3964_client", "-o", dir.file("plugin.so")},
+                  output),
+              0)
+        << output;
+}
+
+// The packages of the release tree, when cpack has built them there.
+TEST(DebianPackages, LintianFindsNoErrorOrWarning)
+{
+    const std::string packages = QO3964_PACKAGE_DIR;
+    const std::string lintian = qotest::find_on_path("lintian");
+    if (packages.empty() || lintian.empty()) {
+        GTEST_SKIP() << "needs QO3964_PACKAGE_DIR (a tree where cpack -G DEB ran) and lintian";
+    }
+    for (const char* name : {"qo3964_", "libqo3964-dev_"}) {
+        qotest::Process find({"/bin/sh", "-c", "ls \"" + packages + "\"/" + name + "*.deb"});
+        ASSERT_EQ(find.wait_exit(BUILD_MS), 0) << name << " package missing in " << packages;
+        std::istringstream debs(find.out());
+        std::string deb;
+        while (std::getline(debs, deb)) {
+            qotest::Process check({lintian, deb});
+            check.wait_exit(BUILD_MS);
+            std::istringstream lines(check.out() + check.err());
+            std::string line;
+            while (std::getline(lines, line)) {
+                EXPECT_FALSE(line.rfind("E: ", 0) == 0 || line.rfind("W: ", 0) == 0) << deb << ": " << line;
+            }
+        }
     }
 }
 
