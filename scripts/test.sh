@@ -5,7 +5,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
 
-packages=(cmake g++ make pkg-config libncurses-dev libgtest-dev g++-multilib lib32ncurses-dev tmux clang libclang-rt-dev)
+packages=(cmake g++ make pkg-config libncurses-dev libgtest-dev g++-multilib lib32ncurses-dev tmux clang libclang-rt-dev
+  lintian mandoc systemd)
+# The i386 packages take their dependencies from the i386 libraries.
+if [ "$(id -u)" = 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
+packages+=(libc6:i386 libncurses6:i386 libtinfo6:i386 libstdc++6:i386 libgcc-s1:i386)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
@@ -26,20 +32,33 @@ fi
 jobs=$(nproc)
 build=${QO3964_BUILD_DIR:-$top/build}
 
+# The Debian packages of a built tree (qo3964 and libqo3964-dev for the
+# tree's architecture), left in the tree. A cross tree calls it too, e.g.
+#   debian_packages "$build/arm64"
+# after installing the target's libraries (libc6:arm64 libncurses6:arm64
+# libtinfo6:arm64 libstdc++6:arm64 libgcc-s1:arm64) for dpkg-shlibdeps.
+debian_packages() {
+  rm -f "$1"/*.deb
+  (cd "$1" && cpack -G DEB > cpack.log) || { cat "$1/cpack.log"; return 1; }
+  ls "$1"/*.deb
+}
+
 echo "== 32-bit build (server, library, tools)"
 cmake -S . -B "$build/m32" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQO3964_BUILD_TESTS=OFF \
   -DCMAKE_C_FLAGS=-m32 -DCMAKE_CXX_FLAGS=-m32 > /dev/null
 cmake --build "$build/m32" -j "$jobs"
+debian_packages "$build/m32"
 
 echo "== release build and install into $build/stage"
 cmake -S . -B "$build/release" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQO3964_BUILD_TESTS=OFF > /dev/null
 cmake --build "$build/release" -j "$jobs"
 rm -rf "$build/stage"
 cmake --install "$build/release" --prefix "$build/stage" > /dev/null
+debian_packages "$build/release"
 
 echo "== sanitizer build with tests"
 cmake -S . -B "$build/asan" -DCMAKE_BUILD_TYPE=Debug -DQO3964_SANITIZE=ON \
-  -DQO3964_M32_DIR="$build/m32" -DQO3964_STAGE_DIR="$build/stage" > /dev/null
+  -DQO3964_M32_DIR="$build/m32" -DQO3964_STAGE_DIR="$build/stage" -DQO3964_PACKAGE_DIR="$build/release" > /dev/null
 cmake --build "$build/asan" -j "$jobs"
 
 echo "== running the tests"
