@@ -16,7 +16,6 @@ constexpr uint8_t DLE = 0x10;
 constexpr int SILENCE = -1601;
 
 // The engine's pacing (its reads, sleeps, windows and chunks).
-constexpr double GETC_POLL_MS = 1;
 constexpr int IDLE_READ_MS = 20;
 constexpr double STEP_PAUSE_MS = 20;
 constexpr double DATA_PAUSE_MS = 10;
@@ -78,6 +77,7 @@ private:
     bool expired(long deadline) const { return tick(now_) >= deadline; }
     double sleep_end(double from, double ms);
     void server_sleep(double ms);
+    void server_wait(double until);
     void advance(double until);
     void run_server(double limit_ms);
 
@@ -198,6 +198,27 @@ void Simulation::server_sleep(double ms)
 {
     wakeups_ += 1;
     advance(sleep_end(now_, ms));
+}
+
+// The reader's poll: the server sleeps until a byte for it arrives or
+// `until`, whichever comes first, waking up once.
+void Simulation::server_wait(double until)
+{
+    wakeups_ += 1;
+    for (;;) {
+        const double arrival = server_inbox_.empty() ? NEVER : server_inbox_.front().at;
+        const Due due = next_due();
+        if (arrival <= due.at && arrival <= until) {
+            now_ = std::max(now_, arrival) + settings_.sleep_slack_ms;
+            return;
+        }
+        if (due.at > until) {
+            advance(until);
+            now_ = until + settings_.sleep_slack_ms;
+            return;
+        }
+        advance(due.at);
+    }
 }
 
 // Lets the other parties act on everything due up to `until`, in time order.
@@ -381,10 +402,11 @@ int Simulation::serial_getc(int limit_ms)
             server_inbox_.pop_front();
             return byte;
         }
-        if (expired(deadline)) {
+        const long ticks_left = deadline - tick(now_);
+        if (ticks_left <= 0) {
             return SILENCE;
         }
-        server_sleep(GETC_POLL_MS);
+        server_wait(now_ + static_cast<double>(ticks_left) * 1000.0 / settings_.tick_hz);
     }
 }
 
