@@ -21,6 +21,7 @@ constexpr double STEP_PAUSE_MS = 20;
 constexpr double DATA_PAUSE_MS = 10;
 constexpr int RX_WINDOW_MS = 100;
 constexpr int RX_BLOCKED_MS = 400;
+constexpr double RX_BLOCKED_PAUSE_MS = 1;
 constexpr size_t CHUNK_MAX = 1000;
 constexpr size_t FIFO_DEPTH = 16;
 
@@ -281,7 +282,7 @@ bool Simulation::engine_state_step()
             state_ = Engine::rx_accept;
             return true;
         }
-        server_sleep(STEP_PAUSE_MS);
+        server_sleep(RX_BLOCKED_PAUSE_MS);
         return false;
     case Engine::rx_accept:
         to_partner(DLE, now_);
@@ -406,7 +407,10 @@ int Simulation::serial_getc(int limit_ms)
         if (ticks_left <= 0) {
             return SILENCE;
         }
-        server_wait(now_ + static_cast<double>(ticks_left) * 1000.0 / settings_.tick_hz);
+        // The reader stops half a tick short and reads its limit again.
+        const double tick_ms = 1000.0 / settings_.tick_hz;
+        const double left_ms = static_cast<double>(ticks_left) * tick_ms;
+        server_wait(now_ + (left_ms > tick_ms / 2 ? left_ms - tick_ms / 2 : left_ms));
     }
 }
 

@@ -233,8 +233,10 @@ std::string floor_notes(const FloorBasis& basis, const BenchOptions& options)
              ""
              "  a send starts only after such a silent read (STX), the data go in chunks of at most 1000 bytes\n"
              "  with a 10 ms sleep after each chunk and after DLE ETX BCC, and the acknowledgement is read in\n"
-             "  the next step; a reception reads 100 ms windows with a 20 ms sleep between them;\n";
-    notes += "- every read waits for the line (poll) until a byte is there or its limit is over, waking once;\n";
+             "  the next step; a reception reads 100 ms windows with a 20 ms sleep between them, and with\n"
+             "  the receive ring full the engine waits for room in 1 ms steps;\n";
+    notes += "- every read waits for the line (poll) until a byte is there or its limit is over, stopping\n"
+             "  half a tick short and reading its limit again (one or two wake-ups);\n";
     notes += "- the dispatcher moves each job one stage per pass (stage the send, hand back its result, move\n"
              "  one received telegram into receive_job);\n";
     notes += "- qo3964m_send pauses 10 ms after handing the telegram over and then looks every 20 ms, so a\n"

@@ -23,6 +23,7 @@ constexpr int32_t DATA_PAUSE_MS = 10;     // sleep after each data step
 constexpr int32_t CHUNK_MAX = 1000;       // data bytes per step
 constexpr int32_t RX_WINDOW_MS = 100;     // receive window per step
 constexpr int32_t RX_BLOCKED_MS = 400;    // wait for room before refusing a telegram
+constexpr int32_t RX_BLOCKED_PAUSE_MS = 1;  // sleep of a step that waits for room
 constexpr int32_t DLE_ETX_BCC = DLE ^ ETX;
 
 // Whether the state machine goes on within the current step.
@@ -195,7 +196,9 @@ Flow step_rx_blocked()
         return Flow::same_step;
     }
     if (!expired()) {
-        sleep_ms(PAUSE_MS);
+        // Room comes from the dispatcher's pass between two steps: a short
+        // pause lets it hand out entries as fast as the client takes them.
+        sleep_ms(RX_BLOCKED_PAUSE_MS);
         return Flow::end_step;
     }
     write_control(NAK);
@@ -569,7 +572,9 @@ int receive_body(bool reset, uint8_t* buffer, int32_t capacity, int32_t* length,
         } else if (!store(buffer, capacity, length, c)) {
             return RC_RX_OVERFLOW;  // no answer: the rest meets the idle state
         }
-        if (timer_read(&engine.window_timer) == 0) {
+        // The window is looked at when the bytes read ahead are used up:
+        // a burst already read costs no clock reading per byte.
+        if (serial_input_held() == 0 && timer_read(&engine.window_timer) == 0) {
             return 0;
         }
     }

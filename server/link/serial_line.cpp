@@ -118,6 +118,16 @@ int await_byte(int32_t ms)
     return byte;
 }
 
+// How long to wait when the limit reads `left` ms in whole ticks: the
+// deadline falls somewhere within the last of them, so the wait stops half
+// a tick short and the limit is read again. A silent read thus ends on
+// average a quarter tick after its deadline, with one or two waits.
+int32_t wait_span(int32_t left)
+{
+    const int32_t half_tick = ms_per_tick() / 2;
+    return left > half_tick ? left - half_tick : left;
+}
+
 // The next byte of a marking sequence: waited for at most 1 ms.
 int read_marking_byte()
 {
@@ -329,15 +339,19 @@ void serial_close()
 
 int serial_getc(int32_t ms)
 {
-    DeadlineTimer limit;
-    timer_start(&limit, ms);
+    // A byte already read costs no system call; the limit is armed only
+    // when the reader has to wait.
     int byte = read_byte();
-    while (byte < 0) {
-        const int32_t left = timer_read(&limit);
-        if (left == 0 || line.line_lost != 0) {
-            return RC_SILENCE;
+    if (byte < 0) {
+        DeadlineTimer limit;
+        timer_start(&limit, ms);
+        while (byte < 0) {
+            const int32_t left = timer_read(&limit);
+            if (left == 0 || line.line_lost != 0) {
+                return RC_SILENCE;
+            }
+            byte = await_byte(wait_span(left));
         }
-        byte = await_byte(left);
     }
     if (byte != MARK) {
         line.last_line_error = 0;
