@@ -228,10 +228,11 @@ void step()
 }
 
 // Steps until the engine has read everything fed to it. Every byte is read
-// within a bounded number of steps (the longest wait, 400 ms, is 20 steps).
+// within a bounded number of steps (the longest wait, 400 ms for room in
+// the ring, is 400 steps of 1 ms; each byte can start at most one).
 void run_until_read(size_t fed)
 {
-    const size_t bound = 64 + fed * 32;
+    const size_t bound = (fed + 1) * 448;
     for (size_t n = 0; unread_by_engine() > 0; ++n) {
         require(n < bound, "the engine stopped reading the line");
         step();
