@@ -23,11 +23,15 @@ struct Figure {
     double floor_line = -1;  // negative: none
     Sense sense = Sense::time;
     int decimals = 1;
+    double before = -1;  // the figure measured before the serial line waited with poll; negative: none
 };
 
 // measured against the pty floor, as a factor of time: 1.00 means no cost
 // of our own; negative when there is no such factor.
 double overhead(const Figure& figure);
+
+// measured / before; negative when there is no earlier figure.
+double ratio_to_before(const Figure& figure);
 
 std::string markdown_table(const std::vector<Figure>& figures, const std::string& line_heading);
 std::string csv_text(const std::vector<Figure>& figures);

@@ -16,12 +16,12 @@ constexpr uint8_t DLE = 0x10;
 constexpr int SILENCE = -1601;
 
 // The engine's pacing (its reads, sleeps, windows and chunks).
-constexpr double GETC_POLL_MS = 1;
 constexpr int IDLE_READ_MS = 20;
 constexpr double STEP_PAUSE_MS = 20;
 constexpr double DATA_PAUSE_MS = 10;
 constexpr int RX_WINDOW_MS = 100;
 constexpr int RX_BLOCKED_MS = 400;
+constexpr double RX_BLOCKED_PAUSE_MS = 1;
 constexpr size_t CHUNK_MAX = 1000;
 constexpr size_t FIFO_DEPTH = 16;
 
@@ -78,6 +78,7 @@ private:
     bool expired(long deadline) const { return tick(now_) >= deadline; }
     double sleep_end(double from, double ms);
     void server_sleep(double ms);
+    void server_wait(double until);
     void advance(double until);
     void run_server(double limit_ms);
 
@@ -200,6 +201,27 @@ void Simulation::server_sleep(double ms)
     advance(sleep_end(now_, ms));
 }
 
+// The reader's poll: the server sleeps until a byte for it arrives or
+// `until`, whichever comes first, waking up once.
+void Simulation::server_wait(double until)
+{
+    wakeups_ += 1;
+    for (;;) {
+        const double arrival = server_inbox_.empty() ? NEVER : server_inbox_.front().at;
+        const Due due = next_due();
+        if (arrival <= due.at && arrival <= until) {
+            now_ = std::max(now_, arrival) + settings_.sleep_slack_ms;
+            return;
+        }
+        if (due.at > until) {
+            advance(until);
+            now_ = until + settings_.sleep_slack_ms;
+            return;
+        }
+        advance(due.at);
+    }
+}
+
 // Lets the other parties act on everything due up to `until`, in time order.
 void Simulation::advance(double until)
 {
@@ -260,7 +282,7 @@ bool Simulation::engine_state_step()
             state_ = Engine::rx_accept;
             return true;
         }
-        server_sleep(STEP_PAUSE_MS);
+        server_sleep(RX_BLOCKED_PAUSE_MS);
         return false;
     case Engine::rx_accept:
         to_partner(DLE, now_);
@@ -381,10 +403,14 @@ int Simulation::serial_getc(int limit_ms)
             server_inbox_.pop_front();
             return byte;
         }
-        if (expired(deadline)) {
+        const long ticks_left = deadline - tick(now_);
+        if (ticks_left <= 0) {
             return SILENCE;
         }
-        server_sleep(GETC_POLL_MS);
+        // The reader stops half a tick short and reads its limit again.
+        const double tick_ms = 1000.0 / settings_.tick_hz;
+        const double left_ms = static_cast<double>(ticks_left) * tick_ms;
+        server_wait(now_ + (left_ms > tick_ms / 2 ? left_ms - tick_ms / 2 : left_ms));
     }
 }
 

@@ -5,9 +5,9 @@
 //
 //   - the engine's sleeps (20 ms in idle and after a receive window, 10 ms
 //     after each data chunk and after the closing block) and its reads,
-//     which poll the line with 1 ms sleeps until a byte is there or the
-//     read's limit has run out (20 ms in idle and while connecting, zvz per
-//     character, qvz for the acknowledgement, 100 ms receive windows);
+//     which wait (poll) until a byte is there or for what is left of the
+//     read's limit (20 ms in idle and while connecting, zvz per character,
+//     qvz for the acknowledgement, 100 ms receive windows);
 //   - the limits are DeadlineTimers on the clock-tick counter, so a 20 ms
 //     read on a silent line lasts until the second tick after it began:
 //     between 10 and 20 ms at 100 ticks per second. times() counts those
@@ -26,10 +26,8 @@
 //     the phase between the client's 20 ms looks and the uneven clock
 //     ticks drifts with these delays, which decides whether a send takes
 //     50 or 70 ms, so the floors of sends are only known to about 10 %;
-//   - the partner answers at once, but not before the server's first look
-//     right after its own write, so each turn of the line costs the server
-//     one 1 ms poll (a partner on another core is sometimes quicker than
-//     that; then a measurement can beat the floor);
+//   - the partner answers at once, and the server's wait ends when the
+//     answer arrives, late by the timer slack;
 //   - on a real line every character takes (start + 8 data + parity +
 //     stop bits) / baud seconds; on a pty the bytes move instantly.
 //

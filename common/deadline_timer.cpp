@@ -1,6 +1,7 @@
 #include "deadline_timer.h"
 
 #include <climits>
+#include <poll.h>
 #include <sys/times.h>
 #include <unistd.h>
 
@@ -110,6 +111,21 @@ SleepFn sleep_source = real_sleep;
 int32_t sleep_ms(int32_t ms)
 {
     return sleep_source(ms);
+}
+
+int32_t real_wait(int fd, int16_t events, int32_t ms, int16_t* revents)
+{
+    pollfd watched{fd, events, 0};
+    const int ready = poll(&watched, 1, ms > 0 ? ms : 0);
+    *revents = ready > 0 ? watched.revents : 0;
+    return ready;
+}
+
+WaitFn wait_source = real_wait;
+
+int32_t wait_fd(int fd, int16_t events, int32_t ms, int16_t* revents)
+{
+    return wait_source(fd, events, ms, revents);
 }
 
 int32_t timer_wait(DeadlineTimer* timer, int32_t ms)

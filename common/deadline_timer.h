@@ -41,6 +41,14 @@ using SleepFn = int32_t (*)(int32_t ms);
 extern SleepFn sleep_source;
 int32_t real_sleep(int32_t ms);
 
+// Where the serial line waits for its descriptor: poll() for `events` at
+// most ms milliseconds, returning poll's result and the events seen in
+// `revents`. Defaults to real_wait; the fuzzers replace it, like the sleep,
+// with a fake clock that lets the time pass at once when nothing is there.
+using WaitFn = int32_t (*)(int fd, int16_t events, int32_t ms, int16_t* revents);
+extern WaitFn wait_source;
+int32_t real_wait(int fd, int16_t events, int32_t ms, int16_t* revents);
+
 // Arms the timer for ms milliseconds; returns ms.
 int32_t timer_start(DeadlineTimer* timer, int32_t ms);
 // Milliseconds left, in whole ticks; never negative. Stores remaining_ms.
@@ -48,6 +56,9 @@ int32_t timer_read(DeadlineTimer* timer);
 // Sleeps ms milliseconds through sleep_source; returns what it returned
 // (usleep's result by default).
 int32_t sleep_ms(int32_t ms);
+// Waits through wait_source until fd has one of `events` or ms have passed;
+// returns poll's result (1 ready, 0 time over, -1 error) and the events.
+int32_t wait_fd(int fd, int16_t events, int32_t ms, int16_t* revents);
 // Arms the timer for ms, sleeps ms, returns what is left (0 after a full sleep).
 int32_t timer_wait(DeadlineTimer* timer, int32_t ms);
 

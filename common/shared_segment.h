@@ -35,6 +35,13 @@ enum JobState : int32_t {
 // Stored into the mark bytes when the server leaves its main loop.
 inline constexpr uint8_t SHUTDOWN_MARK = 156;
 
+// The state of the server's serial line, which the server keeps in the
+// `spare_flag` byte of send_job for tools to read (0 after every reset).
+enum LineState : uint8_t {
+    LINE_STATE_UP = 0,
+    LINE_STATE_DOWN = 1,  // the port went away; the server is reopening it
+};
+
 // Values the server writes into its identification block.
 inline constexpr char SERVER_NAME[] = "qo3964_server";
 inline constexpr char SERVER_VERSION[] = "V 1.0.1";

@@ -45,23 +45,55 @@ void complete_send(int32_t status)
     snd_set.status = status;
 }
 
+namespace {
+
+void queue_entry(ReceiveFifo& fifo, const uint8_t* data, int32_t length, int32_t status)
+{
+    TelegramSlot& entry = fifo.entries[(fifo.head + fifo.count) % FIFO_DEPTH];
+    std::memcpy(entry.data, data, static_cast<size_t>(length));
+    entry.length = length;
+    entry.status = status;
+    entry.state = SLOT_DONE;
+    fifo.count = fifo.count + 1;
+}
+
+}  // namespace
+
+bool push_report(ReceiveFifo& fifo)
+{
+    LinkTransfer& lt = link_transfer;
+    if (lt.rx_status == 0) {
+        return true;
+    }
+    if (fifo.count >= FIFO_DEPTH) {
+        return false;
+    }
+    queue_entry(fifo, lt.rx_data, 0, lt.rx_status);
+    lt.rx_status = 0;
+    return true;
+}
+
+void report_status(ReceiveFifo& fifo, int32_t code)
+{
+    LinkTransfer& lt = link_transfer;
+    if (lt.rx_status != RC_RX_OCCUPIED) {
+        lt.rx_status = code;
+    }
+    push_report(fifo);
+}
+
 void push_received(ReceiveFifo& fifo)
 {
     LinkTransfer& lt = link_transfer;
     lt.rx_waiting = 1;
-    if (fifo.count >= FIFO_DEPTH) {
-        // Ring full: the telegram waits in rx_data until it is offered again.
+    // A status waiting to be reported goes first; with the ring full the
+    // telegram waits in rx_data until it is offered again.
+    if (!push_report(fifo) || fifo.count >= FIFO_DEPTH) {
         return;
     }
-    TelegramSlot& entry = fifo.entries[(fifo.head + fifo.count) % FIFO_DEPTH];
-    std::memcpy(entry.data, lt.rx_data, static_cast<size_t>(lt.rx_length));
-    entry.length = lt.rx_length;
+    queue_entry(fifo, lt.rx_data, lt.rx_length, RC_OK);
     lt.rx_length = 0;
-    entry.status = lt.rx_status != 0 ? lt.rx_status : RC_OK;
-    lt.rx_status = 0;
     lt.rx_waiting = 0;
-    entry.state = SLOT_DONE;
-    fifo.count = fifo.count + 1;
 }
 
 }  // namespace qo3964

@@ -15,7 +15,9 @@ struct LinkTransfer {
     int32_t send_attempts;  // failed attempts of the current send
     uint8_t rx_data[TELEGRAM_MAX];  // the telegram being received, or one waiting
     int32_t rx_length;
-    int32_t rx_status;   // status for the next queued entry; 0: none (entry gets 1)
+    // A receive-side status waiting to be queued as an entry of its own
+    // (length 0), ahead of the next telegram; 0: none.
+    int32_t rx_status;
     int32_t rx_waiting;  // 1 while a finished telegram could not be queued
 };
 
@@ -26,7 +28,14 @@ extern LinkTransfer link_transfer;
 void take_send_job(TelegramSlot& slot);
 // Ends the current send for good with a status (1 or a negative code).
 void complete_send(int32_t status);
-// Queues rx_data with rx_status; keeps it (rx_waiting) when the ring is full.
+// Queues rx_data as a good telegram (status 1), after a waiting status
+// report; keeps it (rx_waiting) when the ring has no room for it.
 void push_received(ReceiveFifo& fifo);
+// Records a receive-side status (a failed reception, a refused telegram,
+// a line error) and queues it as an entry of its own when there is room.
+// A waiting -83 is not replaced: a lost telegram must be seen.
+void report_status(ReceiveFifo& fifo, int32_t code);
+// Queues a waiting status report; false when the ring has no room for it.
+bool push_report(ReceiveFifo& fifo);
 
 }  // namespace qo3964

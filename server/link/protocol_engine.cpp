@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 
+#include "link_events.h"
 #include "link_transfer.h"
+#include "port_keeper.h"
 #include "result_codes.h"
 #include "serial_line.h"
 #include "telegram_buffers.h"
@@ -18,10 +20,10 @@ namespace {
 constexpr int32_t IDLE_READ_MS = 20;      // idle and connect reads
 constexpr int32_t PAUSE_MS = 20;          // sleep of idle, reject, blocked and receive steps
 constexpr int32_t DATA_PAUSE_MS = 10;     // sleep after each data step
-constexpr int32_t BYTE_TIMER_MS = 10;     // a data chunk ends when a tick passes during a write
 constexpr int32_t CHUNK_MAX = 1000;       // data bytes per step
 constexpr int32_t RX_WINDOW_MS = 100;     // receive window per step
 constexpr int32_t RX_BLOCKED_MS = 400;    // wait for room before refusing a telegram
+constexpr int32_t RX_BLOCKED_PAUSE_MS = 1;  // sleep of a step that waits for room
 constexpr int32_t DLE_ETX_BCC = DLE ^ ETX;
 
 // Whether the state machine goes on within the current step.
@@ -57,24 +59,56 @@ bool is_line_status(int c)
     return c <= 0 && c != RC_SILENCE;
 }
 
-// ---- idle ---------------------------------------------------------------
+// ---- reports ------------------------------------------------------------
 
-// A latched BREAK or parity error is handed to the client as an entry of
-// its own when the ring is empty, and a BREAK fails a pending send.
-void report_line_error()
+// A status waiting to be reported, then a telegram acknowledged while the
+// ring was full, are queued as soon as there is room.
+void release_waiting()
 {
-    const int32_t error = engine.line_error;
-    if (error != RC_BREAK && error != RC_PARITY) {
-        return;
-    }
-    if (p3964_fifo.count == 0) {
-        lt.rx_status = error;
+    if (push_report(p3964_fifo) && lt.rx_waiting != 0 && p3964_fifo.count < FIFO_DEPTH) {
         push_received(p3964_fifo);
     }
-    if (lt.send_pending == 1 && error == RC_BREAK) {
+}
+
+// A BREAK or parity error read outside a telegram is reported once, as an
+// entry of its own; a BREAK also fails the send pending at that moment.
+void report_line_error(int c)
+{
+    if (c != RC_BREAK && c != RC_PARITY) {
+        return;
+    }
+    report_status(p3964_fifo, c);
+    const bool fails_send = lt.send_pending == 1 && c == RC_BREAK;
+    log_line_error(c, fails_send);
+    if (fails_send) {
         complete_send(RC_BREAK);
     }
 }
+
+// The partner answered; after a send that it left unanswered, say so once.
+void partner_answered()
+{
+    if (engine.partner_silent != 0) {
+        engine.partner_silent = 0;
+        log_partner_back();
+    }
+}
+
+void finish_send(int32_t status)
+{
+    complete_send(status);
+    if (status == RC_OK) {
+        partner_answered();
+        return;
+    }
+    log_send_failed(status);
+    if ((status == RC_NO_CONNECT || status == RC_NO_ACK) && engine.partner_silent == 0) {
+        engine.partner_silent = 1;
+        log_partner_silent(status);
+    }
+}
+
+// ---- idle ---------------------------------------------------------------
 
 void request_connection()
 {
@@ -83,36 +117,32 @@ void request_connection()
     go(ENGINE_TX_CONNECT);
 }
 
+// The partner's STX, read in idle or while rejecting.
+Flow partner_requests()
+{
+    engine.last_error = 0;
+    if (lt.send_pending == 1 && procedure.mmode != 0) {
+        request_connection();
+        return Flow::end_step;
+    }
+    if (lt.rx_waiting != 0) {
+        arm(RX_BLOCKED_MS);
+        go(ENGINE_RX_BLOCKED);
+        return Flow::end_step;
+    }
+    go(ENGINE_RX_ACCEPT);
+    return Flow::same_step;
+}
+
 Flow step_idle()
 {
-    // A telegram acknowledged while the ring was full is queued as soon as
-    // there is room, not only when the partner sends again.
-    if (lt.rx_waiting != 0 && p3964_fifo.count < FIFO_DEPTH) {
-        push_received(p3964_fifo);
-    }
+    release_waiting();
     const int c = serial_getc(IDLE_READ_MS);
     if (is_line_status(c)) {
         engine.last_error = c;
     }
-    if (engine.line_error == 0) {
-        engine.line_error = engine.last_error;
-    }
-    report_line_error();
-
     if (c == STX) {
-        engine.last_error = 0;
-        engine.line_error = 0;
-        if (lt.send_pending == 1 && procedure.mmode != 0) {
-            request_connection();
-            return Flow::end_step;
-        }
-        if (lt.rx_waiting != 0) {
-            arm(RX_BLOCKED_MS);
-            go(ENGINE_RX_BLOCKED);
-            return Flow::end_step;
-        }
-        go(ENGINE_RX_ACCEPT);
-        return Flow::same_step;
+        return partner_requests();
     }
     if (c == RC_SILENCE) {
         if (lt.send_pending == 1) {
@@ -122,21 +152,34 @@ Flow step_idle()
         }
         return Flow::end_step;
     }
+    report_line_error(c);
     arm(procedure.zvz);
     sleep_ms(PAUSE_MS);
     go(ENGINE_REJECT);
     return Flow::end_step;
 }
 
+// Waits for zvz of quiet before the one NAK. Whatever arrives meanwhile is
+// dropped and starts the quiet time again, so a burst of any length ends
+// in one NAK; an STX is the partner's new request and ends the rejection
+// without a NAK.
 Flow step_reject()
 {
-    // The line is not read here: whatever else the partner sends meets the
-    // idle state afterwards.
+    const int32_t left = timer_read(&engine.engine_timer);
+    const int c = serial_getc(std::min(left, IDLE_READ_MS));
+    if (c == STX) {
+        return partner_requests();
+    }
+    if (c != RC_SILENCE) {
+        report_line_error(c);
+        arm(procedure.zvz);
+        return Flow::end_step;
+    }
     if (expired()) {
         write_control(NAK);
+        sleep_ms(PAUSE_MS);
         go(ENGINE_IDLE);
     }
-    sleep_ms(PAUSE_MS);
     return Flow::end_step;
 }
 
@@ -144,22 +187,23 @@ Flow step_reject()
 
 Flow step_rx_blocked()
 {
-    // rx_data is offered even when nothing waits: coming from a connect
-    // conflict this queues an empty entry that carries a pending status to
-    // the client; with the ring full it marks rx_data as waiting, so the
-    // partner is refused when the limit runs out and the refusal (-83)
-    // reaches the client with that entry.
-    push_received(p3964_fifo);
-    if (lt.rx_length == 0 && lt.rx_waiting == 0) {
+    // A telegram acknowledged while the ring was full waits in rx_data;
+    // the partner's new one is accepted once it is queued, or refused when
+    // no room comes within the limit.
+    release_waiting();
+    if (lt.rx_waiting == 0) {
         go(ENGINE_RX_ACCEPT);
         return Flow::same_step;
     }
     if (!expired()) {
-        sleep_ms(PAUSE_MS);
+        // Room comes from the dispatcher's pass between two steps: a short
+        // pause lets it hand out entries as fast as the client takes them.
+        sleep_ms(RX_BLOCKED_PAUSE_MS);
         return Flow::end_step;
     }
     write_control(NAK);
-    lt.rx_status = RC_RX_OCCUPIED;
+    log_telegram_refused();
+    report_status(p3964_fifo, RC_RX_OCCUPIED);
     sleep_ms(PAUSE_MS);
     sleep_ms(PAUSE_MS);
     go(ENGINE_IDLE);
@@ -189,18 +233,24 @@ Flow step_rx_body()
     if (r == 1) {
         lt.rx_waiting = 1;
         push_received(p3964_fifo);
+        if (engine.rx_failures > 0) {
+            log_reception_recovered(engine.rx_failures, engine.rx_last_failure);
+        }
         engine.rx_failures = 0;
-        // rx_status is cleared by push_received once the telegram is queued;
-        // while it has to wait, an earlier failure's code stays to travel
-        // with it.
+        partner_answered();
         return Flow::end_step;
     }
-    lt.rx_status = r;
+    // A failure the partner's repetition may still recover is not the
+    // application's business; only the tdr-th in a row is reported.
     lt.rx_length = 0;
     engine.rx_failures += 1;
+    engine.rx_last_failure = r;
     if (engine.rx_failures >= procedure.tdr) {
-        push_received(p3964_fifo);
+        log_reception_reported(r, engine.rx_failures);
+        report_status(p3964_fifo, r);
         engine.rx_failures = 0;
+    } else {
+        log_reception_failed(r, engine.rx_failures);
     }
     return Flow::end_step;
 }
@@ -257,11 +307,13 @@ int finish_body()
 void count_failed_attempt(int32_t code)
 {
     lt.send_attempts += 1;
-    if (lt.send_attempts >= procedure.tds) {
-        complete_send(code);
-        write_control(NAK);
-    }
     go(ENGINE_IDLE);
+    if (lt.send_attempts >= procedure.tds) {
+        finish_send(code);
+        write_control(NAK);
+        return;
+    }
+    log_attempt_failed(code, lt.send_attempts, procedure.tds);
 }
 
 Flow step_tx_connect()
@@ -289,55 +341,9 @@ Flow step_tx_start()
     engine.tx_pos = 0;
     engine.tx_bcc = 0;
     engine.tx_dle_owed = 0;
+    arm(procedure.qvz);
     go(ENGINE_TX_DATA);
     return Flow::same_step;
-}
-
-// Writes the doubling DLE of a data DLE; when the line does not take it, it
-// stays owed and goes out before anything else, so the partner never sees
-// a lone DLE followed by data.
-bool settle_doubling_dle()
-{
-    if (engine.tx_dle_owed == 0) {
-        return true;
-    }
-    if (serial_putc(DLE) != 1) {
-        return false;
-    }
-    engine.tx_dle_owed = 0;
-    engine.tx_bcc ^= DLE;
-    return true;
-}
-
-// One chunk of at most CHUNK_MAX data bytes; it ends early at the first
-// byte the line does not take or when a clock tick passes during a write.
-void write_chunk()
-{
-    if (!settle_doubling_dle()) {
-        return;
-    }
-    const int32_t chunk = std::min(lt.tx_length - engine.tx_pos, CHUNK_MAX);
-    DeadlineTimer byte_timer{};
-    for (int32_t n = 0; n < chunk; ++n) {
-        const uint8_t byte = lt.tx_data[engine.tx_pos];
-        timer_start(&byte_timer, BYTE_TIMER_MS);
-        const int written = serial_putc(byte);
-        const bool tick_passed = timer_read(&byte_timer) == 0;
-        if (written != 1) {
-            return;  // written again in the next step; not a failed attempt
-        }
-        engine.tx_pos += 1;
-        engine.tx_bcc ^= byte;
-        if (byte == DLE) {
-            engine.tx_dle_owed = 1;
-            if (!settle_doubling_dle()) {
-                return;
-            }
-        }
-        if (tick_passed) {
-            return;
-        }
-    }
 }
 
 bool data_remains()
@@ -345,20 +351,84 @@ bool data_remains()
     return engine.tx_pos < lt.tx_length || engine.tx_dle_owed != 0;
 }
 
-void write_closing_block()
+// Books `count` bytes of the chunk as written: they were an owed doubling
+// DLE, then the data from tx_pos on with every DLE doubled. A DLE whose
+// double was not taken stays owed, exactly as a refused byte.
+void book_written(int32_t count)
+{
+    int32_t booked = 0;
+    if (engine.tx_dle_owed != 0 && booked < count) {
+        engine.tx_dle_owed = 0;
+        engine.tx_bcc ^= DLE;
+        booked += 1;
+    }
+    while (booked < count) {
+        const uint8_t byte = lt.tx_data[engine.tx_pos];
+        engine.tx_pos += 1;
+        engine.tx_bcc ^= byte;
+        booked += 1;
+        if (byte == DLE) {
+            if (booked < count) {
+                engine.tx_bcc ^= DLE;
+                booked += 1;
+            } else {
+                engine.tx_dle_owed = 1;
+            }
+        }
+    }
+}
+
+// One chunk of at most CHUNK_MAX data bytes, every DLE doubled, handed to
+// the line in as few writes as it takes; what it does not take goes out in
+// the next step. Returns the bytes taken, or -1 when a write failed.
+int32_t write_chunk()
+{
+    std::array<uint8_t, 2 * CHUNK_MAX + 1> chunk{};
+    int32_t size = 0;
+    if (engine.tx_dle_owed != 0) {
+        chunk[size++] = DLE;
+    }
+    const int32_t end = engine.tx_pos + std::min(lt.tx_length - engine.tx_pos, CHUNK_MAX);
+    for (int32_t at = engine.tx_pos; at < end; ++at) {
+        chunk[size++] = lt.tx_data[at];
+        if (lt.tx_data[at] == DLE) {
+            chunk[size++] = DLE;
+        }
+    }
+    const int32_t written = serial_write_some(chunk.data(), size);
+    if (written > 0) {
+        book_written(written);
+    }
+    return written;
+}
+
+// The closing block DLE ETX (BCC), written as one block that must leave
+// within qvz; false when it did not.
+bool write_closing_block()
 {
     engine.tx_bcc ^= DLE_ETX_BCC;
     // The BCC goes out as it is, never doubled, even when it equals DLE.
     const std::array<uint8_t, 3> block{DLE, ETX, static_cast<uint8_t>(engine.tx_bcc & 0xFF)};
     const int32_t count = procedure.bcc_mode != 0 ? 3 : 2;
-    serial_write(block.data(), count);
+    return serial_write(block.data(), count, procedure.qvz) == 0;
 }
 
+// A line that takes no byte for qvz (a dead adapter, CTS held low), or a
+// write that fails, ends the attempt as a failed one.
 Flow step_tx_data()
 {
-    write_chunk();
+    const int32_t written = write_chunk();
+    if (written > 0) {
+        arm(procedure.qvz);
+    } else if (written < 0 || (data_remains() && expired())) {
+        count_failed_attempt(RC_NO_ACK);
+        return Flow::end_step;
+    }
     if (!data_remains()) {
-        write_closing_block();
+        if (!write_closing_block()) {
+            count_failed_attempt(RC_NO_ACK);
+            return Flow::end_step;
+        }
         go(ENGINE_TX_ACK);
     }
     sleep_ms(DATA_PAUSE_MS);
@@ -369,12 +439,42 @@ Flow step_tx_ack()
 {
     const int c = serial_getc(procedure.qvz);
     if (c == DLE) {
-        complete_send(RC_OK);
         go(ENGINE_IDLE);
+        finish_send(RC_OK);
         return Flow::end_step;
     }
     count_failed_attempt(RC_NO_ACK);
     return Flow::end_step;
+}
+
+// ---- a lost port --------------------------------------------------------
+
+// The port went away during this step: the send in work fails with the
+// code of its stage, a reception in progress is dropped (the partner got
+// no DLE for it), a telegram already acknowledged stays to be queued.
+void line_lost(int32_t state_before)
+{
+    port_lost();
+    if (lt.send_pending == 1) {
+        const bool connected = state_before == ENGINE_TX_DATA || state_before == ENGINE_TX_ACK;
+        finish_send(connected ? RC_NO_ACK : RC_NO_CONNECT);
+    }
+    if (lt.rx_waiting == 0) {
+        lt.rx_length = 0;
+    }
+    engine.tx_dle_owed = 0;
+    go(ENGINE_IDLE);
+}
+
+// A step while the port is down: sends fail at once as with nobody on the
+// line, what waits is still queued, and the port is reopened when due.
+void step_line_down()
+{
+    if (lt.send_pending == 1) {
+        finish_send(RC_NO_CONNECT);
+    }
+    release_waiting();
+    port_retry();
 }
 
 // ---- the state table ----------------------------------------------------
@@ -421,13 +521,22 @@ int link_open(const char* port_path, int32_t baud, char parity, char flow, int16
     procedure.zvz = zvz;
     procedure.qvz = qvz;
     procedure.bcc_mode = bcc_mode;
+    port_remember(port_path, baud, parity, flow);
     return serial_open(port_path, baud, parity, flow, monitor);
 }
 
 void engine_step()
 {
     take_send_job(snd_set);
+    if (link_line_down()) {
+        step_line_down();
+        return;
+    }
+    const int32_t state_before = engine.engine_state;
     while (run_state() == Flow::same_step) {
+    }
+    if (serial_line.line_lost != 0) {
+        line_lost(state_before);
     }
 }
 
@@ -463,7 +572,9 @@ int receive_body(bool reset, uint8_t* buffer, int32_t capacity, int32_t* length,
         } else if (!store(buffer, capacity, length, c)) {
             return RC_RX_OVERFLOW;  // no answer: the rest meets the idle state
         }
-        if (timer_read(&engine.window_timer) == 0) {
+        // The window is looked at when the bytes read ahead are used up:
+        // a burst already read costs no clock reading per byte.
+        if (serial_input_held() == 0 && timer_read(&engine.window_timer) == 0) {
             return 0;
         }
     }
@@ -476,7 +587,9 @@ void engine_reset()
     link_transfer = LinkTransfer{};
     snd_set = TelegramSlot{};
     p3964_fifo = ReceiveFifo{};
+    port_keeper = PortKeeper{};
     serial_line.last_line_error = 0;
+    serial_line.line_lost = 0;
 }
 
 }  // namespace qo3964

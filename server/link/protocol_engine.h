@@ -42,15 +42,21 @@ struct ProcedureSettings {
 
 struct ProtocolEngine {
     int32_t engine_state = ENGINE_IDLE;
+    // The state's time limit: zvz of quiet in ENGINE_REJECT, 400 ms or qvz
+    // in ENGINE_RX_BLOCKED, qvz in ENGINE_TX_CONNECT, and in ENGINE_TX_DATA
+    // qvz from the last byte the line took.
     DeadlineTimer engine_timer{};
     int32_t last_error = 0;   // last line status seen
-    int32_t line_error = 0;   // latched line status
     int32_t tx_pos = 0;       // bytes of tx_data already written
     int32_t tx_bcc = 0;       // running XOR of what was sent after STX
     // 1 while the doubling DLE after a data DLE has not been accepted by
     // the line yet; it goes out before any further byte of the telegram.
     int32_t tx_dle_owed = 0;
-    int32_t rx_failures = 0;  // consecutive failed receptions
+    int32_t rx_failures = 0;      // consecutive failed receptions
+    int32_t rx_last_failure = 0;  // code of the latest of them
+    // 1 after a send failed for want of an answer, until the partner's
+    // next good exchange (for the runtime log).
+    int32_t partner_silent = 0;
     // Kept by receive_body between its calls.
     int32_t rx_bcc = 0;
     int32_t rx_fault = 0;
@@ -71,7 +77,7 @@ void engine_step();
 // 1 (telegram correct, DLE written), or -81, -82, -85, -86.
 int receive_body(bool reset, uint8_t* buffer, int32_t capacity, int32_t* length, int32_t window_ms);
 // Puts settings, engine and transfer fields, the send slot, the receive
-// ring and the line's latched error back to their start values.
+// ring, the port keeper and the line's error back to their start values.
 void engine_reset();
 
 }  // namespace qo3964

@@ -1,10 +1,12 @@
 #include "serial_line.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "deadline_timer.h"
@@ -35,37 +37,115 @@ constexpr std::array<SpeedEntry, 8> speed_table{{
 
 // The marking the terminal driver puts before a BREAK or a bad character.
 constexpr int MARK = 0xFF;
+// How long a marking's next byte is waited for.
+constexpr int32_t MARKING_WAIT_MS = 1;
+// Bits of one character on the line (start, 8 data, parity, stop), for
+// the pace of draining.
+constexpr int32_t BITS_PER_CHAR = 11;
+constexpr int32_t DRAIN_PAUSE_MAX_MS = 20;
 
-// Reads one byte if one is there; -1 when none.
-int read_byte()
+SerialLine& line = serial_line;
+
+void drop_input()
 {
-    if (serial_line.held_byte >= 0) {
-        const int held = serial_line.held_byte;
-        serial_line.held_byte = -1;
-        return held;
-    }
-    uint8_t byte = 0;
-    if (read(serial_line.line_fd, &byte, 1) == 1) {
-        return byte;
-    }
-    return -1;
+    line.input_pos = 0;
+    line.input_len = 0;
 }
 
-// The next byte of a marking sequence: one retry after 1 ms.
-int read_marking_byte()
+// Errors after which the port is gone rather than busy.
+bool port_gone(int error)
 {
-    int byte = read_byte();
-    if (byte < 0) {
-        sleep_ms(1);
-        byte = read_byte();
+    return error == EIO || error == ENXIO || error == ENODEV || error == EBADF || error == EPIPE;
+}
+
+void lose_line()
+{
+    line.line_lost = 1;
+    drop_input();
+}
+
+// Fills the input with what the line holds, in one read; false when
+// nothing is there. A read that ends in EOF after the port reported input,
+// or with EIO, means the port is gone.
+bool fill_input(bool reported_ready)
+{
+    if (line.line_lost != 0) {
+        return false;
+    }
+    const ssize_t n = read(line.line_fd, line.input, sizeof line.input);
+    if (n > 0) {
+        line.input_pos = 0;
+        line.input_len = static_cast<int32_t>(n);
+        return true;
+    }
+    if ((n == 0 && reported_ready) || (n < 0 && port_gone(errno))) {
+        lose_line();
+    }
+    return false;
+}
+
+// The next byte of the input if one is there; -1 when none.
+int peek_byte(bool reported_ready = false)
+{
+    if (line.input_pos >= line.input_len && !fill_input(reported_ready)) {
+        return -1;
+    }
+    return line.input[line.input_pos];
+}
+
+int read_byte(bool reported_ready = false)
+{
+    const int byte = peek_byte(reported_ready);
+    if (byte >= 0) {
+        line.input_pos += 1;
     }
     return byte;
 }
 
+// Waits at most ms for input, then reads; -1 when none came. A hang-up
+// seen by the wait with nothing left to read loses the line.
+int await_byte(int32_t ms)
+{
+    int16_t seen = 0;
+    const int ready = wait_fd(line.line_fd, POLLIN, ms, &seen);
+    if (ready == 0 || (ready < 0 && errno == EINTR)) {
+        return -1;
+    }
+    const int byte = read_byte(ready > 0);
+    if (byte < 0 && (ready < 0 || (seen & (POLLHUP | POLLERR | POLLNVAL)) != 0)) {
+        lose_line();
+    }
+    return byte;
+}
+
+// How long to wait when the limit reads `left` ms in whole ticks: the
+// deadline falls somewhere within the last of them, so the wait stops half
+// a tick short and the limit is read again. A silent read thus ends on
+// average a quarter tick after its deadline, with one or two waits.
+int32_t wait_span(int32_t left)
+{
+    const int32_t half_tick = ms_per_tick() / 2;
+    return left > half_tick ? left - half_tick : left;
+}
+
+// The next byte of a marking sequence: waited for at most 1 ms.
+int read_marking_byte()
+{
+    const int byte = read_byte();
+    return byte >= 0 ? byte : await_byte(MARKING_WAIT_MS);
+}
+
 void show(int direction, uint8_t byte)
 {
-    if (serial_line.monitor_on == 1) {
+    if (line.monitor_on == 1) {
         monitor_byte(direction, byte);
+    }
+}
+
+void show_all(const uint8_t* bytes, int32_t count)
+{
+    for (int32_t i = 0; i < count; ++i) {
+        show(MONITOR_OUT, bytes[i]);
     }
 }
 
@@ -74,6 +154,136 @@ int fail(const char* message)
     std::fflush(stdout);
     std::fprintf(stderr, "%s\n", message);
     return -1;
+}
+
+// One write; the count taken, 0 when the line takes nothing now, -1 on a
+// failure (which loses the line when the port is gone).
+ssize_t write_once(const uint8_t* bytes, int32_t count)
+{
+    if (line.line_lost != 0) {
+        errno = EIO;
+        return -1;
+    }
+    const ssize_t n = write(line.line_fd, bytes, static_cast<size_t>(count));
+    if (n >= 0) {
+        return n;
+    }
+    if (errno == EAGAIN || errno == EINTR) {
+        return 0;
+    }
+    if (port_gone(errno)) {
+        lose_line();
+    }
+    return -1;
+}
+
+// Milliseconds the line needs for `queued` characters, within 1 to 20.
+int32_t drain_pause(int32_t queued)
+{
+    const int32_t baud = line.baud > 0 ? line.baud : 9600;
+    const int64_t ms = static_cast<int64_t>(queued) * BITS_PER_CHAR * 1000 / baud;
+    return static_cast<int32_t>(std::clamp<int64_t>(ms, 1, DRAIN_PAUSE_MAX_MS));
+}
+
+// Waits until the output has left the port, giving up when it has not
+// shrunk for limit_ms (a line held by CTS, a dead adapter). Only a
+// terminal has an output queue; anything else counts as drained.
+bool drain_output(int32_t limit_ms)
+{
+    if (line.line_lost != 0) {
+        return false;
+    }
+    if (isatty(line.line_fd) == 0) {
+        if (port_gone(errno)) {
+            lose_line();
+        }
+        return line.line_lost == 0;
+    }
+    DeadlineTimer stalled{};
+    timer_start(&stalled, limit_ms);
+    int previous = -1;
+    for (;;) {
+        int queued = 0;
+        if (ioctl(line.line_fd, TIOCOUTQ, &queued) != 0) {
+            lose_line();
+            return false;
+        }
+        if (queued == 0) {
+            break;
+        }
+        if (previous >= 0 && queued < previous) {
+            timer_start(&stalled, limit_ms);
+        } else if (timer_read(&stalled) == 0) {
+            return false;
+        }
+        previous = queued;
+        sleep_ms(drain_pause(queued));
+    }
+    // What the driver has handed to the port leaves within a few
+    // character times.
+    return tcdrain(line.line_fd) == 0;
+}
+
+// Opens the device and sets the line mode; `announce` prints the steps.
+int open_device(const char* path, int32_t baud, char parity, char flow, bool announce)
+{
+    if (announce) {
+        std::printf("Trying to open %s ... ", path);
+        std::fflush(stdout);
+    }
+    drop_input();
+    line.baud = baud;
+    // O_NOCTTY: the port must never become the server's controlling
+    // terminal, or a hang-up on it would kill the server without its
+    // orderly stop.
+    line.line_fd = open(path, O_RDWR | O_EXCL | O_NONBLOCK | O_NOCTTY);
+    if (line.line_fd < 0) {
+        return announce ? fail("Cannot open this device.") : -1;
+    }
+    if (announce) {
+        std::printf("Success.\n");
+        std::printf("Trying to read line mode of %s ... ", path);
+    }
+    if (tcgetattr(line.line_fd, &line.saved_mode) != 0) {
+        return announce ? fail("Cannot read this device'ss line mode.") : -1;
+    }
+    if (announce) {
+        std::printf("Success.\n");
+    }
+
+    tcflag_t parity_bits = 0;
+    if (parity == 'E') {
+        parity_bits = PARENB;
+    } else if (parity == 'O') {
+        parity_bits = PARENB | PARODD;
+    }
+    const tcflag_t flow_bit = (flow == 'Y') ? CRTSCTS : 0;
+
+    termios& mode = line.line_mode;
+    mode = line.saved_mode;
+    if (announce) {
+        std::printf(" Line discipline is %x\n", static_cast<unsigned>(line.saved_mode.c_line));
+    }
+    constexpr tcflag_t replaced = CBAUD | CBAUDEX | CSIZE | CSTOPB | PARENB | PARODD | HUPCL | CRTSCTS;
+    mode.c_cflag = (line.saved_mode.c_cflag & ~replaced) | CS8 | CREAD | CLOCAL | speed_code(baud) | parity_bits |
+                   flow_bit;
+    mode.c_iflag = INPCK | PARMRK;
+    mode.c_oflag = 0;
+    mode.c_lflag = 0;
+    mode.c_cc[VMIN] = 0;
+    mode.c_cc[VTIME] = 0;
+    if (announce) {
+        std::printf(" New c_cflag is %x\n", static_cast<unsigned>(mode.c_cflag));
+        std::printf("Trying to set new line mode for %s ... ", path);
+    }
+    if (tcsetattr(line.line_fd, TCSANOW, &mode) != 0) {
+        return announce ? fail("Cannot set new tty line mode\n") : -1;
+    }
+    if (announce) {
+        std::printf("Success.\n");
+    }
+    line.line_lost = 0;
+    return 0;
 }
 
 }  // namespace
@@ -90,72 +300,61 @@ speed_t speed_code(int32_t baud)
 
 int serial_open(const char* path, int32_t baud, char parity, char flow, int32_t monitor)
 {
-    serial_line.monitor_on = monitor;
-    serial_line.held_byte = -1;
-    std::printf("Trying to open %s ... ", path);
-    std::fflush(stdout);
-    // O_NOCTTY: the port must never become the server's controlling
-    // terminal, or a hang-up on it would kill the server without its
-    // orderly stop.
-    serial_line.line_fd = open(path, O_RDWR | O_EXCL | O_NONBLOCK | O_NOCTTY);
-    if (serial_line.line_fd < 0) {
-        return fail("Cannot open this device.");
+    line.monitor_on = monitor;
+    if (open_device(path, baud, parity, flow, true) != 0) {
+        return -1;
     }
-    std::printf("Success.\n");
-    std::printf("Trying to read line mode of %s ... ", path);
-    if (tcgetattr(serial_line.line_fd, &serial_line.saved_mode) != 0) {
-        return fail("Cannot read this device'ss line mode.");
-    }
-    std::printf("Success.\n");
-
-    tcflag_t parity_bits = 0;
-    if (parity == 'E') {
-        parity_bits = PARENB;
-    } else if (parity == 'O') {
-        parity_bits = PARENB | PARODD;
-    }
-    const tcflag_t flow_bit = (flow == 'Y') ? CRTSCTS : 0;
-
-    termios& mode = serial_line.line_mode;
-    mode = serial_line.saved_mode;
-    std::printf(" Line discipline is %x\n", static_cast<unsigned>(serial_line.saved_mode.c_line));
-    constexpr tcflag_t replaced = CBAUD | CBAUDEX | CSIZE | CSTOPB | PARENB | PARODD | HUPCL | CRTSCTS;
-    mode.c_cflag = (serial_line.saved_mode.c_cflag & ~replaced) | CS8 | CREAD | CLOCAL |
-                   speed_code(baud) | parity_bits | flow_bit;
-    std::printf(" New c_cflag is %x\n", static_cast<unsigned>(mode.c_cflag));
-    mode.c_iflag = INPCK | PARMRK;
-    mode.c_oflag = 0;
-    mode.c_lflag = 0;
-    mode.c_cc[VMIN] = 0;
-    mode.c_cc[VTIME] = 0;
-
-    std::printf("Trying to set new line mode for %s ... ", path);
-    if (tcsetattr(serial_line.line_fd, TCSANOW, &mode) != 0) {
-        return fail("Cannot set new tty line mode\n");
-    }
-    std::printf("Success.\n");
-    if (serial_line.monitor_on == 1 && !monitor_start()) {
+    if (line.monitor_on == 1 && !monitor_start()) {
         // The display is a debugging aid: the link runs without it.
         std::fprintf(stderr, "%s\n", "Cannot start the traffic display on this terminal, going on without it.");
-        serial_line.monitor_on = 0;
+        line.monitor_on = 0;
     }
     return 0;
 }
 
+int serial_reopen(const char* path, int32_t baud, char parity, char flow)
+{
+    if (open_device(path, baud, parity, flow, false) != 0) {
+        if (line.line_fd >= 0) {
+            close(line.line_fd);
+            line.line_fd = -1;
+        }
+        return -1;
+    }
+    serial_flush_input();
+    return 0;
+}
+
+void serial_close()
+{
+    if (line.line_fd >= 0) {
+        tcflush(line.line_fd, TCIOFLUSH);
+        tcsetattr(line.line_fd, TCSANOW, &line.saved_mode);
+        close(line.line_fd);
+        line.line_fd = -1;
+    }
+    line.line_lost = 1;
+    drop_input();
+}
+
 int serial_getc(int32_t ms)
 {
-    DeadlineTimer limit;
-    timer_start(&limit, ms);
+    // A byte already read costs no system call; the limit is armed only
+    // when the reader has to wait.
     int byte = read_byte();
-    while (byte < 0) {
-        if (timer_read(&limit) == 0) {
-            return serial_line.last_line_error != 0 ? serial_line.last_line_error : RC_SILENCE;
+    if (byte < 0) {
+        DeadlineTimer limit;
+        timer_start(&limit, ms);
+        while (byte < 0) {
+            const int32_t left = timer_read(&limit);
+            if (left == 0 || line.line_lost != 0) {
+                return RC_SILENCE;
+            }
+            byte = await_byte(wait_span(left));
         }
-        sleep_ms(1);
-        byte = read_byte();
     }
     if (byte != MARK) {
-        serial_line.last_line_error = 0;
+        line.last_line_error = 0;
         show(MONITOR_IN, static_cast<uint8_t>(byte));
         return byte;
     }
@@ -164,16 +363,16 @@ int serial_getc(int32_t ms)
     // 0xFF 0x00 c a character c received with a parity or framing error.
     const int second = read_marking_byte();
     if (second < 0) {
-        serial_line.last_line_error = RC_LINE_ERROR;
+        line.last_line_error = RC_LINE_ERROR;
         return RC_LINE_ERROR;
     }
     if (second == MARK) {
         show(MONITOR_IN, MARK);
-        serial_line.last_line_error = 0;
+        line.last_line_error = 0;
         return MARK;
     }
     const int third = read_marking_byte();
-    if (serial_line.monitor_on == 1) {
+    if (line.monitor_on == 1) {
         monitor_error_byte(static_cast<uint8_t>(third >= 0 ? third : second));
     }
     int code = RC_PARITY;
@@ -182,62 +381,117 @@ int serial_getc(int32_t ms)
     } else if (third == 0) {
         code = RC_BREAK;
     }
-    serial_line.last_line_error = code;
+    line.last_line_error = code;
     return code;
 }
 
 int serial_drop_waiting(uint8_t value)
 {
     int dropped = 0;
-    int byte = read_byte();
-    while (byte == value) {
+    while (peek_byte() == value) {
+        line.input_pos += 1;
         show(MONITOR_IN, value);
         ++dropped;
-        byte = read_byte();
     }
-    serial_line.held_byte = byte;
     return dropped;
+}
+
+void serial_flush_input()
+{
+    tcflush(line.line_fd, TCIFLUSH);
+    drop_input();
+}
+
+int32_t serial_input_held()
+{
+    return line.input_len - line.input_pos;
+}
+
+void serial_use(int fd)
+{
+    line.line_fd = fd;
+    line.line_lost = 0;
+    line.last_line_error = 0;
+    drop_input();
 }
 
 int serial_putc(uint8_t byte)
 {
     show(MONITOR_OUT, byte);
-    return static_cast<int>(write(serial_line.line_fd, &byte, 1));
+    if (line.line_lost != 0) {
+        return -1;
+    }
+    const ssize_t n = write(line.line_fd, &byte, 1);
+    if (n < 0 && port_gone(errno)) {
+        lose_line();
+    }
+    return static_cast<int>(n);
 }
 
-int serial_write(const uint8_t* bytes, int32_t count)
+int serial_write_some(const uint8_t* bytes, int32_t count)
 {
-    for (int32_t i = 0; i < count; ++i) {
-        show(MONITOR_OUT, bytes[i]);
-    }
-    // The closing block must leave whole: when the non-blocking output
-    // queue is full, wait for room (bounded) instead of dropping its tail.
     int32_t written = 0;
-    int waits = 0;
     while (written < count) {
-        const ssize_t n = write(serial_line.line_fd, bytes + written, static_cast<size_t>(count - written));
+        ssize_t n = write_once(bytes + written, count - written);
+        if (n == 0 && written == 0 && count > 1) {
+            // A terminal takes what fits; a line that takes whole writes
+            // only (a pipe) still gets the bytes one by one.
+            n = write_once(bytes, 1);
+        }
+        if (n < 0) {
+            show_all(bytes, written);
+            return -1;
+        }
+        if (n == 0) {
+            break;
+        }
+        written += static_cast<int32_t>(n);
+    }
+    show_all(bytes, written);
+    return written;
+}
+
+int serial_write(const uint8_t* bytes, int32_t count, int32_t limit_ms)
+{
+    show_all(bytes, count);
+    // The closing block must leave whole: when the output queue is full,
+    // wait for room, as long as the line takes something within the limit.
+    DeadlineTimer stalled{};
+    timer_start(&stalled, limit_ms);
+    int32_t written = 0;
+    while (written < count) {
+        const ssize_t n = write_once(bytes + written, count - written);
+        if (n < 0) {
+            return -1;
+        }
         if (n > 0) {
             written += static_cast<int32_t>(n);
+            timer_start(&stalled, limit_ms);
             continue;
         }
-        if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            break;
-        }
-        pollfd room{serial_line.line_fd, POLLOUT, 0};
-        if (++waits > 100 || poll(&room, 1, 10) < 0) {
-            break;
+        const int32_t left = timer_read(&stalled);
+        int16_t seen = 0;
+        if (left == 0 || wait_fd(line.line_fd, POLLOUT, left, &seen) < 0) {
+            return -1;
         }
     }
-    tcdrain(serial_line.line_fd);
-    return 0;
+    return drain_output(limit_ms) ? 0 : -1;
 }
 
 void serial_restore()
 {
-    tcsetattr(serial_line.line_fd, TCSADRAIN, &serial_line.saved_mode);
-    close(serial_line.line_fd);
-    serial_line.line_fd = -1;
-    if (serial_line.monitor_on == 1) {
+    if (line.line_fd >= 0) {
+        // A line that cannot get its output out (held by CTS) must not
+        // hold the stop: what is left is dropped.
+        if (line.line_lost != 0 || !drain_output(2000)) {
+            tcflush(line.line_fd, TCOFLUSH);
+        }
+        tcsetattr(line.line_fd, TCSADRAIN, &line.saved_mode);
+        close(line.line_fd);
+        line.line_fd = -1;
+    }
+    drop_input();
+    if (line.monitor_on == 1) {
         monitor_stop();
     }
 }

@@ -8,10 +8,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include "job_dispatcher.h"
+#include "port_keeper.h"
 #include "protocol_engine.h"
 #include "runtime_log.h"
 #include "segment_owner.h"
@@ -288,10 +288,19 @@ void open_port()
     std::printf("%s [13] cleaning the line ....\n", PROGRESS);
     std::fflush(stdout);
     // Bytes that arrived before the server was ready belong to no telegram.
-    tcflush(serial_line.line_fd, TCIFLUSH);
+    serial_flush_input();
     std::printf("%s [14] is up and ok ....\n", PROGRESS);
     std::fflush(stdout);
     notify_service("READY=1");
+}
+
+// Tells the segment's readers whether the line is up (qo3964_ctl status).
+void publish_line_state()
+{
+    const uint8_t state = link_line_down() ? LINE_STATE_DOWN : LINE_STATE_UP;
+    if (server_segment->send_job.spare_flag != state) {
+        server_segment->send_job.spare_flag = state;
+    }
 }
 
 }  // namespace
@@ -310,6 +319,7 @@ int main(int argc, char** argv)
 
     while (stop_reason == STOP_NONE) {
         service_jobs();
+        publish_line_state();
     }
 
     write_shutdown_marks();

@@ -55,7 +55,7 @@ std::map<std::string, std::vector<std::string>> table_rows(const std::string& ou
             continue;
         }
         const std::vector<std::string> cells = cells_of(line);
-        if (cells.size() == 7) {
+        if (cells.size() == 9) {
             rows[cells[0] + " / " + cells[1] + " / " + cells[2]] = cells;
         }
     }
@@ -83,6 +83,12 @@ TEST(BenchSmoke, QuickRunPrintsACompleteTableAndCsv)
         EXPECT_TRUE(is_number(cells[6])) << cells[6];
         EXPECT_GE(std::strtod(cells[3].c_str(), nullptr), 0);
     }
+    // The figures measured before the line waited with poll stand beside
+    // their new ones, with the ratio.
+    const auto idle = rows.find("server CPU time / idle: wakeups / per s");
+    ASSERT_NE(idle, rows.end()) << out;
+    EXPECT_EQ(idle->second[7], "472");
+    EXPECT_TRUE(is_number(idle->second[8])) << idle->second[8];
     // Every send and every telegram of the burst came through once.
     const auto burst = [&rows](const std::string& figure) {
         const auto row = rows.find("receive burst (50 x 16 B) / " + figure + " / telegrams");
@@ -107,7 +113,9 @@ TEST(BenchSmoke, QuickRunPrintsACompleteTableAndCsv)
     for (const char c : text) {
         lines += c == '\n' ? 1 : 0;
     }
-    EXPECT_EQ(text.rfind("measurement,figure,unit,measured,floor_pty,overhead,floor_line\n", 0), 0U) << text;
+    EXPECT_EQ(text.rfind("measurement,figure,unit,measured,floor_pty,overhead,floor_line,before,ratio_to_before\n", 0),
+              0U)
+        << text;
     EXPECT_EQ(lines, rows.size() + 1) << text;
 }
 

@@ -67,7 +67,7 @@ TEST(CtlStatus, ShowsTheIdentificationAndTheLiveSegment)
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
     std::map<std::string, std::string> lines = by_label(run.out);
-    EXPECT_EQ(lines.size(), 7u) << run.out;
+    EXPECT_EQ(lines.size(), 8u) << run.out;
 
     char identification[128];
     std::snprintf(identification, sizeof identification, "qo3964_server V 1.0.1 09.06.2009, word_bits %u, info_code 2",
@@ -87,6 +87,7 @@ TEST(CtlStatus, ShowsTheIdentificationAndTheLiveSegment)
     EXPECT_EQ(number_after(lines["send_job"], "client_busy"), 1);
     EXPECT_EQ(number_after(lines["send_job"], "block_mark"), 255);
     EXPECT_EQ(lines["shutdown_request"], "-3 (not positive: ignored by the server)");
+    EXPECT_EQ(lines["line"], "up");
     EXPECT_EQ(lines["condition"], "running");
 
     // Status only looks: the telegram is still there for a client.

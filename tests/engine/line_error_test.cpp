@@ -27,22 +27,7 @@ int64_t ms_since(Clock::time_point start)
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-class LineErrorTest : public EngineLineTest {
-protected:
-    // Reads NAKs until the first other byte, which it returns; -1 when
-    // nothing but NAKs came within timeout_ms.
-    int after_naks(int timeout_ms = 5000)
-    {
-        const Clock::time_point start = Clock::now();
-        for (int64_t left = timeout_ms; left > 0; left = timeout_ms - ms_since(start)) {
-            const Bytes byte = line(1, static_cast<int>(left));
-            if (!byte.empty() && byte[0] != 0x15) {
-                return byte[0];
-            }
-        }
-        return -1;
-    }
-};
+class LineErrorTest : public EngineLineTest {};
 
 TEST_F(LineErrorTest, StrayByteInIdleIsAnsweredWithNakAfterZvz)
 {
@@ -57,7 +42,9 @@ TEST_F(LineErrorTest, StrayByteInIdleIsAnsweredWithNakAfterZvz)
     EXPECT_EQ(runner().query([] { return p3964_fifo.count; }), 0);
 }
 
-TEST_F(LineErrorTest, BreakFailsAPendingSendWithoutStxAndIsQueued)
+// A BREAK fails the send pending at that moment and is reported once; the
+// next send goes out as soon as the line is silent again.
+TEST_F(LineErrorTest, BreakFailsThePendingSendOnceAndIsReportedOnce)
 {
     open_line({.zvz = 200});
     use_socket_line();
@@ -65,62 +52,64 @@ TEST_F(LineErrorTest, BreakFailsAPendingSendWithoutStxAndIsQueued)
     feed_then(BREAK_MARK, [] { stage_send({0x41}); });
     EXPECT_EQ(send_result(), RC_BREAK);
     expect_error_entry(RC_BREAK);
-    // The BREAK itself meets the reject state: NAK, and no STX.
     EXPECT_EQ(hex(line(1)), "15");
 
-    // Reported again whenever the ring has been emptied; and every new
-    // send fails at once.
-    ASSERT_TRUE(wait_entries(1));
-    EXPECT_EQ(pop_entry_now().status, RC_BREAK);
-    ASSERT_TRUE(runner().between_steps([] { snd_set.state = SLOT_FREE; }));
-    stage_send_now({0x42});
-    EXPECT_EQ(send_result(), RC_BREAK);
-    ASSERT_TRUE(wait_entries(1));
-    EXPECT_EQ(after_naks(1000), -1) << "no STX while the BREAK is latched";
-
-    // The partner's STX ends it: the telegram is taken, the next send goes out.
-    feed(Bytes{STX_BYTE} + framed({0x01}));
-    EXPECT_EQ(after_naks(), 0x10);
-    EXPECT_EQ(hex(line(1)), "10");
-    ASSERT_TRUE(runner().wait_until(
-        [] { return p3964_fifo.count >= 2 && engine.line_error == 0; }, 5000,
-        [] { p3964_fifo.count = 0; }));
-    ASSERT_TRUE(runner().wait_steps(5, 5000));
-    EXPECT_EQ(runner().query([] { return p3964_fifo.count; }), 0);
     ASSERT_TRUE(runner().between_steps([] { snd_set.state = SLOT_FREE; }));
     partner_answers({dle_to_stx(), to_closing_block()});
-    stage_send_now({0x43});
+    stage_send_now({0x42});
     EXPECT_EQ(send_result(), RC_OK);
-    EXPECT_EQ(hex(line(5)), "02 " + hex(framed({0x43})));
+    EXPECT_EQ(hex(line(5)), "02 " + hex(framed({0x42})));
+    EXPECT_EQ(runner().query([] { return p3964_fifo.count; }), 0);
 }
 
-TEST_F(LineErrorTest, ParityErrorHoldsTheEngineInRejectUntilAGoodByte)
+// A parity error is reported once and answered with one NAK; the pending
+// send then goes out without a good byte from the partner.
+TEST_F(LineErrorTest, ParityErrorIsReportedOnceAndTheSendGoesOut)
 {
-    constexpr int32_t zvz = 200;
-    open_line({.zvz = zvz});
+    open_line({.zvz = 200});
     use_socket_line();
     start_engine();
+    partner_answers({dle_to_stx(), to_closing_block()});
     feed_then(PARITY_MARK, [] { stage_send({0x41}); });
     expect_error_entry(RC_PARITY);
-
-    // NAKs only, and the send waits.
-    EXPECT_EQ(hex(line(3)), "15 15 15");
-    EXPECT_EQ(runner().query([] { return snd_set.state; }), SLOT_TAKEN);
-
-    // One good byte: refused itself, then the line counts as silent again.
-    partner_answers({dle_to_stx(), to_closing_block()});
-    feed({0x41});
     EXPECT_EQ(send_result(), RC_OK);
-    EXPECT_EQ(after_naks(), STX_BYTE);
-    EXPECT_EQ(hex(line(4)), hex(framed({0x41})));
-    runner().stop();
+    EXPECT_EQ(hex(line(6)), "15 02 " + hex(framed({0x41})));
+    EXPECT_TRUE(line_quiet(600)) << "no NAK stream";
+    EXPECT_EQ(runner().query([] { return p3964_fifo.count; }), 0);
+}
 
-    // A NAK about every zvz plus 40 ms.
-    const std::vector<int64_t> naks = step_times(ENGINE_REJECT, ENGINE_IDLE);
-    ASSERT_GE(naks.size(), 3u);
-    for (size_t i = 1; i < naks.size(); ++i) {
-        EXPECT_GE(naks[i] - naks[i - 1], zvz);
+// Bytes that keep coming while the engine waits to refuse them restart its
+// quiet time: a burst ends in one NAK, zvz after its last byte.
+TEST_F(LineErrorTest, BurstEndsInOneNakAfterZvzOfQuiet)
+{
+    constexpr int32_t zvz = 1000;
+    open_line({.zvz = zvz});
+    start_engine();
+    Clock::time_point last{};
+    for (int i = 0; i < 15; ++i) {
+        feed({static_cast<uint8_t>(0x41 + i)});
+        last = Clock::now();
+        ASSERT_TRUE(line_quiet(100)) << "NAK while the burst goes on";
     }
+    EXPECT_EQ(hex(line(1)), "15");
+    EXPECT_GE(ms_since(last), zvz - 20);
+    EXPECT_TRUE(line_quiet(zvz + 200));
+}
+
+// An STX while the engine waits to refuse noise is the partner's new
+// request: answered at once, the noise dropped without a NAK.
+TEST_F(LineErrorTest, StxAfterNoiseIsAnsweredWithoutNak)
+{
+    open_line({.zvz = 2000});
+    start_engine();
+    feed({0x41, 0x42, 0x43});
+    ASSERT_TRUE(runner().wait_until([] { return engine.engine_state == ENGINE_REJECT; }, 5000));
+    feed({STX_BYTE});
+    EXPECT_EQ(hex(line(1)), "10") << "the DLE comes before any NAK";
+    feed(framed({0x01}));
+    EXPECT_EQ(hex(line(1)), "10");
+    ASSERT_TRUE(wait_entries(1));
+    EXPECT_EQ(hex(pop_entry_now().data), "01");
 }
 
 TEST_F(LineErrorTest, LineErrorInsideATelegramIsABccError)

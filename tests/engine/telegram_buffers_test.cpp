@@ -21,7 +21,9 @@ protected:
     {
         std::copy(bytes.begin(), bytes.end(), link_transfer.rx_data);
         link_transfer.rx_length = static_cast<int32_t>(bytes.size());
-        link_transfer.rx_status = status;
+        if (status != 0) {
+            link_transfer.rx_status = status;
+        }
     }
 };
 
@@ -43,25 +45,28 @@ TEST_F(TelegramBuffersTest, PushQueuesAtHeadPlusCountWithStatusOne)
     EXPECT_EQ(link_transfer.rx_waiting, 0);
 }
 
-TEST_F(TelegramBuffersTest, PendingStatusTravelsWithTheNextEntryOnly)
+// A status is an entry of its own, queued ahead of the next telegram,
+// which keeps its good status; a waiting -83 is not replaced.
+TEST_F(TelegramBuffersTest, ReportedStatusIsAnEntryOfItsOwnAheadOfTheNextTelegram)
 {
-    receive({0x41}, RC_RX_BCC);
+    p3964_fifo.count = FIFO_DEPTH;
+    report_status(p3964_fifo, RC_RX_OCCUPIED);
+    report_status(p3964_fifo, RC_BREAK);
+    EXPECT_EQ(link_transfer.rx_status, RC_RX_OCCUPIED);
+    p3964_fifo.count = 0;
+
+    receive({0x41});
     push_received(p3964_fifo);
-    EXPECT_EQ(p3964_fifo.entries[0].status, RC_RX_BCC);
+    ASSERT_EQ(p3964_fifo.count, 2);
+    EXPECT_EQ(p3964_fifo.entries[0].length, 0);
+    EXPECT_EQ(p3964_fifo.entries[0].status, RC_RX_OCCUPIED);
+    EXPECT_EQ(p3964_fifo.entries[1].length, 1);
+    EXPECT_EQ(p3964_fifo.entries[1].status, RC_OK);
     EXPECT_EQ(link_transfer.rx_status, 0);
 
-    receive({0x42});
-    push_received(p3964_fifo);
-    EXPECT_EQ(p3964_fifo.entries[1].status, RC_OK);
-}
-
-TEST_F(TelegramBuffersTest, ErrorWithoutDataBecomesAnEmptyEntry)
-{
-    receive({}, RC_RX_ZVZ);
-    push_received(p3964_fifo);
-    EXPECT_EQ(p3964_fifo.count, 1);
-    EXPECT_EQ(p3964_fifo.entries[0].length, 0);
-    EXPECT_EQ(p3964_fifo.entries[0].status, RC_RX_ZVZ);
+    report_status(p3964_fifo, RC_RX_ZVZ);
+    EXPECT_EQ(p3964_fifo.count, 3);
+    EXPECT_EQ(p3964_fifo.entries[2].status, RC_RX_ZVZ);
 }
 
 TEST_F(TelegramBuffersTest, RingWrapsFromFifteenToZero)
@@ -87,14 +92,14 @@ TEST_F(TelegramBuffersTest, SeventeenthPushLeavesRingAndTelegramUntouched)
     ASSERT_EQ(p3964_fifo.count, FIFO_DEPTH);
     const ReceiveFifo before = p3964_fifo;
 
-    receive({0xAA, 0xBB}, RC_RX_BCC);
+    receive({0xAA, 0xBB}, RC_RX_OCCUPIED);
     push_received(p3964_fifo);
 
     EXPECT_EQ(std::memcmp(&before, &p3964_fifo, sizeof before), 0);
     EXPECT_EQ(link_transfer.rx_waiting, 1);
     EXPECT_EQ(link_transfer.rx_length, 2);
     EXPECT_EQ(link_transfer.rx_data[0], 0xAA);
-    EXPECT_EQ(link_transfer.rx_status, RC_RX_BCC);
+    EXPECT_EQ(link_transfer.rx_status, RC_RX_OCCUPIED);
 }
 
 TEST_F(TelegramBuffersTest, TakeSendJobCopiesAStagedSlot)

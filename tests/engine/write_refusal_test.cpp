@@ -9,7 +9,9 @@
 #include "engine_fixture.h"
 #include "link_transfer.h"
 #include "protocol_engine.h"
+#include "result_codes.h"
 #include "serial_line.h"
+#include "telegram_buffers.h"
 #include "test_support.h"
 
 using namespace qo3964;
@@ -30,7 +32,7 @@ protected:
         engine_reset();
         ASSERT_EQ(pipe2(pipe_, O_NONBLOCK), 0);
         ASSERT_EQ(fcntl(pipe_[1], F_SETPIPE_SZ, PIPE_ROOM), PIPE_ROOM);
-        serial_line.line_fd = pipe_[1];
+        serial_use(pipe_[1]);
     }
 
     void TearDown() override
@@ -129,6 +131,35 @@ TEST_F(WriteRefusalTest, ClosingBlockWaitsForAnOwedDoublingDle)
     const Bytes rest = written_until_closed();
     EXPECT_EQ(hex(first + rest), hex(framed({0x41, 0x10})));
     EXPECT_EQ(engine.tx_dle_owed, 0);
+}
+
+// A line that takes nothing for qvz (CTS held low, an adapter gone) ends
+// the attempt as a failed one: first in the data, then in the closing
+// block; the last attempt fails the send with -67.
+TEST_F(WriteRefusalTest, LineThatTakesNothingForQvzFailsTheAttempt)
+{
+    procedure.qvz = 100;
+    procedure.tds = 2;
+    leave_room(0);
+    connected_with({0x41, 0x42});
+    for (int step = 0; step < 100 && engine.engine_state != ENGINE_IDLE; ++step) {
+        engine_step();
+    }
+    EXPECT_EQ(engine.engine_state, ENGINE_IDLE);
+    EXPECT_EQ(link_transfer.send_attempts, 1);
+    EXPECT_EQ(link_transfer.send_pending, 1);
+
+    written();
+    leave_room(2);
+    engine.engine_state = ENGINE_TX_START;
+    for (int step = 0; step < 100 && engine.engine_state != ENGINE_IDLE; ++step) {
+        engine_step();
+    }
+    EXPECT_EQ(engine.engine_state, ENGINE_IDLE);
+    EXPECT_EQ(link_transfer.send_pending, 0);
+    EXPECT_EQ(snd_set.state, SLOT_DONE);
+    EXPECT_EQ(snd_set.status, RC_NO_ACK);
+    EXPECT_EQ(hex(written()), "41 42");
 }
 
 }  // namespace

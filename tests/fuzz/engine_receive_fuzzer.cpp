@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -59,6 +60,19 @@ int32_t fake_sleep(int32_t ms)
     return 0;
 }
 
+// The line's wait: what is there is there at once; otherwise the time
+// passes without real waiting.
+int32_t fake_wait(int fd, int16_t events, int32_t ms, int16_t* revents)
+{
+    pollfd watched{fd, events, 0};
+    const int ready = poll(&watched, 1, 0);
+    *revents = ready > 0 ? watched.revents : 0;
+    if (ready == 0) {
+        fake_sleep(ms);
+    }
+    return ready;
+}
+
 // Every run starts one second before the tick counter wraps, so the
 // timers' roll-over arithmetic is part of every run.
 void start_clock()
@@ -76,8 +90,8 @@ int unread_by_engine()
 {
     int pending = 0;
     require(ioctl(engine_fd, FIONREAD, &pending) == 0, "FIONREAD");
-    // A byte the line driver read ahead is unread too.
-    return pending + (serial_line.held_byte >= 0 ? 1 : 0);
+    // Bytes the line driver read ahead are unread too.
+    return pending + serial_input_held();
 }
 
 void drain(int fd)
@@ -214,23 +228,23 @@ void step()
 }
 
 // Steps until the engine has read everything fed to it. Every byte is read
-// within a bounded number of steps (the longest wait, 400 ms, is 20 steps).
+// within a bounded number of steps (the longest wait, 400 ms for room in
+// the ring, is 400 steps of 1 ms; each byte can start at most one).
 void run_until_read(size_t fed)
 {
-    const size_t bound = 64 + fed * 32;
+    const size_t bound = (fed + 1) * 448;
     for (size_t n = 0; unread_by_engine() > 0; ++n) {
         require(n < bound, "the engine stopped reading the line");
         step();
     }
 }
 
-// On a silent line the engine ends up idle with no send pending, unless a
-// latched line error keeps the send from starting.
+// On a silent line the engine ends up idle with no send pending.
 void run_until_settled()
 {
     for (int n = 0;; ++n) {
         const bool idle = engine.engine_state == ENGINE_IDLE && unread_by_engine() == 0;
-        if (idle && (link_transfer.send_pending == 0 || serial_line.last_line_error != 0)) {
+        if (idle && link_transfer.send_pending == 0) {
             return;
         }
         require(n < 5000, "the engine does not settle on a silent line");
@@ -314,15 +328,15 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     partner_fd = fds[1];
     tick_source = fake_ticks;
     sleep_source = fake_sleep;
+    wait_source = fake_wait;
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     engine_reset();
-    serial_line.line_fd = engine_fd;
+    serial_use(engine_fd);
     serial_line.monitor_on = 0;
-    serial_line.held_byte = -1;
     drain(engine_fd);
     drain(partner_fd);
     start_clock();

@@ -19,10 +19,8 @@ protected:
     void SetUp() override
     {
         ASSERT_EQ(pipe2(pipe_, O_NONBLOCK), 0);
-        serial_line.line_fd = pipe_[0];
+        serial_use(pipe_[0]);
         serial_line.monitor_on = 0;
-        serial_line.last_line_error = 0;
-        serial_line.held_byte = -1;
     }
 
     void TearDown() override
@@ -95,24 +93,37 @@ TEST_F(MarkingDecode, MarkingCutShortIsReportedAsMinus57WithoutWaitingForTheLimi
     EXPECT_LT(duration_cast<milliseconds>(steady_clock::now() - start).count(), 2000);
 }
 
-TEST_F(MarkingDecode, LineErrorStaysUntilTheNextGoodByte)
-{
-    line_delivers({0xFF, 0x00, 0x41});
-    EXPECT_EQ(serial_getc(20), -56);
-    EXPECT_EQ(serial_getc(20), -56);
-    EXPECT_EQ(serial_getc(20), -56);
-    line_delivers({0x42});
-    EXPECT_EQ(serial_getc(20), 0x42);
-    EXPECT_EQ(serial_line.last_line_error, 0);
-    EXPECT_EQ(serial_getc(20), -1601);
-}
-
-TEST_F(MarkingDecode, LaterErrorReplacesTheKeptOne)
+// Each marking is reported once; the silence after it is silence.
+TEST_F(MarkingDecode, LineErrorIsReportedOnceThenSilenceIsSilence)
 {
     line_delivers({0xFF, 0x00, 0x41, 0xFF, 0x00, 0x00});
     EXPECT_EQ(serial_getc(20), -56);
     EXPECT_EQ(serial_getc(20), -55);
-    EXPECT_EQ(serial_getc(20), -55);
+    EXPECT_EQ(serial_line.last_line_error, -55);
+    EXPECT_EQ(serial_getc(20), -1601);
+}
+
+// A marking whose bytes come in two reads: the reader's buffer holds the
+// first part when the rest arrives.
+TEST_F(MarkingDecode, MarkingSplitAcrossTwoReadsIsDecoded)
+{
+    line_delivers({0x41, 0xFF});
+    EXPECT_EQ(serial_getc(20), 0x41);
+    EXPECT_EQ(serial_input_held(), 1);
+    line_delivers({0x00, 0x41, 0x42, 0xFF});
+    EXPECT_EQ(serial_getc(20), -56);
+    EXPECT_EQ(serial_getc(20), 0x42);
+    line_delivers({0xFF});
+    EXPECT_EQ(serial_getc(20), 255);
+    EXPECT_EQ(serial_getc(20), -1601);
+}
+
+TEST_F(MarkingDecode, FlushDropsWhatTheReaderHolds)
+{
+    line_delivers({0x41, 0x42});
+    EXPECT_EQ(serial_getc(20), 0x41);
+    serial_flush_input();
+    EXPECT_EQ(serial_getc(20), -1601);
 }
 
 // Repeated STX are dropped up to the first other byte, which is read next,

@@ -15,12 +15,11 @@ constexpr int GOOD_STATUS = 1;
 // What a failed send of the application may end with on a line without
 // BREAKs: no DLE to STX (-84) or to the closing block (-67).
 constexpr std::array<int, 2> SEND_FAILURES = {-84, -67};
-// Codes a failed reception leaves, carried by the next telegram queued or,
-// after TDR failures in a row, by an entry of its own.
+// Codes a failed reception gives, after TDR failures in a row, in an entry
+// of its own.
 constexpr std::array<int, 4> RECEIVE_FAILURES = {-81, -82, -85, -86};
-// A telegram refused while the ring was full: the code travels with the
-// next entry, which is an entry without data when the refusal came from a
-// connect conflict (the server offered its empty rx_data then).
+// A telegram refused while the ring was full: an entry of its own, queued
+// ahead of the next telegram.
 constexpr int REFUSED_WHILE_FULL = -83;
 
 constexpr size_t HEX_SHOWN = 48;
@@ -29,11 +28,6 @@ template <size_t N>
 bool one_of(const std::array<int, N>& codes, int code)
 {
     return std::find(codes.begin(), codes.end(), code) != codes.end();
-}
-
-bool carried_status(int status)
-{
-    return status == GOOD_STATUS || status == REFUSED_WHILE_FULL || one_of(RECEIVE_FAILURES, status);
 }
 
 // A telegram in a problem report: its length and the start of its hex.
@@ -182,18 +176,21 @@ private:
                shown(owed_hex.substr(std::min(from, owed_hex.size()))) + "]";
     }
 
+    // A telegram handed over with a negative code instead of its length is
+    // lost to the application, which cannot take it.
     void deliver(size_t j, int status)
     {
         Expected& e = expected_[j];
-        if (e.required && e.delivered == 0) {
+        const bool good = status == GOOD_STATUS;
+        if (e.required && e.delivered == 0 && good) {
             ++tally_.delivered;
         }
         ++e.delivered;
         position_ = j;
         ++tally_.delivered_with_status[status];
-        if (!carried_status(status)) {
-            problem("telegram " + std::to_string(j) + " arrived with status " + std::to_string(status) +
-                    ", which no reception gives");
+        if (!good) {
+            problem("lost: the partner's telegram " + std::to_string(j) + " reached the application with status " +
+                    std::to_string(status) + " instead of its length");
         }
     }
 

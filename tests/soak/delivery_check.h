@@ -46,7 +46,7 @@ struct InboundTally {
     std::map<std::string, int> failed;         // partner outcome -> count
     int conflict_telegrams = 0;                // sent by the partner's conflict fault
     int delivered = 0;                         // intact, once
-    std::map<int, int> delivered_with_status;  // status carried by a delivered telegram (1 or a code)
+    std::map<int, int> delivered_with_status;  // status carried by a delivered telegram (1; a code counts as lost)
     int late_acknowledged = 0;                 // delivered again, or though the partner gave up,
                                                // after a DLE that came later than qvz
     std::map<int, int> error_entries;          // entries without data: code -> count

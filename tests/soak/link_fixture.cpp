@@ -35,8 +35,8 @@ std::string link_rc_lines(const std::string& port)
 
 void LinkFixture::bring_up(const qopartner::PartnerSettings& settings, bool start_partner)
 {
-    partner = std::make_unique<qopartner::Partner>(qopartner::PartnerLine::open_pty(), settings);
-    server = std::make_unique<qotest::ServerHarness>(link_rc_lines(partner->path()));
+    new_partner(settings);
+    server = std::make_unique<qotest::ServerHarness>(link_rc_lines(port_path_));
     ASSERT_TRUE(server->start(START_LIMIT_MS)) << server->process().out() << server->process().err();
     if (start_partner) {
         partner->start();
@@ -44,6 +44,59 @@ void LinkFixture::bring_up(const qopartner::PartnerSettings& settings, bool star
     ASSERT_EQ(qo3964m_open_shm(APP_HANDLE, server->rc_file().c_str()), 0);
     view = std::make_unique<SegmentView>(server->shm_file(), true);
     ASSERT_TRUE(view->attached());
+}
+
+void LinkFixture::drop_partner()
+{
+    if (partner) {
+        partner->stop();
+        partner.reset();
+    }
+}
+
+void LinkFixture::new_partner(const qopartner::PartnerSettings& settings)
+{
+    drop_partner();
+    partner = std::make_unique<qopartner::Partner>(qopartner::PartnerLine::open_pty(), settings);
+    std::string error;
+    ASSERT_TRUE(port_link_.create(port_path_, partner->path(), error)) << error;
+}
+
+bool LinkFixture::both_ways(int timeout_ms)
+{
+    static int round = 0;
+    ++round;
+    const Bytes out = {'o', 'u', 't', static_cast<uint8_t>(round)};
+    const Bytes in = {'i', 'n', static_cast<uint8_t>(round)};
+    const auto end = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    const auto left = [&] {
+        return static_cast<int>(
+            std::max<int64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count(), 0));
+    };
+    const int sent = qo3964m_send(APP_HANDLE, out.data(), static_cast<int>(out.size()), (timeout_ms + 999) / 1000);
+    if (sent != QO3964_SEND_DONE) {
+        ADD_FAILURE() << "the application's send ended with " << sent;
+        return false;
+    }
+    for (;;) {
+        const std::optional<Bytes> got = partner->wait_received(std::chrono::milliseconds(left()));
+        if (!got) {
+            ADD_FAILURE() << "the partner did not get the application's telegram";
+            return false;
+        }
+        if (*got == out) {
+            break;
+        }
+    }
+    if (!partner_sends(in, left())) {
+        ADD_FAILURE() << "the partner's telegram was not acknowledged";
+        return false;
+    }
+    std::vector<AppEntry> before;
+    const bool fetched = fetch_telegram(in, left(), &before);
+    EXPECT_TRUE(fetched) << "the partner's telegram did not reach the application";
+    expect_status_entries_only(before);
+    return fetched && Clock::now() <= end;
 }
 
 void LinkFixture::TearDown()

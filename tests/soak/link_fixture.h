@@ -14,6 +14,7 @@
 #include "partner.h"
 #include "segment_view.h"
 #include "server_harness.h"
+#include "slave_link.h"
 
 namespace qosoak {
 
@@ -42,9 +43,27 @@ protected:
     // The partner sends `telegram`; true when it was acknowledged within `timeout_ms`.
     bool partner_sends(const Bytes& telegram, int timeout_ms = 10000);
 
+    // The server's PORT is a symbolic link to the partner's pty, so that
+    // the partner can go away and a new one come up behind the same path.
+    // Closing the partner's pty hangs the server's line up, as when an
+    // adapter is pulled.
+    void drop_partner();
+    // A telegram from the application to the partner and one back, each
+    // acknowledged and delivered whole; false when that took longer than
+    // `timeout_ms`. Entries fetched before the partner's telegram must be
+    // status entries.
+    bool both_ways(int timeout_ms);
+    void new_partner(const qopartner::PartnerSettings& settings = link_partner_settings());
+    const std::string& port_path() const { return port_path_; }
+
     std::unique_ptr<qopartner::Partner> partner;
     std::unique_ptr<qotest::ServerHarness> server;
     std::unique_ptr<SegmentView> view;  // read and write
+
+private:
+    qotest::TempDir port_dir_;
+    std::string port_path_ = port_dir_.file("port");
+    qopartner::SlaveLink port_link_;
 };
 
 // Entries fetched before a telegram may only be status entries without

@@ -36,6 +36,7 @@ struct JobSnapshot {
     uint8_t block_mark;
     uint8_t spare_mark;
     uint8_t shutdown_mark;
+    uint8_t spare_flag;
 };
 
 JobSnapshot look_at(const volatile JobBlock& block)
@@ -50,6 +51,7 @@ JobSnapshot look_at(const volatile JobBlock& block)
     job.block_mark = block.block_mark;
     job.spare_mark = block.spare_mark;
     job.shutdown_mark = block.shutdown_mark;
+    job.spare_flag = block.spare_flag;
     return job;
 }
 
@@ -155,6 +157,14 @@ void print_stop_order(int8_t request)
                                : "not positive: ignored by the server");
 }
 
+// The server keeps its serial line's state in send_job's spare_flag.
+void print_line_state(uint8_t flag)
+{
+    std::printf("line: %s\n", flag == LINE_STATE_UP     ? "up"
+                              : flag == LINE_STATE_DOWN ? "down (the port went away; the server is reopening it)"
+                                                        : "unknown");
+}
+
 // A segment whose server was killed stays behind until the operator
 // removes it; the lockfile tells whether anybody still serves it. The
 // marks count only while that process runs: a server killed during its
@@ -203,6 +213,7 @@ int run_status(const CtlOptions& options)
     print_job("send_job", send, options.language);
     print_job("receive_job", receive, options.language);
     print_stop_order(request);
+    print_line_state(send.spare_flag);
     print_condition(send.shutdown_mark == SHUTDOWN_MARK || receive.shutdown_mark == SHUTDOWN_MARK, process, view.id());
     return EXIT_DONE;
 }

@@ -53,7 +53,7 @@ int ms_left(Clock::time_point end)
 PartnerLine PartnerLine::open_pty()
 {
     PartnerLine line;
-    line.fd_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    line.fd_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (line.fd_ < 0) {
         fail("cannot create a pseudo-terminal");
     }
@@ -62,7 +62,7 @@ PartnerLine PartnerLine::open_pty()
         fail("cannot unlock the pseudo-terminal");
     }
     line.path_ = name;
-    line.slave_fd_ = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    line.slave_fd_ = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (line.slave_fd_ < 0) {
         fail("cannot open " + line.path_);
     }
@@ -97,7 +97,7 @@ PartnerLine PartnerLine::open_device(const std::string& path, int baud, char par
     }
     PartnerLine line;
     line.path_ = path;
-    line.fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    line.fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (line.fd_ < 0) {
         fail("cannot open " + path);
     }

@@ -1,0 +1,68 @@
+#include "port_keeper.h"
+
+#include <cstdio>
+
+#include "link_events.h"
+#include "serial_line.h"
+
+namespace qo3964 {
+
+PortKeeper port_keeper{};
+
+namespace {
+
+constexpr char PROGRESS[] = "\n++++++ qo3964_server";
+
+int64_t seconds_down()
+{
+    const int64_t ticks = static_cast<uint32_t>(tick_source() - static_cast<int32_t>(port_keeper.down_since_ticks));
+    return ticks * ms_per_tick() / 1000;
+}
+
+}  // namespace
+
+void port_remember(const char* path, int32_t baud, char parity, char flow)
+{
+    std::snprintf(port_keeper.path, sizeof port_keeper.path, "%s", path);
+    port_keeper.baud = baud;
+    port_keeper.parity = parity;
+    port_keeper.flow = flow;
+    port_keeper.down = 0;
+}
+
+void port_lost()
+{
+    serial_close();
+    port_keeper.down = 1;
+    port_keeper.down_since_ticks = tick_source();
+    timer_start(&port_keeper.retry_timer, PORT_RETRY_MS);
+    std::printf("%s: lost port %s, closed it; trying to reopen it every %d s\n", PROGRESS, port_keeper.path,
+                PORT_RETRY_MS / 1000);
+    std::fflush(stdout);
+    log_port_lost(port_keeper.path, PORT_RETRY_MS / 1000);
+}
+
+bool port_retry()
+{
+    if (timer_read(&port_keeper.retry_timer) > 0) {
+        sleep_ms(PORT_DOWN_PAUSE_MS);
+        return false;
+    }
+    timer_start(&port_keeper.retry_timer, PORT_RETRY_MS);
+    if (serial_reopen(port_keeper.path, port_keeper.baud, port_keeper.parity, port_keeper.flow) != 0) {
+        sleep_ms(PORT_DOWN_PAUSE_MS);
+        return false;
+    }
+    port_keeper.down = 0;
+    std::printf("%s: port %s reopened, the line is up again\n", PROGRESS, port_keeper.path);
+    std::fflush(stdout);
+    log_port_reopened(port_keeper.path, seconds_down());
+    return true;
+}
+
+bool link_line_down()
+{
+    return port_keeper.down != 0;
+}
+
+}  // namespace qo3964

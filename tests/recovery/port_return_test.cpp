@@ -1,0 +1,80 @@
+// The server's port goes away under it (the partner's pty closed, as when
+// a USB adapter is pulled) and comes back behind the same path: the server
+// says so, shows the line down, fails sends meanwhile, does not spin, and
+// serves the same segment again once the port is back.
+#include <chrono>
+#include <gtest/gtest.h>
+#include <thread>
+
+#include "link_fixture.h"
+#include "process_cpu.h"
+#include "qo3964_client.h"
+
+namespace qosoak {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr int BOUND_MS = 15000;
+
+class PortReturn : public LinkFixture {
+protected:
+    bool line_state_becomes(uint8_t state)
+    {
+        const auto end = Clock::now() + std::chrono::milliseconds(BOUND_MS);
+        while (view->segment().send_job.spare_flag != state) {
+            if (Clock::now() > end) {
+                return false;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        return true;
+    }
+
+    std::string ctl_status()
+    {
+        qotest::Process ctl({qotest::program_path("qo3964_ctl"), "--rc", server->rc_file(), "status"});
+        EXPECT_EQ(ctl.wait_exit(BOUND_MS), 0);
+        return ctl.out();
+    }
+};
+
+TEST_F(PortReturn, PortIsReopenedAndTrafficResumesWithTheSameSegment)
+{
+    bring_up();
+    ASSERT_TRUE(both_ways(BOUND_MS));
+
+    drop_partner();
+    ASSERT_TRUE(server->process().wait_for_output("lost port " + port_path(), BOUND_MS))
+        << server->process().out() << server->process().err();
+    ASSERT_TRUE(line_state_becomes(LINE_STATE_DOWN));
+    EXPECT_NE(ctl_status().find("line: down"), std::string::npos);
+    EXPECT_NE(server->process().err().find("<3>qo3964_server: port " + port_path() + " lost"), std::string::npos)
+        << server->process().err();
+
+    // Down, the server waits without spinning and refuses sends at once.
+    const pid_t pid = server->process().pid();
+    const double cpu_before = cpu_seconds(pid);
+    const auto begun = Clock::now();
+    const Bytes telegram = {0x01, 0x02};
+    EXPECT_EQ(qo3964m_send(APP_HANDLE, telegram.data(), static_cast<int>(telegram.size()), 30),
+              QO3964_ERR_NO_CONNECT);
+    std::this_thread::sleep_for(1s);
+    const double share = (cpu_seconds(pid) - cpu_before) / std::chrono::duration<double>(Clock::now() - begun).count();
+    std::fprintf(stderr, "server CPU while the port is down: %.1f %%\n", share * 100.0);
+    EXPECT_LT(share, 0.2);
+
+    new_partner();
+    partner->start();
+    ASSERT_TRUE(server->process().wait_for_output("port " + port_path() + " reopened", BOUND_MS));
+    ASSERT_TRUE(line_state_becomes(LINE_STATE_UP));
+    EXPECT_NE(ctl_status().find("line: up"), std::string::npos);
+    EXPECT_TRUE(both_ways(BOUND_MS));
+
+    EXPECT_EQ(server->stop(), 1);
+    EXPECT_NE(server->process().out().find("ENDED"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace qosoak
