@@ -1,7 +1,6 @@
 // qo3964_server: couples the programs attached to its shared segment to a
 // partner device on one serial line, speaking the 3964 / 3964R procedure.
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -178,7 +177,7 @@ void open_port()
 int main(int argc, char** argv)
 {
     using namespace qo3964;
-    std::signal(SIGINT, on_sigint);
+    install_signal_handlers();
     print_banner();
     read_command_line(argc, argv);
     read_configuration();
