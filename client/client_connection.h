@@ -15,6 +15,13 @@ inline constexpr int32_t DEVICE_NAME_SIZE = 128;   // with the NUL
 inline constexpr int32_t SHM_NAMEFILE_SIZE = 512;  // with the NUL
 inline constexpr char DEFAULT_DEVICE[] = "/dev/ttyS1";
 
+// What a handle has seen of client_busy of send_job while it could not
+// claim it: the value and since when it has stood (0 while not watching).
+struct ClaimWatch {
+    uint8_t seen;
+    int64_t since_ms;
+};
+
 // One record per handle. The segment is shared with the server without a
 // lock, so it is only ever reached through a volatile pointer.
 struct ClientConnection {
@@ -27,7 +34,15 @@ struct ClientConnection {
     int16_t send_result;  // result of the last collected send
     DeadlineTimer send_timer;  // time-out of the current send
     int16_t aux_mark;          // -1 after a successful open
+    int segment_id;            // of the attached segment
+    int64_t next_liveness_ms;  // when the server's liveness is looked at next
+    bool server_gone;          // the server ended without its shutdown marks
+    ClaimWatch claim_watch;
 };
+
+// Milliseconds on the monotonic clock, for the library's own checks (the
+// calls' time-outs run on the deadline timers).
+int64_t now_ms();
 
 // The record of a handle, or nullptr for a handle outside 0 to 9.
 ClientConnection* connection_for(int handle);
