@@ -65,6 +65,20 @@ protected:
         job.state = JOB_DONE;
     }
 
+    // True while, for 300 ms, `job` keeps this client_busy and state 0: a
+    // send running meanwhile neither claims nor writes the block.
+    static bool untouched_for_a_while(const volatile JobBlock& job, uint8_t client_busy)
+    {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+        while (std::chrono::steady_clock::now() < end) {
+            if (job.client_busy != client_busy || job.state != JOB_IDLE) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    }
+
     qotest::TempDir dir;
     qotest::FakeServerSegment server{dir};
     std::thread player;
@@ -241,12 +255,7 @@ TEST_F(JobExchange, SendWaitsWhileTheServerIsBusy)
     const Bytes telegram = pattern(8, 8);
     player = std::thread([&] { result = qo3964m_send_strt(HANDLE, telegram.data(), 8, 10); });
     // While the server's byte is up the client neither claims nor writes.
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
-    while (std::chrono::steady_clock::now() < end) {
-        ASSERT_EQ(job.client_busy, 0);
-        ASSERT_EQ(job.state, JOB_IDLE);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    ASSERT_TRUE(untouched_for_a_while(job, 0));
     EXPECT_EQ(result, -1000);
     job.server_busy = 0;
     player.join();
@@ -501,12 +510,7 @@ TEST_F(JobExchange, SendWaitsForAnotherClaimAndRefusesItsHandOver)
     const Bytes telegram = pattern(8, 8);
     player = std::thread([&] { result = qo3964m_send(HANDLE, telegram.data(), 8, 10); });
     // Well short of the stale time: the claim is neither taken nor written over.
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
-    while (std::chrono::steady_clock::now() < end) {
-        ASSERT_EQ(job.client_busy, 1);
-        ASSERT_EQ(job.state, JOB_IDLE);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    ASSERT_TRUE(untouched_for_a_while(job, 1));
     EXPECT_EQ(result, -1000);
     job.data[0] = 0xAB;
     job.length = 1;
