@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#include <ctime>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <unistd.h>
@@ -107,10 +108,21 @@ int32_t attach(ClientConnection& connection)
         report_system_error("QO7-Client shmat", connection.shm_namefile);
         return RC_NO_SEGMENT;
     }
+    connection.segment_id = id;
+    connection.next_liveness_ms = 0;
+    connection.server_gone = false;
+    connection.claim_watch = ClaimWatch{};
     return 0;
 }
 
 }  // namespace
+
+int64_t now_ms()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
 
 ClientConnection* connection_for(int handle)
 {

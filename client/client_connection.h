@@ -16,6 +16,13 @@ inline constexpr int32_t SHM_NAMEFILE_SIZE = 512;  // with the NUL
 inline constexpr char DEFAULT_DEVICE[] = "/dev/ttyS1";
 inline constexpr int32_t SERVER_USER_SIZE = 64;    // with the NUL
 
+// What a handle has seen of client_busy of send_job while it could not
+// claim it: the value and since when it has stood (0 while not watching).
+struct ClaimWatch {
+    uint8_t seen;
+    int64_t since_ms;
+};
+
 // One record per handle. The segment is shared with the server without a
 // lock, so it is only ever reached through a volatile pointer.
 struct ClientConnection {
@@ -32,7 +39,15 @@ struct ClientConnection {
     // (empty: any); its user ID once the name is known.
     char server_user[SERVER_USER_SIZE];
     long server_uid;
+    int segment_id;            // of the attached segment
+    int64_t next_liveness_ms;  // when the server's liveness is looked at next
+    bool server_gone;          // the server ended without its shutdown marks
+    ClaimWatch claim_watch;
 };
+
+// Milliseconds on the monotonic clock, for the library's own checks (the
+// calls' time-outs run on the deadline timers).
+int64_t now_ms();
 
 // The record of a handle, or nullptr for a handle outside 0 to 9.
 ClientConnection* connection_for(int handle);

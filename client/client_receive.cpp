@@ -4,8 +4,36 @@
 #include "client_connection.h"
 #include "qo3964_client.h"
 #include "result_codes.h"
+#include "segment_access.h"
+#include "server_liveness.h"
 
 using namespace qo3964;
+
+namespace {
+
+// The server never fills the block with these; a faulty program did.
+bool impossible_entry(int32_t length, int32_t status)
+{
+    return length < 0 || length > TELEGRAM_MAX || status > RC_OK;
+}
+
+// Frees the block, `state` last, then lowers the byte.
+void free_block(volatile JobBlock& job)
+{
+    store_field(job.length, int32_t{0});
+    store_field(job.result, int32_t{0});
+    store_release(job.state, int32_t{JOB_IDLE});
+    store_release(job.client_busy, uint8_t{0});
+}
+
+// Nothing to fetch: 0, or -100 when the server is gone without its marks
+// (an application polling for telegrams would poll for ever).
+int nothing_received(qo3964::client::ClientConnection& connection)
+{
+    return qo3964::client::server_gone(connection) ? RC_SHUTDOWN : RC_IN_WORK;
+}
+
+}  // namespace
 
 extern "C" int qo3964m_receive(int handle, void* buffer, int size)
 {
@@ -13,41 +41,49 @@ extern "C" int qo3964m_receive(int handle, void* buffer, int size)
     if (checked != 0) {
         return checked;
     }
-    volatile JobBlock& job = qo3964::client::connection_for(handle)->segment->receive_job;
-    if (job.shutdown_mark != 0) {
+    qo3964::client::ClientConnection& connection = *qo3964::client::connection_for(handle);
+    volatile JobBlock& job = connection.segment->receive_job;
+    if (qo3964::client::server_stopped(connection, job)) {
         return RC_SHUTDOWN;
     }
     // Too small a buffer leaves the telegram for a call with a larger one.
-    if (job.length > size) {
+    const int32_t waiting = load_field(job.length);
+    if (waiting >= 0 && waiting <= TELEGRAM_MAX && waiting > size) {
         return RC_TOO_LONG;
     }
-    if (job.server_busy != 0) {
+    if (load_field(job.server_busy) != 0) {
         return RC_IN_WORK;  // the server is filling the block
     }
-    if (job.state == JOB_IDLE) {
+    if (load_acquire(job.state) == JOB_IDLE) {
         // A free block with client_busy up was left by a fetch that ended
         // between freeing it and lowering the byte (a killed process): the
         // server would never fill the block again, so lower it here.
-        if (job.client_busy != 0) {
-            job.client_busy = 0;
+        if (load_field(job.client_busy) != 0) {
+            store_release(job.client_busy, uint8_t{0});
         }
-        return RC_IN_WORK;  // nothing received
+        return nothing_received(connection);
     }
-    // The length that counts is the one seen after the state; it must fit
-    // the caller's buffer and the block.
-    const int32_t length = job.length;
-    if (length < 0 || length > size || length > TELEGRAM_MAX || (buffer == nullptr && length > 0)) {
+    store_field(job.client_busy, uint8_t{1});
+    full_fence();
+    if (load_field(job.server_busy) != 0) {
+        store_release(job.client_busy, uint8_t{0});
+        return RC_IN_WORK;
+    }
+    // The length that counts is the one seen after the state.
+    const int32_t length = load_field(job.length);
+    const int32_t status = load_field(job.result);
+    if (impossible_entry(length, status)) {
+        // Reported once; left in place it would block reception for good.
+        free_block(job);
         return RC_TOO_LONG;
     }
-    job.client_busy = 1;
+    if (length > size || (buffer == nullptr && length > 0)) {
+        store_release(job.client_busy, uint8_t{0});
+        return RC_TOO_LONG;
+    }
     if (length != 0) {
         copy_from_block(buffer, job, length);
     }
-    const int32_t status = job.result;
-    const int32_t result = status < 0 ? status : length;
-    job.length = 0;
-    job.result = 0;
-    job.state = JOB_IDLE;
-    job.client_busy = 0;
-    return result;
+    free_block(job);
+    return status < 0 ? status : length;
 }

@@ -6,6 +6,9 @@
 #include "client_connection.h"
 #include "qo3964_client.h"
 #include "result_codes.h"
+#include "segment_access.h"
+#include "send_claim.h"
+#include "server_liveness.h"
 
 using namespace qo3964;
 
@@ -18,6 +21,8 @@ namespace {
 constexpr int32_t POLL_PAUSE_MS = 20;
 constexpr int32_t HANDOVER_PAUSE_MS = 10;
 constexpr int64_t MS_PER_SECOND = 1000;
+// How long a result of another application is left for it to collect.
+constexpr int64_t RESULT_GRACE_MS = 500;
 
 // The procedure's own steps.
 enum SendStep : int32_t {
@@ -40,12 +45,14 @@ void print(const char* text)
 int32_t collect_result(ClientConnection& connection, volatile JobBlock& job)
 {
     connection.send_phase = 0;
-    const int32_t server_result = job.result;
+    const int32_t server_result = load_field(job.result);
     // A code is passed on whole; only the record's 16-bit copy is bounded.
     const int32_t outcome = server_result < 0 ? server_result : RC_SEND_DONE;
     connection.send_result = static_cast<int16_t>(outcome < INT16_MIN ? INT16_MIN : outcome);
-    job.result = 0;
-    job.state = JOB_IDLE;
+    store_field(job.result, int32_t{0});
+    // Only the finished job is freed: a telegram that another application
+    // handed over meanwhile keeps its state 1.
+    exchange_if<int32_t>(job.state, JOB_DONE, JOB_IDLE);
     return outcome;
 }
 
@@ -61,6 +68,27 @@ int32_t timeout_ms(int32_t seconds)
 bool bad_telegram(const void* telegram, int32_t length)
 {
     return length < 0 || length > TELEGRAM_MAX || (telegram == nullptr && length > 0);
+}
+
+bool may_submit(int32_t state)
+{
+    return state == JOB_IDLE || state == JOB_DONE;
+}
+
+// A result at state 3 that this handle did not hand over may be awaited by
+// another application, which collects it at its next look: it is given
+// RESULT_GRACE_MS before a new telegram overwrites it. `grace_end` is 0
+// until the wait begins.
+bool result_may_be_overwritten(const ClientConnection& connection, int32_t state, int64_t& grace_end)
+{
+    if (state != JOB_DONE || connection.send_phase == 3) {
+        return true;
+    }
+    const int64_t now = now_ms();
+    if (grace_end == 0) {
+        grace_end = now + RESULT_GRACE_MS;
+    }
+    return now >= grace_end;
 }
 
 // The one send procedure: with `wait` 1 until the result is back, with 0
@@ -86,40 +114,48 @@ int32_t qom_send_intern(int handle, const void* telegram, int32_t length, int32_
     int32_t provisional = RC_TIMEOUT;
     int32_t step = STEP_CLAIM;
     bool leaving = false;
-    bool claim_held = false;  // our client_busy is up
+    uint8_t claim = 0;  // our value in client_busy while we hold it
+    int64_t grace_end = 0;
 
     for (;;) {
         const int32_t left = timer_read(&connection.send_timer);
         if ((timed && left == 0) || leaving) {
             break;
         }
-        if (job.shutdown_mark != 0) {
-            if (claim_held) {
-                job.client_busy = 0;
-            }
+        if (load_acquire(job.shutdown_mark) != 0 || server_gone(connection)) {
+            release_claim(job, claim);
             return RC_SHUTDOWN;
         }
         switch (step) {
         case STEP_CLAIM: {
             print("Schritt 0\n");
-            const int32_t state = job.state;
-            if (state != JOB_IDLE && state != JOB_DONE) {
+            const int32_t state = load_acquire(job.state);
+            if (!may_submit(state)) {
                 return RC_JOB_RUNNING;
             }
-            if (job.server_busy != 0) {
+            if (load_field(job.server_busy) != 0 || !result_may_be_overwritten(connection, state, grace_end)) {
                 timer_wait(&pause, POLL_PAUSE_MS);
                 break;
             }
-            job.client_busy = 1;
-            claim_held = true;
+            claim = claim_send_job(connection, job);
+            if (claim == 0) {
+                timer_wait(&pause, POLL_PAUSE_MS);  // another application is handing a telegram over
+                break;
+            }
+            // That application may have finished its hand-over between our
+            // look at the state and our claim.
+            if (!may_submit(load_acquire(job.state))) {
+                release_claim(job, claim);
+                return RC_JOB_RUNNING;
+            }
             step = STEP_CHECK_CLAIM;
             break;
         }
         case STEP_CHECK_CLAIM:
             print("Schritt 1\n");
-            if (job.server_busy != 0) {
-                job.client_busy = 0;
-                claim_held = false;
+            if (load_field(job.server_busy) != 0) {
+                release_claim(job, claim);
+                claim = 0;
                 timer_wait(&pause, POLL_PAUSE_MS);
                 step = STEP_CLAIM;
                 break;
@@ -128,12 +164,20 @@ int32_t qom_send_intern(int handle, const void* telegram, int32_t length, int32_
             break;
         case STEP_HAND_OVER:
             print("Schritt 2\n");
+            if (!claim_still_held(job, claim)) {
+                claim = 0;  // taken over while this process stood still
+                timer_wait(&pause, POLL_PAUSE_MS);
+                step = STEP_CLAIM;
+                break;
+            }
             copy_to_block(job, telegram, length);
-            job.client_busy = 0;
-            claim_held = false;
-            job.result = 0;
-            job.length = length;
-            job.state = JOB_SUBMITTED;
+            store_field(job.result, int32_t{0});
+            store_field(job.length, length);
+            store_release(job.state, int32_t{JOB_SUBMITTED});
+            // Lowered after state 1: an application that claims next finds
+            // the block handed over and refuses with -26.
+            release_claim(job, claim);
+            claim = 0;
             connection.send_phase = 3;
             provisional = RC_OK;
             if (wait != 0) {
@@ -145,7 +189,7 @@ int32_t qom_send_intern(int handle, const void* telegram, int32_t length, int32_
             break;
         default:  // STEP_AWAIT_RESULT
             print("Schritt 3\n");
-            if (job.state == JOB_DONE) {
+            if (load_acquire(job.state) == JOB_DONE) {
                 return collect_result(connection, job);
             }
             timer_wait(&pause, POLL_PAUSE_MS);
@@ -155,10 +199,8 @@ int32_t qom_send_intern(int handle, const void* telegram, int32_t length, int32_
 
     // A time-out between claim and hand-over must not leave the block
     // claimed for the server.
-    if (claim_held) {
-        job.client_busy = 0;
-    }
-    if (job.shutdown_mark != 0) {
+    release_claim(job, claim);
+    if (server_stopped(connection, job)) {
         return RC_SHUTDOWN;
     }
     if (timed && timer_read(&connection.send_timer) == 0) {
@@ -189,15 +231,19 @@ extern "C" int qo3964m_send_control(int handle)
     }
     qo3964::client::ClientConnection& connection = *qo3964::client::connection_for(handle);
     volatile JobBlock& job = connection.segment->send_job;
-    if (job.shutdown_mark != 0) {
+    if (qo3964::client::server_stopped(connection, job)) {
         return RC_SHUTDOWN;
     }
-    const int32_t state = job.state;
+    const int32_t state = load_acquire(job.state);
     if (state == JOB_DONE) {
         return qo3964::client::collect_result(connection, job);
     }
     if (state == JOB_IDLE) {
         return RC_SEND_IDLE;
+    }
+    // Polled until the send ends: a server that is gone never ends it.
+    if (qo3964::client::server_gone(connection)) {
+        return RC_SHUTDOWN;
     }
     return RC_IN_WORK;
 }

@@ -6,8 +6,9 @@
 // 9444 is not a multiple of 8). All integers are little-endian.
 //
 // The segment is shared with other processes without a lock: it is always
-// accessed through volatile pointers, and the side that fills or frees a
-// job block writes `state` last.
+// reached through volatile pointers, the side that fills or frees a job
+// block writes `state` last, and the fields that hand a block over are
+// read and written with the ordering of segment_access.h.
 #pragma once
 
 #include <cstddef>
@@ -136,8 +137,9 @@ static_assert(offsetof(SharedSegment, send_job) + offsetof(JobBlock, length) == 
 static_assert(offsetof(SharedSegment, receive_job) + offsetof(JobBlock, state) == 9436);
 
 // Copies between private memory and a job block's data area. The data are
-// not a hand-over field, so they may be copied in bulk; the compiler
-// barriers keep the copy between the volatile stores around it.
+// not a hand-over field, so they are copied in bulk: after the `state` that
+// hands the block over was read (acquire order) and before the `state`
+// that hands it on is written (release order).
 void copy_to_block(volatile JobBlock& block, const void* source, int32_t length);
 void copy_from_block(void* target, const volatile JobBlock& block, int32_t length);
 

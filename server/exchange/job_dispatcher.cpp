@@ -1,12 +1,14 @@
 #include "job_dispatcher.h"
 
+#include "client_claim_watch.h"
+#include "job_handover.h"
 #include "protocol_engine.h"
 #include "result_codes.h"
+#include "segment_access.h"
 #include "segment_owner.h"
+#include "segment_repair.h"
 #include "server_process.h"
 #include "telegram_buffers.h"
-
-#include <cstring>
 
 namespace qo3964 {
 
@@ -16,7 +18,7 @@ namespace {
 
 void check_stop_order()
 {
-    if (server_segment->shutdown_request > 0) {
+    if (load_field(server_segment->shutdown_request) > 0) {
         stop_reason = STOP_ORDER;
     }
 }
@@ -25,60 +27,61 @@ void check_stop_order()
 void deliver_received()
 {
     volatile JobBlock& job = server_segment->receive_job;
-    if (p3964_fifo.count <= 0 || job.client_busy != 0 || job.result != 0 || job.state != JOB_IDLE) {
+    if (p3964_fifo.count <= 0 || load_acquire(job.state) != JOB_IDLE || load_field(job.result) != 0 ||
+        !raise_server_busy(job, false)) {
         return;
     }
     TelegramSlot& entry = p3964_fifo.entries[p3964_fifo.head];
-    job.server_busy = 1;
     copy_to_block(job, entry.data, entry.length);
-    job.length = entry.length;
-    job.result = entry.status;
+    store_field(job.length, entry.length);
+    store_field(job.result, entry.status);
     entry.status = 0;
-    job.state = entry.state;
+    store_release(job.state, entry.state);
     entry.state = SLOT_FREE;
     p3964_fifo.head = (p3964_fifo.head + 1) % FIFO_DEPTH;
     p3964_fifo.count = p3964_fifo.count - 1;
-    job.server_busy = 0;
-}
-
-void hand_back(volatile JobBlock& job, int32_t result)
-{
-    job.server_busy = 1;
-    job.result = result;
-    job.state = JOB_DONE;
-    job.server_busy = 0;
+    store_release(job.server_busy, uint8_t{0});
 }
 
 void move_send_job()
 {
     volatile JobBlock& job = server_segment->send_job;
-    if (job.state == JOB_DONE) {
+    const int32_t state = load_acquire(job.state);
+    if (state == JOB_DONE) {
         return;  // the last result has not been collected yet
     }
-    if (snd_set.state == SLOT_DONE && job.client_busy == 0) {
-        hand_back(job, snd_set.status);
-        snd_set.state = SLOT_FREE;
-        snd_set.status = 0;
+    if (snd_set.state == SLOT_DONE) {
+        // No client writes the block while it is at 2, so a client_busy up
+        // then (a client that died in a claim) cannot keep the result back.
+        if (raise_server_busy(job, state == JOB_IN_WORK)) {
+            hand_back(job, snd_set.status);
+            snd_set.state = SLOT_FREE;
+            snd_set.status = 0;
+        }
         return;
     }
-    if (job.state != JOB_SUBMITTED || snd_set.state != SLOT_FREE || job.client_busy != 0) {
+    if (state != JOB_SUBMITTED || snd_set.state != SLOT_FREE) {
         return;
     }
-    const int32_t length = job.length;
+    // The client lowers its byte right after state 1; a byte that stays up
+    // belongs to a client that died there.
+    if (!raise_server_busy(job, client_claim_stale(job))) {
+        return;
+    }
+    const int32_t length = load_field(job.length);
     if (length < 0 || length > TELEGRAM_MAX) {
         // Written by some other program: it would overrun the send slot.
         // Refuse it at once; nothing goes on the line.
         hand_back(job, RC_TOO_LONG);
         return;
     }
-    job.server_busy = 1;
     copy_from_block(snd_set.data, job, length);
     snd_set.length = length;
     snd_set.status = 0;
     snd_set.state = SLOT_STAGED;
-    job.result = 0;
-    job.state = JOB_IN_WORK;
-    job.server_busy = 0;
+    store_field(job.result, int32_t{0});
+    store_release(job.state, int32_t{JOB_IN_WORK});
+    store_release(job.server_busy, uint8_t{0});
 }
 
 }  // namespace
@@ -86,6 +89,8 @@ void move_send_job()
 void service_jobs()
 {
     check_stop_order();
+    repair_segment();
+    watch_client_claims();
     dispatcher_engine_step();
     deliver_received();
     move_send_job();

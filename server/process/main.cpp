@@ -2,7 +2,6 @@
 // partner device on one serial line, speaking the 3964 / 3964R procedure.
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -309,7 +308,7 @@ void publish_line_state()
 int main(int argc, char** argv)
 {
     using namespace qo3964;
-    std::signal(SIGINT, on_sigint);
+    install_signal_handlers();
     print_banner();
     read_command_line(argc, argv);
     read_configuration();

@@ -2,8 +2,10 @@
 
 #include <array>
 #include <cstdarg>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,9 +27,25 @@ bool port_ready = false;
 
 // Only sets the flag: the loop notices it and stops in order; nothing else
 // is safe inside a signal handler.
-extern "C" void on_sigint(int)
+extern "C" void on_stop_signal(int)
 {
     stop_reason = STOP_SIGNAL;
+}
+
+void install_signal_handlers()
+{
+    struct sigaction action {};
+    sigemptyset(&action.sa_mask);
+    // As signal() installs a handler: an interrupted write of the console
+    // messages goes on.
+    action.sa_flags = SA_RESTART;
+    action.sa_handler = on_stop_signal;
+    for (const int stop_signal : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(stop_signal, &action, nullptr);
+    }
+    // A vanished reader of the console or the log must not end the server.
+    action.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &action, nullptr);
 }
 
 namespace {

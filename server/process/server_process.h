@@ -9,10 +9,11 @@ namespace qo3964 {
 enum StopReason : int {
     STOP_NONE = 0,
     STOP_ORDER = 1,   // a positive shutdown_request was seen
-    STOP_SIGNAL = 2,  // SIGINT arrived
+    STOP_SIGNAL = 2,  // SIGINT, SIGTERM or SIGHUP arrived
 };
 
-// Written by the SIGINT handler, read before every pass of the main loop.
+// Written by the stop signals' handler, read before every pass of the main
+// loop.
 extern volatile std::sig_atomic_t stop_reason;
 
 extern char rc_path[512];
@@ -21,7 +22,11 @@ extern bool lockfile_held;  // delete the lockfile at shutdown
 extern bool segment_ready;  // remove the segment at shutdown
 extern bool port_ready;     // restore the serial port at shutdown
 
-extern "C" void on_sigint(int signal_number);
+// SIGINT, SIGTERM (kill, a service or machine stop) and SIGHUP (a closed
+// terminal) all stop the server in order; SIGPIPE is ignored. Installed
+// first thing, for the whole run.
+extern "C" void on_stop_signal(int signal_number);
+void install_signal_handlers();
 
 // The one orderly stop: undoes what was done, prints ENDED, exits with 1.
 [[noreturn]] void server_shutdown(const char* reason);

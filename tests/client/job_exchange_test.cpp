@@ -6,7 +6,9 @@
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <sys/shm.h>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "deadline_timer.h"
@@ -63,6 +65,20 @@ protected:
         job.state = JOB_DONE;
     }
 
+    // True while, for 300 ms, `job` keeps this client_busy and state 0: a
+    // send running meanwhile neither claims nor writes the block.
+    static bool untouched_for_a_while(const volatile JobBlock& job, uint8_t client_busy)
+    {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+        while (std::chrono::steady_clock::now() < end) {
+            if (job.client_busy != client_busy || job.state != JOB_IDLE) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    }
+
     qotest::TempDir dir;
     qotest::FakeServerSegment server{dir};
     std::thread player;
@@ -98,7 +114,8 @@ TEST_F(JobExchange, SendHandsOverStateLastAndCollectsTheAcknowledgement)
     const Bytes telegram = pattern(37, 1);
     HandOver seen;
     player = std::thread([&] {
-        if (!wait_until([&] { return job.state == JOB_SUBMITTED; }, WAIT_MS)) {
+        // As the server does: the client lowers its byte right after state 1.
+        if (!wait_until([&] { return job.state == JOB_SUBMITTED && job.client_busy == 0; }, WAIT_MS)) {
             return;
         }
         seen.client_busy = job.client_busy;
@@ -238,12 +255,7 @@ TEST_F(JobExchange, SendWaitsWhileTheServerIsBusy)
     const Bytes telegram = pattern(8, 8);
     player = std::thread([&] { result = qo3964m_send_strt(HANDLE, telegram.data(), 8, 10); });
     // While the server's byte is up the client neither claims nor writes.
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
-    while (std::chrono::steady_clock::now() < end) {
-        ASSERT_EQ(job.client_busy, 0);
-        ASSERT_EQ(job.state, JOB_IDLE);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    ASSERT_TRUE(untouched_for_a_while(job, 0));
     EXPECT_EQ(result, -1000);
     job.server_busy = 0;
     player.join();
@@ -461,6 +473,66 @@ TEST_F(JobExchange, NothingIsTakenWhileTheServerFillsTheBlock)
     EXPECT_EQ(server.snapshot(), before);
     job.server_busy = 0;
     EXPECT_EQ(qo3964m_receive(HANDLE, buffer.data(), 16), 4);
+}
+
+// Lengths and results that the server never writes: the block is freed
+// and -11 reported once, so that reception goes on; a wrong length in a
+// free block is no telegram and no reason for -11.
+TEST_F(JobExchange, ImpossibleEntryIsFreedAndReportedOnce)
+{
+    volatile JobBlock& job = server.receive_job();
+    Bytes buffer(4096, 0);
+    for (const auto& [length, status] : {std::pair{-1, 1}, {4097, 1}, {INT32_MAX, 1}, {3, 5}}) {
+        job.length = length;
+        job.result = status;
+        job.state = JOB_DONE;
+        EXPECT_EQ(qo3964m_receive(HANDLE, buffer.data(), 4096), QO3964_ERR_TOO_SMALL) << length << " " << status;
+        EXPECT_EQ(job.state, JOB_IDLE);
+        EXPECT_EQ(job.length, 0);
+        EXPECT_EQ(job.result, 0);
+        EXPECT_EQ(job.client_busy, 0);
+        EXPECT_EQ(qo3964m_receive(HANDLE, buffer.data(), 4096), QO3964_IN_WORK);
+    }
+    job.length = 4097;
+    EXPECT_EQ(qo3964m_receive(HANDLE, buffer.data(), 4096), QO3964_IN_WORK);
+    deliver(pattern(5, 5), 1);
+    EXPECT_EQ(qo3964m_receive(HANDLE, buffer.data(), 4096), 5);
+}
+
+// Another application holds its claim of send_job: this send waits, and
+// finding that application's telegram handed over, refuses with -26
+// without touching it.
+TEST_F(JobExchange, SendWaitsForAnotherClaimAndRefusesItsHandOver)
+{
+    volatile JobBlock& job = server.send_job();
+    job.client_busy = 1;
+    std::atomic<int> result{-1000};
+    const Bytes telegram = pattern(8, 8);
+    player = std::thread([&] { result = qo3964m_send(HANDLE, telegram.data(), 8, 10); });
+    // Well short of the stale time: the claim is neither taken nor written over.
+    ASSERT_TRUE(untouched_for_a_while(job, 1));
+    EXPECT_EQ(result, -1000);
+    job.data[0] = 0xAB;
+    job.length = 1;
+    job.state = JOB_SUBMITTED;
+    job.client_busy = 0;
+    player.join();
+    EXPECT_EQ(result, QO3964_ERR_JOB_RUNNING);
+    EXPECT_EQ(job.data[0], 0xAB);
+    EXPECT_EQ(job.length, 1);
+    EXPECT_EQ(job.client_busy, 0);
+}
+
+// A segment removed without shutdown marks (its server is gone) ends every
+// wait with -100.
+TEST_F(JobExchange, SegmentRemovedWithoutMarksGivesMinus100)
+{
+    ASSERT_EQ(shmctl(server.id(), IPC_RMID, nullptr), 0);
+    Bytes buffer(16);
+    EXPECT_EQ(qo3964m_receive(HANDLE, buffer.data(), 16), QO3964_ERR_SHUTDOWN);
+    const Bytes telegram = pattern(8, 8);
+    EXPECT_EQ(qo3964m_send(HANDLE, telegram.data(), 8, 0), QO3964_ERR_SHUTDOWN);
+    EXPECT_EQ(qo3964m_send_control(HANDLE), QO3964_ERR_SHUTDOWN);
 }
 
 TEST_F(JobExchange, ClosedHandleGivesMinus98AndLeavesTheJobsWithTheServer)

@@ -1,4 +1,5 @@
 // A server that has stopped, and one that was never there.
+#include <csignal>
 #include <future>
 
 #include "e2e_fixture.h"
@@ -37,6 +38,26 @@ TEST_F(ServerGoneTest, EveryCallAfterTheStopGivesServerShutdown)
     // The segment is gone: the handle cannot be opened on it again.
     EXPECT_EQ(qo3964m_close_shm(HANDLE), 0);
     EXPECT_EQ(qo3964m_open_shm(HANDLE, link->rc_file().c_str()), QO3964_ERR_NO_SHM);
+}
+
+// A server killed without its orderly stop writes no marks: a send that
+// waits without a time-out, and an application polling for telegrams,
+// learn of it from the segment itself (its creator has ended).
+TEST_F(ServerGoneTest, KilledServerEndsAnUntimedSendAndThePolling)
+{
+    connect("ZVZ 100\nQVZ 500\nTDS 100\nTDR 2\n");
+    partner().faults().set_probability(Fault::silent_to_stx, 1.0);
+    const Bytes telegram = awkward_telegram(16);
+    auto waiting = std::async(std::launch::async, [&] { return qo3964m_send(HANDLE, telegram.data(), 16, 0); });
+    ASSERT_TRUE(wait_until([&] { return partner().stats().injected(Fault::silent_to_stx) >= 1; }, LINE_BOUND));
+
+    link->server().process().signal(SIGKILL);
+    ASSERT_EQ(link->server().process().wait_exit(15000), 128 + SIGKILL);
+    ASSERT_EQ(waiting.wait_for(LINE_BOUND), std::future_status::ready);
+    EXPECT_EQ(waiting.get(), QO3964_ERR_SHUTDOWN);
+    uint8_t buffer[16];
+    EXPECT_EQ(qo3964m_receive(HANDLE, buffer, sizeof buffer), QO3964_ERR_SHUTDOWN);
+    EXPECT_EQ(qo3964m_send_control(HANDLE), QO3964_ERR_SHUTDOWN);
 }
 
 TEST(ServerAbsentTest, KeyFileWithoutSegmentGivesNoSharedMemory)

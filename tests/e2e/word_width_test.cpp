@@ -2,7 +2,10 @@
 // this build's application with the 32-bit server, and the 32-bit width
 // probe with this build's server. Both need the 32-bit tree that the test
 // script builds (QO3964_M32_DIR); without it they are skipped. The probe
-// of this tree, a C program like any application, runs everywhere.
+// of this tree, a C program like any application, runs everywhere. The
+// arm64 probe and server of a cross-built tree (QO3964_ARM64_DIR), both
+// under qemu-user, check the hand-over code built for a weakly ordered
+// processor end to end.
 #include <string>
 #include <vector>
 
@@ -14,6 +17,7 @@ namespace {
 using qopartner::Fault;
 
 const std::string M32_DIR = QO3964_M32_DIR;
+const std::string ARM64_DIR = QO3964_ARM64_DIR;
 
 // Hex as the width probe takes and prints it: no blanks, "-" for nothing.
 std::string probe_hex(const Bytes& telegram)
@@ -38,13 +42,14 @@ protected:
         partner().faults().arm(Fault::corrupt_bcc, 2);
     }
 
-    // Runs the width probe at `probe` against this build's server: it sends
-    // a telegram that the partner refuses, then three that arrive, and
-    // fetches a receive error and three telegrams of the partner.
-    void run_probe(const std::string& probe)
+    // Runs the width probe at `probe` against the server at `server` (this
+    // build's by default): it sends a telegram that the partner refuses,
+    // then three that arrive, and fetches a receive error and three
+    // telegrams of the partner.
+    void run_probe(const std::string& probe, const std::string& server = "qo3964_server")
     {
         ASSERT_TRUE(qotest::file_exists(probe)) << probe;
-        connect();
+        connect(LINE_TIMES, patient_partner(), server);
         arm_failures();
 
         const Bytes refused{0xEE};
@@ -127,6 +132,21 @@ TEST_F(WordWidthTest, ThisApplicationWithThe32BitServer)
 TEST_F(WordWidthTest, The32BitApplicationWithThisServer)
 {
     run_probe(m32_program("width_probe"));
+}
+
+class Arm64Test : public ProbeTest {
+protected:
+    void SetUp() override
+    {
+        if (ARM64_DIR.empty()) {
+            GTEST_SKIP() << "no arm64 build tree given (QO3964_ARM64_DIR)";
+        }
+    }
+};
+
+TEST_F(Arm64Test, TheArm64ApplicationWithTheArm64Server)
+{
+    run_probe(ARM64_DIR + "/bin/width_probe.emulated", ARM64_DIR + "/bin/qo3964_server.emulated");
 }
 
 // The same probe built with this tree, so that the probe itself is

@@ -6,9 +6,14 @@
 #include <cstring>
 #include <functional>
 
+#include "captured_output.h"
+#include "client_claim_watch.h"
+#include "deadline_timer.h"
 #include "job_dispatcher.h"
 #include "protocol_engine.h"
 #include "result_codes.h"
+#include "runtime_log.h"
+#include "segment_access.h"
 #include "segment_owner.h"
 #include "server_process.h"
 #include "telegram_buffers.h"
@@ -54,6 +59,7 @@ protected:
         during_step = nullptr;
         steps = 0;
         dispatcher_engine_step = scripted_step;
+        client_claim_watch_reset();
     }
 
     void TearDown() override
@@ -130,12 +136,13 @@ TEST_F(Dispatcher, ReceiveJobIsFilledOnlyWhenIdleAndNotHeldByAClient)
     service_jobs();
     EXPECT_EQ(segment.receive_job.state, JOB_IDLE);
     segment.receive_job.client_busy = 0;
-    segment.receive_job.result = -1;  // not yet cleared by the client
+    segment.receive_job.state = JOB_DONE;  // not yet collected by the client
     service_jobs();
-    EXPECT_EQ(segment.receive_job.state, JOB_IDLE);
-    segment.receive_job.result = 0;
+    EXPECT_EQ(p3964_fifo.count, 1);
+    collect();
     service_jobs();
     EXPECT_EQ(segment.receive_job.state, JOB_DONE);
+    EXPECT_EQ(segment.receive_job.data[0], 7);
     EXPECT_EQ(p3964_fifo.count, 0);
 }
 
@@ -169,7 +176,9 @@ TEST_F(Dispatcher, FinishedSendIsHandedBackInThePassTheEngineFinishedIt)
     EXPECT_EQ(snd_set.status, 0);
 }
 
-TEST_F(Dispatcher, FinishedSendWaitsWhileAClientHoldsTheBlock)
+// No client writes the block while it is at 2: a client_busy that is up
+// then (a client killed in a claim) does not keep the result back.
+TEST_F(Dispatcher, FinishedSendIsHandedBackEvenWhileAClientHoldsItsByte)
 {
     submit({1});
     service_jobs();
@@ -177,13 +186,11 @@ TEST_F(Dispatcher, FinishedSendWaitsWhileAClientHoldsTheBlock)
     snd_set.status = 1;
     segment.send_job.client_busy = 1;
     service_jobs();
-    service_jobs();
-    EXPECT_EQ(segment.send_job.state, JOB_IN_WORK);
-    EXPECT_EQ(snd_set.state, SLOT_DONE);
-    segment.send_job.client_busy = 0;
-    service_jobs();
     EXPECT_EQ(segment.send_job.state, JOB_DONE);
     EXPECT_EQ(segment.send_job.result, 1);
+    EXPECT_EQ(segment.send_job.server_busy, 0);
+    EXPECT_EQ(segment.send_job.client_busy, 1);
+    EXPECT_EQ(snd_set.state, SLOT_FREE);
 }
 
 TEST_F(Dispatcher, HandBackAndStagingNeverHappenInOnePass)
@@ -304,6 +311,84 @@ TEST_F(Dispatcher, ShutdownMarksGoIntoTheFourMarkBytes)
     EXPECT_EQ(bytes[5236], SHUTDOWN_MARK);
     EXPECT_EQ(bytes[5232], 255);  // block_mark of receive_job stays
     EXPECT_EQ(bytes[1027], 0);    // spare_mark of send_job stays
+}
+
+int32_t fake_now = 0;
+int32_t fake_ticks() { return fake_now; }
+
+// A client that died between its state 1 and lowering its byte: the job is
+// staged once the byte has been up for the stale time, and the log says so.
+TEST_F(Dispatcher, JobOfAClientThatDiedHoldingItsByteIsStagedAfterTheStaleTime)
+{
+    qotest::TempDir dir;
+    tick_source = fake_ticks;
+    clocks_p_sec = 100;
+    runtime_log_reset();
+    client_claim_watch_reset();
+    submit({4});
+    segment.send_job.client_busy = 1;
+    CapturedOutput output(dir);
+    service_jobs();
+    fake_now += CLAIM_STALE_MS / 10 - 1;
+    service_jobs();
+    const int32_t before_stale = segment.send_job.state;
+    fake_now += 1;
+    service_jobs();
+    output.finish();
+    tick_source = times_ticks;
+    EXPECT_EQ(before_stale, JOB_SUBMITTED);
+    EXPECT_EQ(segment.send_job.state, JOB_IN_WORK);
+    EXPECT_EQ(snd_set.state, SLOT_STAGED);
+    EXPECT_EQ(output.err(), "<4>qo3964_server: send_job: client_busy up for over 2 s: a client died holding it\n");
+}
+
+// What only the server writes is put back at the start of the next pass,
+// and every repair is logged.
+TEST_F(Dispatcher, WrongValuesInTheServersFieldsArePutBack)
+{
+    qotest::TempDir dir;
+    runtime_log_reset();
+    struct Case {
+        const char* what;
+        std::function<void()> write;
+        std::function<bool()> repaired;
+    };
+    JobBlock& send = segment.send_job;
+    JobBlock& receive = segment.receive_job;
+    const std::vector<Case> cases{
+        {"send server_busy", [&] { send.server_busy = 1; }, [&] { return send.server_busy == 0; }},
+        {"receive server_busy", [&] { receive.server_busy = 7; }, [&] { return receive.server_busy == 0; }},
+        {"send shutdown_mark", [&] { send.shutdown_mark = 1; }, [&] { return send.shutdown_mark == 0; }},
+        {"receive shutdown_mark", [&] { receive.shutdown_mark = SHUTDOWN_MARK; },
+         [&] { return receive.shutdown_mark == 0; }},
+        {"receive result when idle", [&] { receive.result = 5; }, [&] { return receive.result == 0; }},
+        {"send state 2 without a send", [&] { send.state = JOB_IN_WORK; },
+         [&] { return send.state == JOB_DONE && send.result == RC_TOO_LONG; }},
+        {"send state 7 without a send", [&] { send.state = 7; },
+         [&] { return send.state == JOB_DONE && send.result == RC_TOO_LONG; }},
+        {"send state -5 with a send in work",
+         [&] {
+             snd_set.state = SLOT_TAKEN;
+             send.state = -5;
+         },
+         [&] { return send.state == JOB_IN_WORK && snd_set.state == SLOT_TAKEN; }},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        c.write();
+        CapturedOutput output(dir);
+        service_jobs();
+        output.finish();
+        EXPECT_TRUE(c.repaired()) << c.what;
+        EXPECT_EQ(send.server_busy, 0) << c.what;
+        EXPECT_EQ(output.err().rfind("<4>qo3964_server: ", 0), 0u) << c.what << ": " << output.err();
+    }
+    // A healthy segment is left alone, silently.
+    SetUp();
+    CapturedOutput output(dir);
+    service_jobs();
+    output.finish();
+    EXPECT_EQ(output.err(), "");
 }
 
 }  // namespace

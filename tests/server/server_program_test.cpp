@@ -272,6 +272,26 @@ TEST(ServerStop, StopOrderFromAnotherProgramMarksAndRemovesTheSegment)
     shmdt(const_cast<SharedSegment*>(segment));
 }
 
+// kill, a service or machine stop (SIGTERM) and a closed terminal (SIGHUP)
+// stop the server in order like Ctrl-C; SIGPIPE does not stop it at all.
+TEST(ServerStop, SigtermAndSighupStopInOrderSigpipeIsIgnored)
+{
+    ServerHarness term_server;
+    ServerHarness hup_server;
+    ASSERT_TRUE(term_server.start()) << term_server.process().out();
+    ASSERT_TRUE(hup_server.start()) << hup_server.process().out();
+    term_server.process().signal(SIGPIPE);
+    term_server.process().signal(SIGTERM);
+    hup_server.process().signal(SIGHUP);
+    for (ServerHarness* server : {&term_server, &hup_server}) {
+        EXPECT_EQ(server->process().wait_exit(15000), 1);
+        EXPECT_TRUE(server->process().out().ends_with(stop_text("shutdown initiated by signal", true, true, true)))
+            << server->process().out();
+        EXPECT_FALSE(segment_exists(server->shm_file()));
+        EXPECT_FALSE(file_exists(server->lockfile()));
+    }
+}
+
 TEST(ServerStop, NegativeStopOrderIsIgnored)
 {
     ServerHarness server;

@@ -61,10 +61,10 @@ TEST_F(KilledServer, RestartStopsAt7aUntilTheSegmentIsRemoved)
     EXPECT_TRUE(qotest::segment_exists(server->shm_file()));
     EXPECT_EQ(qotest::read_file(server->lockfile()), std::to_string(killed) + "\n");
     EXPECT_EQ(view->segment().send_job.shutdown_mark, 0);
-    // A client still attached is not told: its send is handed over and
-    // waits until its time-out.
+    // A client still attached learns that the server is gone: its send
+    // ends with the shutdown code instead of waiting.
     const Bytes orphan = {'o', 'r', 'p', 'h', 'a', 'n'};
-    EXPECT_EQ(qo3964m_send(APP_HANDLE, orphan.data(), static_cast<int>(orphan.size()), 1), QO3964_ERR_TIMEOUT);
+    EXPECT_EQ(qo3964m_send(APP_HANDLE, orphan.data(), static_cast<int>(orphan.size()), 0), QO3964_ERR_SHUTDOWN);
 
     // The restart stops at the segment probe; it rewrote the lockfile (the
     // ID in it is dead) and deletes it again, and leaves the segment alone.
@@ -81,9 +81,9 @@ TEST_F(KilledServer, RestartStopsAt7aUntilTheSegmentIsRemoved)
     ASSERT_TRUE(reset_pty_mode(partner->path()));
     ASSERT_TRUE(server->start()) << server->process().out();
 
-    // The old handle still sees the removed segment, where its send stays
-    // in work; opening the handle again reaches the new server.
-    EXPECT_EQ(qo3964m_send_control(APP_HANDLE), QO3964_IN_WORK);
+    // The old handle still reports the old server gone; opening the handle
+    // again reaches the new server.
+    EXPECT_EQ(qo3964m_send_control(APP_HANDLE), QO3964_ERR_SHUTDOWN);
     ASSERT_EQ(qo3964m_open_shm(APP_HANDLE, server->rc_file().c_str()), 0);
     view = std::make_unique<SegmentView>(server->shm_file(), true);
     EXPECT_EQ(qo3964m_send_control(APP_HANDLE), QO3964_TASK_IDLE);

@@ -1,0 +1,93 @@
+// How server and clients read and write the fields that hand a job block
+// from one side to the other.
+//
+// Plain volatile accesses keep the compiler's order but not the CPU's: on
+// a weakly ordered processor (ARM) the other side could see `state` before
+// the data it announces. So every hand-over field goes through an atomic
+// view of the segment's own bytes (the layout does not change):
+//
+// - the side that fills or frees a block writes data, `length` and
+//   `result` first and `state` last, with release order;
+// - the side that takes a block reads `state` with acquire order before it
+//   relies on anything else in the block;
+// - a side that raises its busy byte puts a full fence between that store
+//   and its look at the other side's byte, so that two sides that raise
+//   at the same moment cannot both miss each other;
+// - clients claim `client_busy` of send_job by compare-and-exchange, so
+//   that of two applications that claim at the same moment only one wins.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "shared_segment.h"
+
+namespace qo3964 {
+
+static_assert(std::atomic_ref<uint8_t>::is_always_lock_free);
+static_assert(std::atomic_ref<int8_t>::is_always_lock_free);
+static_assert(std::atomic_ref<int32_t>::is_always_lock_free);
+static_assert(std::atomic_ref<int32_t>::required_alignment <= 4, "the segment's words lie on 4-byte boundaries");
+
+// A claim of `client_busy` older than this belongs to a client that died
+// holding it (a live client holds it only while it copies one telegram):
+// the library then takes the claim over, and the server stops waiting for
+// it and says so in its log.
+inline constexpr int32_t CLAIM_STALE_MS = 2000;
+
+namespace segment_detail {
+
+// The segment is shared memory, not a volatile object: the atomic view
+// works on the same bytes.
+template <typename T>
+std::atomic_ref<T> view(const volatile T& field)
+{
+    return std::atomic_ref<T>(const_cast<T&>(field));
+}
+
+}  // namespace segment_detail
+
+// A field read or written on its own, ordered by the `state` around it.
+template <typename T>
+T load_field(const volatile T& field)
+{
+    return segment_detail::view(field).load(std::memory_order_relaxed);
+}
+
+template <typename T>
+void store_field(volatile T& field, T value)
+{
+    segment_detail::view(field).store(value, std::memory_order_relaxed);
+}
+
+// Reading a field that hands the block over: nothing after it is read
+// before it.
+template <typename T>
+T load_acquire(const volatile T& field)
+{
+    return segment_detail::view(field).load(std::memory_order_acquire);
+}
+
+// Writing a field that hands the block over: everything written before it
+// is seen first.
+template <typename T>
+void store_release(volatile T& field, T value)
+{
+    segment_detail::view(field).store(value, std::memory_order_release);
+}
+
+// Replaces `expected` by `desired` when the field holds `expected`; false
+// (and nothing written) otherwise. A full barrier either way.
+template <typename T>
+bool exchange_if(volatile T& field, T expected, T desired)
+{
+    return segment_detail::view(field).compare_exchange_strong(expected, desired, std::memory_order_seq_cst);
+}
+
+// Between raising one's own busy byte and looking at the other side's.
+inline void full_fence()
+{
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+}
+
+}  // namespace qo3964

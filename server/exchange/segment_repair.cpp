@@ -1,0 +1,80 @@
+#include "segment_repair.h"
+
+#include "job_handover.h"
+#include "result_codes.h"
+#include "runtime_log.h"
+#include "segment_access.h"
+#include "segment_owner.h"
+#include "telegram_buffers.h"
+
+namespace qo3964 {
+
+namespace {
+
+constexpr char KIND[] = "segment repair";
+
+// server_busy is up only inside a transfer of the server, and the shutdown
+// mark only once the server has left its loop.
+void put_back_server_bytes(volatile JobBlock& job, const char* name)
+{
+    const uint8_t busy = load_field(job.server_busy);
+    if (busy != 0) {
+        store_release(job.server_busy, uint8_t{0});
+        log_event(LOG_PRI_WARNING, KIND, "%s: server_busy %u between passes, put back to 0", name, busy);
+    }
+    const uint8_t mark = load_field(job.shutdown_mark);
+    if (mark != 0) {
+        store_release(job.shutdown_mark, uint8_t{0});
+        log_event(LOG_PRI_WARNING, KIND, "%s: shutdown_mark %u while running, put back to 0", name, mark);
+    }
+}
+
+// send_job is at 2 exactly while the send slot holds a send; other values
+// than 0 to 3 are never written by anyone but a faulty program. Without a
+// send in work the block is handed back with -11, so that a client waiting
+// for the result learns that its telegram did not go out.
+void repair_send_state(volatile JobBlock& job)
+{
+    const int32_t state = load_acquire(job.state);
+    const bool in_work = snd_set.state != SLOT_FREE;
+    const bool known = state >= JOB_IDLE && state <= JOB_DONE;
+    if (known && (state != JOB_IN_WORK || in_work)) {
+        return;
+    }
+    raise_server_busy(job, true);
+    if (in_work) {
+        store_release(job.state, int32_t{JOB_IN_WORK});
+        store_release(job.server_busy, uint8_t{0});
+        log_event(LOG_PRI_WARNING, KIND, "send_job: state %d with a send in work, put back to 2", state);
+        return;
+    }
+    hand_back(job, RC_TOO_LONG);
+    log_event(LOG_PRI_WARNING, KIND, "send_job: state %d with no send in work, handed back with %d", state,
+              static_cast<int>(RC_TOO_LONG));
+}
+
+// An idle receive_job is filled only while its result is 0.
+void repair_receive_result(volatile JobBlock& job)
+{
+    if (load_acquire(job.state) != JOB_IDLE) {
+        return;
+    }
+    const int32_t result = load_field(job.result);
+    if (result != 0) {
+        store_release(job.result, int32_t{0});
+        log_event(LOG_PRI_WARNING, KIND, "receive_job: result %d in the idle block, put back to 0", result);
+    }
+}
+
+}  // namespace
+
+void repair_segment()
+{
+    volatile SharedSegment& segment = *server_segment;
+    put_back_server_bytes(segment.send_job, "send_job");
+    put_back_server_bytes(segment.receive_job, "receive_job");
+    repair_send_state(segment.send_job);
+    repair_receive_result(segment.receive_job);
+}
+
+}  // namespace qo3964
