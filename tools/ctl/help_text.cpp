@@ -62,7 +62,9 @@ Options:
                           shows both unless --lang is given).
   -h, --help              This text.
   -V, --version           The version of the tool and its client library.
-Options may stand before or after the command; --name=value works too.
+Options may stand before or after the command; --name=value works too,
+and so does any unambiguous start of a long name. "--" ends the options.
+An argument that begins with "-" and a digit is no option: text -67.
 A time limit of 0 seconds waits without limit; at most 3600 are allowed.
 
 Exit status:
