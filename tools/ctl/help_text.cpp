@@ -48,10 +48,11 @@ Commands:
                           "nothing received" (the library gives 0 for both):
                           it is taken from the server but not shown.
   stop                    Gives the server the stop order (shutdown_request
-                          1) and waits until it has gone: its shutdown marks
-                          are set, its segment is removed and the process
-                          named in its lockfile (/tmp/qo_ + the SHMNAME path
-                          with '/', '.' and blanks as '_' + _A) has ended.
+                          1) and waits until it has gone: its segment is
+                          removed and the process named in its lockfile
+                          (/tmp/qo_ + the SHMNAME path with '/', '.' and
+                          blanks as '_' + _A) has ended. Its shutdown marks
+                          are shown when they are seen.
       --timeout SECONDS   Time limit (default 15).
   text CODE               The English and German texts of a result code.
 
