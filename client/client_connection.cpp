@@ -1,7 +1,6 @@
 #include "client_connection.h"
 
 #include <array>
-#include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -11,9 +10,10 @@
 #include <sys/shm.h>
 #include <unistd.h>
 
+#include "client_rc_file.h"
 #include "qo3964_client.h"
-#include "rc_file_reader.h"
 #include "result_codes.h"
+#include "segment_access_check.h"
 
 using namespace qo3964;
 
@@ -75,37 +75,25 @@ void detach(ClientConnection& connection)
     }
 }
 
-// perror's line, and for a refused permission a second one that says why.
-void report_system_error(const char* what, const char* key_file)
-{
-    const int error = errno;
-    std::perror(what);
-    if (error == EACCES) {
-        std::fprintf(stderr,
-                     "QO7-Client: the segment of %s is not open to this account (the server's ACCESS and "
-                     "GROUP settings)\n",
-                     key_file);
-    }
-}
-
 // Looks up the server's segment by the key file and attaches it.
 int32_t attach(ClientConnection& connection)
 {
-    const key_t key = ftok(connection.shm_namefile, SEGMENT_PROJECT_ID);
+    const ClientRcSettings& settings = connection.settings;
+    const key_t key = ftok(settings.shm_namefile, SEGMENT_PROJECT_ID);
     // A missing key file fails here already; a key of -1 must not go on to
     // find some unrelated segment under that value.
     const int id = key == -1 ? -1 : shmget(key, static_cast<size_t>(shm_size), 0644);
     if (id < 0) {
-        report_system_error("QO7-Client get", connection.shm_namefile);
+        report_segment_error("QO7-Client get", settings.shm_namefile);
         return RC_NO_SEGMENT;
     }
-    if (check_segment_owner(id, connection.shm_namefile, connection.server_user, connection.server_uid) != 0) {
+    if (check_segment_owner(id, settings.shm_namefile, settings.server_user, settings.server_uid) != 0) {
         return RC_NO_SEGMENT;
     }
     void* address = shmat(id, nullptr, 0);
     connection.segment = static_cast<volatile SharedSegment*>(address);
     if (address == SHMAT_FAILED) {
-        report_system_error("QO7-Client shmat", connection.shm_namefile);
+        report_segment_error("QO7-Client shmat", settings.shm_namefile);
         return RC_NO_SEGMENT;
     }
     connection.segment_id = id;
@@ -144,28 +132,6 @@ int32_t check_attached(int handle)
     return 0;
 }
 
-int32_t check_segment_owner(int id, const char* key_file, const char* server_user, long server_uid)
-{
-    if (server_user[0] == '\0') {
-        return 0;
-    }
-    shmid_ds info{};
-    if (shmctl(id, IPC_STAT, &info) != 0) {
-        report_system_error("QO7-Client owner", key_file);
-        return RC_NO_SEGMENT;
-    }
-    // Another account may create a segment under the server's key before
-    // the server starts and so catch what is sent.
-    if (static_cast<long>(info.shm_perm.cuid) != server_uid || static_cast<long>(info.shm_perm.uid) != server_uid) {
-        std::fprintf(stderr,
-                     "QO7-Client owner: the segment of %s was made by user ID %lu, not by the server's account "
-                     "%s (SERVERUSER): refused\n",
-                     key_file, static_cast<unsigned long>(info.shm_perm.cuid), server_user);
-        return RC_NO_SEGMENT;
-    }
-    return 0;
-}
-
 }  // namespace qo3964::client
 
 using qo3964::client::ClientConnection;
@@ -179,13 +145,11 @@ extern "C" int qo3964m_open_shm(int handle, const char* rcfile)
     }
     // Every open starts from the defaults, so that a second open never
     // keeps the key file of the first one.
-    std::memcpy(connection->device_name, qo3964::client::DEFAULT_DEVICE, sizeof qo3964::client::DEFAULT_DEVICE);
-    connection->shm_namefile[0] = '\0';
-    connection->server_user[0] = '\0';
+    connection->settings = ClientRcSettings{};
     if (debug != 0) {
         std::printf("Auswertung rc-file %s..\n", rcfile != nullptr ? rcfile : "(null)");
     }
-    const int32_t read = qo3964::client::read_rcfile(rcfile, connection);
+    const int32_t read = read_rcfile(rcfile, connection->settings, debug);
     if (read == -1) {
         return RC_NO_RCFILE;
     }

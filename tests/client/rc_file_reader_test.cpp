@@ -5,14 +5,13 @@
 #include <cstring>
 #include <string>
 
-#include "client_connection.h"
+#include "client_rc_file.h"
 #include "qo3964_client.h"
-#include "rc_file_reader.h"
 #include "test_support.h"
 
 namespace {
 
-using qo3964::client::ClientConnection;
+using qo3964::ClientRcSettings;
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
@@ -22,7 +21,7 @@ protected:
     {
         debug = 0;
         // A record as open prepares it before reading.
-        std::strcpy(connection.device_name, "/dev/ttyS1");
+        std::strcpy(settings.device_name, "/dev/ttyS1");
     }
     void TearDown() override { debug = 0; }
 
@@ -32,21 +31,21 @@ protected:
         const std::string path = dir.file("client.rc");
         qotest::write_file(path, contents);
         CaptureStdout();
-        const int32_t result = qo3964::client::read_rcfile(path.c_str(), &connection);
+        const int32_t result = qo3964::read_rcfile(path.c_str(), settings, debug);
         output = GetCapturedStdout();
         return result;
     }
 
     qotest::TempDir dir;
-    ClientConnection connection{};
+    ClientRcSettings settings{};
     std::string output;
 };
 
 TEST_F(RcFileReader, EmptyFileUsesTheDefaultDeviceAsKeyFile)
 {
     EXPECT_EQ(read(""), 0);
-    EXPECT_STREQ(connection.device_name, "/dev/ttyS1");
-    EXPECT_STREQ(connection.shm_namefile, "/dev/ttyS1");
+    EXPECT_STREQ(settings.device_name, "/dev/ttyS1");
+    EXPECT_STREQ(settings.shm_namefile, "/dev/ttyS1");
     EXPECT_EQ(output, "");
 }
 
@@ -57,8 +56,8 @@ TEST_F(RcFileReader, BlankLinesCommentsAndServerKeysAreIgnoredSilently)
                    "DEBUG 99\nBAUD abc\nMAILTO someone\nIODEBUG maybe\nZVZ 0\nBWZ 3\n"
                    "port /dev/c\nPORT=/dev/d\nWHATEVER x y z\n"),
               0);
-    EXPECT_STREQ(connection.device_name, "/dev/ttyS1");
-    EXPECT_STREQ(connection.shm_namefile, "/dev/ttyS1");
+    EXPECT_STREQ(settings.device_name, "/dev/ttyS1");
+    EXPECT_STREQ(settings.shm_namefile, "/dev/ttyS1");
     EXPECT_EQ(output, "");
     EXPECT_EQ(debug, 5);
 }
@@ -67,24 +66,24 @@ TEST_F(RcFileReader, CommaSemicolonTabAndRunsSeparateKeyAndValue)
 {
     for (const char* line : {"PORT,/dev/x\n", "PORT;/dev/x\n", "PORT\t/dev/x\n", " ;PORT , ;\t/dev/x ;\n",
                              "PORT /dev/x # the main line\n", "PORT /dev/x third fourth\n"}) {
-        std::strcpy(connection.device_name, "/dev/ttyS1");
+        std::strcpy(settings.device_name, "/dev/ttyS1");
         EXPECT_EQ(read(line), 0) << line;
-        EXPECT_STREQ(connection.device_name, "/dev/x") << line;
+        EXPECT_STREQ(settings.device_name, "/dev/x") << line;
     }
 }
 
 TEST_F(RcFileReader, KeyFileIsShmnameElsePortWhateverTheOrder)
 {
     EXPECT_EQ(read("PORT /dev/ttyS0\n"), 0);
-    EXPECT_STREQ(connection.shm_namefile, "/dev/ttyS0");
+    EXPECT_STREQ(settings.shm_namefile, "/dev/ttyS0");
 
     for (const char* contents : {"PORT /dev/ttyS0\nSHMNAME /tmp/x\n", "SHMNAME /tmp/x\nPORT /dev/ttyS0\n"}) {
-        ClientConnection fresh{};
+        ClientRcSettings fresh{};
         std::strcpy(fresh.device_name, "/dev/ttyS1");
-        connection = fresh;
+        settings = fresh;
         EXPECT_EQ(read(contents), 0);
-        EXPECT_STREQ(connection.device_name, "/dev/ttyS0");
-        EXPECT_STREQ(connection.shm_namefile, "/tmp/x");
+        EXPECT_STREQ(settings.device_name, "/dev/ttyS0");
+        EXPECT_STREQ(settings.shm_namefile, "/tmp/x");
     }
 }
 
@@ -92,8 +91,8 @@ TEST_F(RcFileReader, LaterLegalLineWins)
 {
     EXPECT_EQ(read("PORT /dev/a\nSHMNAME /tmp/a\nPORT /dev/b\nSHMNAME /tmp/b\nCLIENTDEBUG 3\nCLIENTDEBUG 11\n"),
               -2);
-    EXPECT_STREQ(connection.device_name, "/dev/b");
-    EXPECT_STREQ(connection.shm_namefile, "/tmp/b");
+    EXPECT_STREQ(settings.device_name, "/dev/b");
+    EXPECT_STREQ(settings.shm_namefile, "/tmp/b");
     EXPECT_EQ(debug, 3);
 }
 
@@ -118,8 +117,8 @@ TEST_F(RcFileReader, ClientDebugOutOfRangeIsReportedAndTheRestStillRead)
     EXPECT_EQ(read("CLIENTDEBUG 11\nPORT /dev/x\nSHMNAME /tmp/y\n"), -2);
     EXPECT_EQ(output, "        ERROR >>>>>>> CLIENTDEBUG illegal value 11\n");
     EXPECT_EQ(debug, 0);
-    EXPECT_STREQ(connection.device_name, "/dev/x");
-    EXPECT_STREQ(connection.shm_namefile, "/tmp/y");
+    EXPECT_STREQ(settings.device_name, "/dev/x");
+    EXPECT_STREQ(settings.shm_namefile, "/tmp/y");
 
     debug = 2;
     EXPECT_EQ(read("CLIENTDEBUG -1\n"), -2);
@@ -143,10 +142,10 @@ TEST_F(RcFileReader, RcSetPrintsWordInPlaceOfSetTo)
 {
     debug = 1;
     CaptureStdout();
-    EXPECT_EQ(qo3964::client::rc_set("label", "word", "value"), 0);
-    EXPECT_EQ(qo3964::client::rc_set("label", nullptr, "value"), 0);
+    EXPECT_EQ(qo3964::rc_set("label", "word", "value", debug), 0);
+    EXPECT_EQ(qo3964::rc_set("label", nullptr, "value", debug), 0);
     debug = 0;
-    EXPECT_EQ(qo3964::client::rc_set("quiet", nullptr, "value"), 0);
+    EXPECT_EQ(qo3964::rc_set("quiet", nullptr, "value", debug), 0);
     EXPECT_EQ(GetCapturedStdout(), "   label word value\n   label set to value\n");
 }
 
@@ -158,9 +157,9 @@ TEST_F(RcFileReader, KeyWithoutValueIsRefused)
         EXPECT_EQ(output, "        ERROR >>>>>>> " + std::string(key) + " illegal value \n");
         EXPECT_EQ(read(std::string(key) + " ,;\t\n"), -2) << key;
     }
-    EXPECT_STREQ(connection.device_name, "/dev/ttyS1");
+    EXPECT_STREQ(settings.device_name, "/dev/ttyS1");
     // The fallback still applies after the refusals.
-    EXPECT_STREQ(connection.shm_namefile, "/dev/ttyS1");
+    EXPECT_STREQ(settings.shm_namefile, "/dev/ttyS1");
     EXPECT_EQ(debug, 0);
 }
 
@@ -168,30 +167,30 @@ TEST_F(RcFileReader, PortUpTo127CharactersFitsLongerIsRefused)
 {
     const std::string fits = "/" + std::string(126, 'p');
     EXPECT_EQ(read("PORT " + fits + "\n"), 0);
-    EXPECT_EQ(connection.device_name, fits);
+    EXPECT_EQ(settings.device_name, fits);
 
     const std::string too_long = "/" + std::string(127, 'q');
     EXPECT_EQ(read("PORT " + too_long + "\n"), -2);
     EXPECT_EQ(output, "        ERROR >>>>>>> PORT illegal value " + too_long + "\n");
-    EXPECT_EQ(connection.device_name, fits);
+    EXPECT_EQ(settings.device_name, fits);
 }
 
 TEST_F(RcFileReader, ShmnameUpTo511CharactersFitsLongerIsRefused)
 {
     const std::string fits = "/" + std::string(510, 's');
     EXPECT_EQ(read("SHMNAME " + fits + "\n"), 0);
-    EXPECT_EQ(connection.shm_namefile, fits);
+    EXPECT_EQ(settings.shm_namefile, fits);
 
     const std::string too_long = "/" + std::string(511, 't');
     EXPECT_EQ(read("SHMNAME " + too_long + "\n"), -2);
     EXPECT_EQ(output, "        ERROR >>>>>>> SHMNAME illegal value " + too_long + "\n");
-    EXPECT_EQ(connection.shm_namefile, fits);
+    EXPECT_EQ(settings.shm_namefile, fits);
 
     // Longer than a line holds: the value is not cut, it is refused.
     const std::string huge = "/" + std::string(3000, 'u');
     EXPECT_EQ(read("SHMNAME " + huge + "\nPORT /dev/after\n"), -2);
-    EXPECT_EQ(connection.shm_namefile, fits);
-    EXPECT_STREQ(connection.device_name, "/dev/after");
+    EXPECT_EQ(settings.shm_namefile, fits);
+    EXPECT_STREQ(settings.device_name, "/dev/after");
 }
 
 TEST_F(RcFileReader, RestOfAnOverlongLineIsNotReadAsALine)
@@ -199,35 +198,35 @@ TEST_F(RcFileReader, RestOfAnOverlongLineIsNotReadAsALine)
     // A comment whose rest would begin with a key at a read boundary.
     for (size_t pad : {508u, 1022u, 2045u}) {
         EXPECT_EQ(read("#" + std::string(pad, 'x') + "PORT /dev/evil\nPORT /dev/good\n"), 0) << pad;
-        EXPECT_STREQ(connection.device_name, "/dev/good") << pad;
+        EXPECT_STREQ(settings.device_name, "/dev/good") << pad;
     }
     // A complete value with a long remark behind it is fine.
     EXPECT_EQ(read("PORT /dev/long " + std::string(3000, 'r') + "\n"), 0);
-    EXPECT_STREQ(connection.device_name, "/dev/long");
+    EXPECT_STREQ(settings.device_name, "/dev/long");
 }
 
 TEST_F(RcFileReader, CarriageReturnLineEndsAreAccepted)
 {
     EXPECT_EQ(read("PORT /dev/x\r\nSHMNAME /tmp/k\r\nCLIENTDEBUG 2\r\n\r\n"), 0);
-    EXPECT_STREQ(connection.device_name, "/dev/x");
-    EXPECT_STREQ(connection.shm_namefile, "/tmp/k");
+    EXPECT_STREQ(settings.device_name, "/dev/x");
+    EXPECT_STREQ(settings.shm_namefile, "/tmp/k");
     EXPECT_EQ(debug, 2);
 
     // The last line may end in CR without LF.
     EXPECT_EQ(read("PORT /dev/y\r"), 0);
-    EXPECT_STREQ(connection.device_name, "/dev/y");
+    EXPECT_STREQ(settings.device_name, "/dev/y");
 
     // Only a CR right before the line end goes; one inside a value stays.
     EXPECT_EQ(read("PORT /dev/a\rb\n"), 0);
-    EXPECT_STREQ(connection.device_name, "/dev/a\rb");
+    EXPECT_STREQ(settings.device_name, "/dev/a\rb");
 }
 
 TEST_F(RcFileReader, MissingOrUnreadableFileGivesMinusOne)
 {
-    EXPECT_EQ(qo3964::client::read_rcfile(dir.file("absent.rc").c_str(), &connection), -1);
-    EXPECT_EQ(qo3964::client::read_rcfile(dir.path().c_str(), &connection), -1);
-    EXPECT_EQ(qo3964::client::read_rcfile(nullptr, &connection), -1);
-    EXPECT_STREQ(connection.shm_namefile, "");
+    EXPECT_EQ(qo3964::read_rcfile(dir.file("absent.rc").c_str(), settings, debug), -1);
+    EXPECT_EQ(qo3964::read_rcfile(dir.path().c_str(), settings, debug), -1);
+    EXPECT_EQ(qo3964::read_rcfile(nullptr, settings, debug), -1);
+    EXPECT_STREQ(settings.shm_namefile, "");
 }
 
 }  // namespace

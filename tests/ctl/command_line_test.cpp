@@ -52,6 +52,14 @@ TEST(CtlCommandLine, TextGivesEnglishAndGermanTexts)
     EXPECT_EQ(run_ctl({"text", "2", "--lang=en"}).out, "en: Write terminated without error\n");
 }
 
+TEST(CtlCommandLine, DoubleDashEndsTheOptions)
+{
+    EXPECT_EQ(run_ctl({"text", "--", "-67"}).out, run_ctl({"text", "-67"}).out);
+    const CtlRun run = run_ctl({"--", "status", "--help"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "qo3964_ctl: the command status takes no argument, not \"--help\"\n");
+}
+
 // Each refused command line: exit status 2, one line on standard error,
 // nothing on standard output.
 void expect_refused(const std::vector<std::string>& args, const std::string& message, const std::string& workdir = "")

@@ -2,6 +2,7 @@
 // the server has gone.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <unistd.h>
 
@@ -41,6 +42,26 @@ TEST(CtlStop, BringsTheServerDownAndWaitsForIt)
         << server.process().out();
     EXPECT_FALSE(segment_exists(server.shm_file()));
     EXPECT_FALSE(file_exists(server.lockfile()));
+}
+
+TEST(CtlStop, AServerThatGoesWithoutItsShutdownMarksHasStopped)
+{
+    // As a server whose start fails while the order comes: its segment goes
+    // and its process ends, but it never sets the marks. A stopped server
+    // cannot set them either; the test removes and ends it in that order.
+    qotest::ServerHarness server(SERVER_TIMES);
+    ASSERT_TRUE(server.start());
+    const std::string pid = std::to_string(server.process().pid());
+    server.process().signal(SIGSTOP);
+    const auto ctl = start_ctl({"--rc", server.rc_file(), "stop", "--timeout", "10"});
+    ASSERT_TRUE(ctl->wait_for_output("stop order given", 10000)) << ctl->err();
+    qotest::remove_segment(server.shm_file());
+    server.process().signal(SIGKILL);
+
+    EXPECT_EQ(ctl->wait_exit(20000), 0);
+    EXPECT_EQ(ctl->err(), "");
+    EXPECT_TRUE(ctl->out().ends_with("\nsegment removed\nserver process " + pid + " has ended\nserver stopped\n"))
+        << ctl->out();
 }
 
 TEST(CtlStop, GivesUpAtItsTimeLimitAndSaysWhatIsMissing)

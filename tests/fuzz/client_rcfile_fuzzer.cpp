@@ -1,5 +1,5 @@
 // The client library's rc-file reader on arbitrary file contents: the
-// connection's texts stay terminated within their fields, `debug` stays
+// settings' texts stay terminated within their fields, `debug` stays
 // within 0 to 10, and a readable file never counts as unopenable.
 #include <cstdint>
 #include <cstdio>
@@ -8,9 +8,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "client_connection.h"
+#include "client_rc_file.h"
 #include "qo3964_client.h"
-#include "rc_file_reader.h"
 
 using namespace qo3964;
 
@@ -47,18 +46,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     require(ftruncate(file_fd, 0) == 0, "ftruncate");
     require(pwrite(file_fd, data, size, 0) == static_cast<ssize_t>(size), "pwrite");
 
-    // As qo3964m_open_shm leaves a fresh handle before it reads the file.
-    qo3964::client::ClientConnection connection{};
-    std::memcpy(connection.device_name, qo3964::client::DEFAULT_DEVICE, sizeof qo3964::client::DEFAULT_DEVICE);
+    // Fresh settings, as every qo3964m_open_shm starts from.
+    ClientRcSettings settings{};
     debug = 0;
 
-    const int32_t result = qo3964::client::read_rcfile(file_path, &connection);
+    const int32_t result = read_rcfile(file_path, settings, debug);
     require(result == 0 || result == -2, "result other than 0 or -2");
-    require(strnlen(connection.device_name, sizeof connection.device_name) < sizeof connection.device_name,
+    require(strnlen(settings.device_name, sizeof settings.device_name) < sizeof settings.device_name,
             "device_name not terminated");
-    require(strnlen(connection.shm_namefile, sizeof connection.shm_namefile) < sizeof connection.shm_namefile,
+    require(strnlen(settings.shm_namefile, sizeof settings.shm_namefile) < sizeof settings.shm_namefile,
             "shm_namefile not terminated");
-    require(connection.shm_namefile[0] != '\0', "no key file after reading");
+    require(settings.shm_namefile[0] != '\0', "no key file after reading");
     require(debug >= 0 && debug <= 10, "debug level");
     return 0;
 }

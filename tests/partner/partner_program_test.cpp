@@ -74,6 +74,7 @@ TEST(PartnerProgram, BadOptionsAndBadHexExitWithTwo)
         {{"--device", "/dev/null", "--baud", "300"}, "--baud must be 1200"},
         {{"--file", "/nonexistent/telegrams"}, "cannot read the telegram file"},
         {{"--zvz"}, "--zvz needs a value"},
+        {{"--", "--help"}, "bad hex telegram on the command line: '--help'"},
     };
     for (const auto& [args, message] : cases) {
         Process partner(command(args));

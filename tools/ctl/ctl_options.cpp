@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <getopt.h>
 #include <string_view>
 
 #include "ctl_report.h"
@@ -22,8 +23,8 @@ constexpr unsigned command_bit(Command command)
 constexpr unsigned ANY_COMMAND = ~0u;
 
 struct OptionRule {
-    std::string_view long_name;  // spelled with "--" before it
-    char short_name;             // spelled with "-" before it; 0 for none
+    const char* long_name;  // spelled with "--" before it
+    char short_name;        // spelled with "-" before it; 0 for none
     bool takes_value;
     unsigned commands;  // the commands it belongs to
     OptionId id;
@@ -41,6 +42,38 @@ constexpr std::array<OptionRule, 9> option_rules{{
     {"follow", 0, false, command_bit(Command::receive), OptionId::follow},
     {"count", 0, true, command_bit(Command::receive), OptionId::count},
 }};
+
+// getopt_long's code for a long option: past every character, so that it
+// never meets a short option's.
+constexpr int LONG_CODE_BASE = 256;
+
+// getopt_long's tables, made from option_rules. The short options begin
+// with '+' (no reordering: parse_options hands getopt_long only the
+// arguments that are options, and takes the others itself, in their order;
+// so "text -67" is a code, never the options -6 and -7) and ':' (a missing
+// value is told apart from an unknown option).
+constexpr auto long_options = [] {
+    std::array<option, option_rules.size() + 1> table{};
+    for (std::size_t i = 0; i < option_rules.size(); ++i) {
+        table[i] = {option_rules[i].long_name, option_rules[i].takes_value ? required_argument : no_argument,
+                    nullptr, LONG_CODE_BASE + static_cast<int>(i)};
+    }
+    return table;
+}();
+
+constexpr auto short_options = [] {
+    std::array<char, 2 + 2 * option_rules.size() + 1> text{'+', ':'};
+    std::size_t at = 2;
+    for (const OptionRule& rule : option_rules) {
+        if (rule.short_name != 0) {
+            text[at++] = rule.short_name;
+            if (rule.takes_value) {
+                text[at++] = ':';
+            }
+        }
+    }
+    return text;
+}();
 
 struct CommandName {
     std::string_view name;
@@ -64,10 +97,12 @@ bool looks_like_option(const char* arg)
     return arg[0] == '-' && arg[1] != '\0' && std::isdigit(static_cast<unsigned char>(arg[1])) == 0;
 }
 
-const OptionRule* find_rule(std::string_view name, bool long_form)
+// The rule of a code that getopt_long returned; nullptr for none.
+const OptionRule* rule_for(int code)
 {
-    for (const OptionRule& rule : option_rules) {
-        if (long_form ? rule.long_name == name : (name.size() == 1 && rule.short_name == name[0])) {
+    for (std::size_t i = 0; i < option_rules.size(); ++i) {
+        const OptionRule& rule = option_rules[i];
+        if (code == LONG_CODE_BASE + static_cast<int>(i) || (rule.short_name != 0 && code == rule.short_name)) {
             return &rule;
         }
     }
@@ -76,8 +111,7 @@ const OptionRule* find_rule(std::string_view name, bool long_form)
 
 int refuse_value(const OptionRule& rule, const char* value, const char* wanted)
 {
-    complain("option --%.*s needs %s, not \"%s\"", static_cast<int>(rule.long_name.size()),
-             rule.long_name.data(), wanted, value);
+    complain("option --%s needs %s, not \"%s\"", rule.long_name, wanted, value);
     return EXIT_USAGE;
 }
 
@@ -143,37 +177,30 @@ int apply_option(const OptionRule& rule, const char* value, CtlOptions& options)
     return EXIT_DONE;
 }
 
-// Reads the option at argv[i] (and its value, which may be the next
-// argument); `i` is left on the last argument used.
-int read_option(int argc, char** argv, int& i, CtlOptions& options, unsigned& used)
+// Reads the next option (and its value) with getopt_long; `arg` is the
+// argument it begins in, as the user wrote it.
+int read_option(int argc, char** argv, const char* arg, CtlOptions& options, unsigned& used)
 {
-    const char* arg = argv[i];
+    // A long option always fills an argument of its own; a short one may
+    // share it with others ("-hV"), so it is named by its letter.
     const bool long_form = arg[1] == '-';
-    std::string_view name(arg + (long_form ? 2 : 1));
-    const char* value = nullptr;
-    const std::size_t equals = name.find('=');
-    if (long_form && equals != std::string_view::npos) {
-        value = arg + 2 + equals + 1;
-        name = name.substr(0, equals);
-    }
-    const OptionRule* rule = find_rule(name, long_form);
-    if (rule == nullptr) {
-        complain("unknown option \"%s\"; see qo3964_ctl --help", arg);
+    const int code = getopt_long(argc, argv, short_options.data(), long_options.data(), nullptr);
+    const char short_form[] = {'-', static_cast<char>(optopt), '\0'};
+    const OptionRule* rule = rule_for(code == '?' || code == ':' ? optopt : code);
+    if (code == '?' && long_form && rule != nullptr) {
+        complain("option --%s takes no value", rule->long_name);
         return EXIT_USAGE;
     }
-    if (!rule->takes_value && value != nullptr) {
-        complain("option --%.*s takes no value", static_cast<int>(rule->long_name.size()), rule->long_name.data());
+    if (code == '?' || rule == nullptr) {
+        complain("unknown option \"%s\"; see qo3964_ctl --help", long_form ? arg : short_form);
         return EXIT_USAGE;
     }
-    if (rule->takes_value && value == nullptr) {
-        if (i + 1 >= argc) {
-            complain("option %s needs a value", arg);
-            return EXIT_USAGE;
-        }
-        value = argv[++i];
+    if (code == ':') {
+        complain("option %s needs a value", long_form ? arg : short_form);
+        return EXIT_USAGE;
     }
     used |= 1u << static_cast<unsigned>(rule - option_rules.data());
-    return apply_option(*rule, value, options);
+    return apply_option(*rule, optarg, options);
 }
 
 int read_command(const char* arg, CtlOptions& options)
@@ -195,8 +222,7 @@ int check_command(const CtlOptions& options, unsigned used)
     for (std::size_t i = 0; i < option_rules.size(); ++i) {
         const OptionRule& rule = option_rules[i];
         if ((used & (1u << i)) != 0 && (rule.commands & command_bit(options.command)) == 0) {
-            complain("option --%.*s does not belong to the command %s", static_cast<int>(rule.long_name.size()),
-                     rule.long_name.data(), options.command_name);
+            complain("option --%s does not belong to the command %s", rule.long_name, options.command_name);
             return EXIT_USAGE;
         }
     }
@@ -253,14 +279,24 @@ bool parse_number(const char* text, int64_t min, int64_t max, int64_t& value)
 int parse_options(int argc, char** argv, CtlOptions& options)
 {
     unsigned used = 0;
-    for (int i = 1; i < argc; ++i) {
+    bool options_end = false;
+    opterr = 0;  // the messages are the tool's own
+    optind = 1;
+    while (optind < argc) {
+        const char* arg = argv[optind];
         int status = EXIT_DONE;
-        if (looks_like_option(argv[i])) {
-            status = read_option(argc, argv, i, options, used);
-        } else if (options.command == Command::none) {
-            status = read_command(argv[i], options);
+        if (!options_end && std::strcmp(arg, "--") == 0) {
+            options_end = true;
+            ++optind;
+        } else if (!options_end && looks_like_option(arg)) {
+            status = read_option(argc, argv, arg, options, used);
         } else {
-            options.arguments.push_back(argv[i]);
+            ++optind;
+            if (options.command == Command::none) {
+                status = read_command(arg, options);
+            } else {
+                options.arguments.push_back(arg);
+            }
         }
         if (status != EXIT_DONE) {
             return status;

@@ -48,10 +48,11 @@ Commands:
                           "nothing received" (the library gives 0 for both):
                           it is taken from the server but not shown.
   stop                    Gives the server the stop order (shutdown_request
-                          1) and waits until it has gone: its shutdown marks
-                          are set, its segment is removed and the process
-                          named in its lockfile (/tmp/qo_ + the SHMNAME path
-                          with '/', '.' and blanks as '_' + _A) has ended.
+                          1) and waits until it has gone: its segment is
+                          removed and the process named in its lockfile
+                          (/tmp/qo_ + the SHMNAME path with '/', '.' and
+                          blanks as '_' + _A) has ended. Its shutdown marks
+                          are shown when they are seen.
       --timeout SECONDS   Time limit (default 15).
   text CODE               The English and German texts of a result code.
 
@@ -62,7 +63,9 @@ Options:
                           shows both unless --lang is given).
   -h, --help              This text.
   -V, --version           The version of the tool and its client library.
-Options may stand before or after the command; --name=value works too.
+Options may stand before or after the command; --name=value works too,
+and so does any unambiguous start of a long name. "--" ends the options.
+An argument that begins with "-" and a digit is no option: text -67.
 A time limit of 0 seconds waits without limit; at most 3600 are allowed.
 
 Exit status:

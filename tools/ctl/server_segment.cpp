@@ -5,7 +5,7 @@
 #include <sys/shm.h>
 
 #include "qo3964_client.h"
-#include "rc_file_reader.h"
+#include "segment_access_check.h"
 #include "server_lockfile.h"
 
 using namespace qo3964;
@@ -14,22 +14,21 @@ namespace qoctl {
 
 int32_t find_key_file(const char* rc_path, KeyFile& key_file)
 {
-    // Set up as qo3964m_open_shm sets up a handle before it reads.
-    qo3964::client::ClientConnection connection{};
-    std::memcpy(connection.device_name, qo3964::client::DEFAULT_DEVICE, sizeof qo3964::client::DEFAULT_DEVICE);
-    const int32_t read = qo3964::client::read_rcfile(rc_path, &connection);
+    // Read as qo3964m_open_shm reads it, into the library's debug level.
+    ClientRcSettings settings{};
+    const int32_t read = read_rcfile(rc_path, settings, debug);
     if (read == -1) {
         return QO3964_ERR_NO_RCFILE;
     }
     if (read == -2) {
         return QO3964_ERR_RCFILE;
     }
-    static_assert(sizeof key_file.path == sizeof connection.shm_namefile);
-    std::memcpy(key_file.path, connection.shm_namefile, sizeof key_file.path);
-    key_file.is_port = std::strcmp(connection.shm_namefile, connection.device_name) == 0;
-    static_assert(sizeof key_file.server_user == sizeof connection.server_user);
-    std::memcpy(key_file.server_user, connection.server_user, sizeof key_file.server_user);
-    key_file.server_uid = connection.server_user[0] != '\0' ? connection.server_uid : -1;
+    static_assert(sizeof key_file.path == sizeof settings.shm_namefile);
+    std::memcpy(key_file.path, settings.shm_namefile, sizeof key_file.path);
+    key_file.is_port = std::strcmp(settings.shm_namefile, settings.device_name) == 0;
+    static_assert(sizeof key_file.server_user == sizeof settings.server_user);
+    std::memcpy(key_file.server_user, settings.server_user, sizeof key_file.server_user);
+    key_file.server_uid = settings.server_user[0] != '\0' ? settings.server_uid : -1;
     return 0;
 }
 
@@ -74,7 +73,7 @@ int32_t SegmentView::attach(const KeyFile& key_file, bool writable)
     if (id_ < 0) {
         return QO3964_ERR_NO_SHM;
     }
-    if (qo3964::client::check_segment_owner(id_, key_file.path, key_file.server_user, key_file.server_uid) != 0) {
+    if (check_segment_owner(id_, key_file.path, key_file.server_user, key_file.server_uid) != 0) {
         return QO3964_ERR_NO_SHM;
     }
     void* address = shmat(id_, nullptr, writable ? 0 : SHM_RDONLY);

@@ -1,13 +1,14 @@
 // The server's segment, reached by the tool itself for what the library has
 // no call for: the raw job blocks and the stop order. The key file is found
-// by the library's own rc-file reader, so the tool finds exactly the
-// segment that qo3964m_open_shm finds.
+// by the rc-file reader that the library uses, and the segment judged by
+// the library's own checks, so the tool finds exactly the segment that
+// qo3964m_open_shm finds.
 #pragma once
 
 #include <cstdint>
 #include <sys/types.h>
 
-#include "client_connection.h"
+#include "client_rc_file.h"
 #include "shared_segment.h"
 
 using namespace qo3964;
@@ -15,10 +16,10 @@ using namespace qo3964;
 namespace qoctl {
 
 struct KeyFile {
-    char path[qo3964::client::SHM_NAMEFILE_SIZE];
+    char path[SHM_NAMEFILE_SIZE];
     bool is_port = false;  // no SHMNAME: the key file is the PORT device
     // SERVERUSER of the rc-file (empty: none) and its user ID.
-    char server_user[qo3964::client::SERVER_USER_SIZE];
+    char server_user[SERVER_USER_SIZE];
     long server_uid = -1;
 };
 

@@ -65,7 +65,7 @@ int main(int argc, char** argv)
 {
     ProgramOptions options;
     try {
-        options = parse_options(std::vector<std::string>(argv + 1, argv + argc));
+        options = parse_options(argc, argv);
     } catch (const OptionError& error) {
         std::cerr << "qo3964_partner: " << error.what() << "\nTry 'qo3964_partner --help'." << std::endl;
         return EXIT_USAGE;

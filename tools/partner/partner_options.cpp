@@ -1,15 +1,91 @@
 #include "partner_options.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdlib>
 #include <fstream>
+#include <getopt.h>
 
 #include "hex_text.h"
 
 namespace qopartner {
 
 namespace {
+
+// getopt_long's codes: a telegram (an argument that is no option, in
+// '-' mode), the short options' letters, and the long-only options past
+// every character.
+enum OptionCode : int {
+    OPT_TELEGRAM = 1,
+    OPT_DEVICE = 256,
+    OPT_BAUD,
+    OPT_PARITY,
+    OPT_LINK,
+    OPT_PLAIN_3964,
+    OPT_WITH_BCC,
+    OPT_ZVZ,
+    OPT_QVZ,
+    OPT_ATTEMPTS,
+    OPT_PRIORITY,
+    OPT_ECHO,
+    OPT_MAX_LENGTH,
+    OPT_RETRY_DELAY,
+    OPT_SEND,
+    OPT_FILE,
+    OPT_STDIN,
+    OPT_REPEAT,
+    OPT_INTERVAL,
+    OPT_QUIT_AFTER_SEND,
+    OPT_COUNT,
+    OPT_DURATION,
+    OPT_FAULT,
+    OPT_FAULT_RATE,
+    OPT_SEED,
+    OPT_PAUSE_MS,
+    OPT_STRAY_BYTE,
+    OPT_STRAY_QUIET,
+    OPT_CONFLICT_TELEGRAM,
+};
+
+// '-': arguments that are no options come back in their place, so that the
+// telegrams of the command line, of --send and of --file keep their order;
+// ':': a missing value is told apart from an unknown option.
+constexpr char SHORT_OPTIONS[] = "-:hV";
+
+constexpr std::array<option, 32> long_options{{  // ended by an entry of zeros
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {"device", required_argument, nullptr, OPT_DEVICE},
+    {"baud", required_argument, nullptr, OPT_BAUD},
+    {"parity", required_argument, nullptr, OPT_PARITY},
+    {"link", required_argument, nullptr, OPT_LINK},
+    {"3964", no_argument, nullptr, OPT_PLAIN_3964},
+    {"3964r", no_argument, nullptr, OPT_WITH_BCC},
+    {"3964R", no_argument, nullptr, OPT_WITH_BCC},
+    {"zvz", required_argument, nullptr, OPT_ZVZ},
+    {"qvz", required_argument, nullptr, OPT_QVZ},
+    {"attempts", required_argument, nullptr, OPT_ATTEMPTS},
+    {"priority", required_argument, nullptr, OPT_PRIORITY},
+    {"echo", no_argument, nullptr, OPT_ECHO},
+    {"max-length", required_argument, nullptr, OPT_MAX_LENGTH},
+    {"retry-delay", required_argument, nullptr, OPT_RETRY_DELAY},
+    {"send", required_argument, nullptr, OPT_SEND},
+    {"file", required_argument, nullptr, OPT_FILE},
+    {"stdin", no_argument, nullptr, OPT_STDIN},
+    {"repeat", required_argument, nullptr, OPT_REPEAT},
+    {"interval", required_argument, nullptr, OPT_INTERVAL},
+    {"quit-after-send", no_argument, nullptr, OPT_QUIT_AFTER_SEND},
+    {"count", required_argument, nullptr, OPT_COUNT},
+    {"duration", required_argument, nullptr, OPT_DURATION},
+    {"fault", required_argument, nullptr, OPT_FAULT},
+    {"fault-rate", required_argument, nullptr, OPT_FAULT_RATE},
+    {"seed", required_argument, nullptr, OPT_SEED},
+    {"pause-ms", required_argument, nullptr, OPT_PAUSE_MS},
+    {"stray-byte", required_argument, nullptr, OPT_STRAY_BYTE},
+    {"stray-quiet", required_argument, nullptr, OPT_STRAY_QUIET},
+    {"conflict-telegram", required_argument, nullptr, OPT_CONFLICT_TELEGRAM},
+}};
 
 long parse_number(const std::string& option, const std::string& text, long low, long high)
 {
@@ -106,142 +182,174 @@ std::optional<Bytes> parse_telegram_line(const std::string& line, bool& skip)
     return parse_hex(text);
 }
 
-ProgramOptions parse_options(const std::vector<std::string>& args)
+ProgramOptions parse_options(int argc, char** argv)
 {
     ProgramOptions options;
     PartnerSettings& settings = options.settings;
     bool device_line_options = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string option = args[i];
-        std::string value;
-        bool has_value = false;
-        if (option.rfind("--", 0) == 0 && option.find('=') != std::string::npos) {
-            const size_t at = option.find('=');
-            value = option.substr(at + 1);
-            option = option.substr(0, at);
-            has_value = true;
+    opterr = 0;  // the messages are the program's own
+    optind = 1;
+    for (;;) {
+        // A long option fills an argument of its own and is named as
+        // written; a short one may share it ("-hV") and is named by its letter.
+        const std::string arg = optind < argc ? argv[optind] : "";
+        const bool long_form = arg.rfind("--", 0) == 0;
+        int index = -1;
+        const int code = getopt_long(argc, argv, SHORT_OPTIONS, long_options.data(), &index);
+        if (code == -1) {
+            break;  // the end, or "--": what follows are telegrams
         }
-        const auto take_value = [&]() -> std::string {
-            if (has_value) {
-                return value;
-            }
-            if (i + 1 >= args.size()) {
-                throw OptionError(option + " needs a value");
-            }
-            return args[++i];
-        };
-        const auto no_value = [&] {
-            if (has_value) {
-                throw OptionError(option + " takes no value");
-            }
-        };
+        const std::string written =
+            long_form ? arg.substr(0, arg.find('=')) : std::string{'-', static_cast<char>(optopt)};
+        if (code == '?' && long_form && optopt != 0) {
+            throw OptionError(written + " takes no value");
+        }
+        if (code == '?') {
+            throw OptionError("unknown option '" + (long_form ? arg : written) + "'");
+        }
+        if (code == ':') {
+            throw OptionError(written + " needs a value");
+        }
+        // Named in full in the messages about its value, also when shortened.
+        const std::string option =
+            index >= 0 ? std::string("--") + long_options[static_cast<size_t>(index)].name : std::string();
+        const std::string value = optarg != nullptr ? optarg : "";
 
-        if (option == "--help" || option == "-h") {
-            no_value();
+        switch (code) {
+        case OPT_TELEGRAM:
+            options.telegrams.push_back(parse_telegram("on the command line", value));
+            break;
+        case 'h':
             options.help = true;
-        } else if (option == "--version" || option == "-V") {
-            no_value();
+            break;
+        case 'V':
             options.version = true;
-        } else if (option == "--device") {
-            options.device = take_value();
-        } else if (option == "--baud") {
-            const std::string text = take_value();
-            options.baud = static_cast<int>(parse_number(option, text, 1, 10000000));
+            break;
+        case OPT_DEVICE:
+            options.device = value;
+            break;
+        case OPT_BAUD: {
+            options.baud = static_cast<int>(parse_number(option, value, 1, 10000000));
             static constexpr int rates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
             if (std::find(std::begin(rates), std::end(rates), options.baud) == std::end(rates)) {
                 throw OptionError("--baud must be 1200, 2400, 4800, 9600, 19200, 38400, 57600 or 115200, not '" +
-                                  text + "'");
+                                  value + "'");
             }
             device_line_options = true;
-        } else if (option == "--parity") {
-            const std::string text = take_value();
-            if (text != "E" && text != "O" && text != "N") {
-                throw OptionError("--parity must be E, O or N, not '" + text + "'");
+            break;
+        }
+        case OPT_PARITY:
+            if (value != "E" && value != "O" && value != "N") {
+                throw OptionError("--parity must be E, O or N, not '" + value + "'");
             }
-            options.parity = text[0];
+            options.parity = value[0];
             device_line_options = true;
-        } else if (option == "--link") {
-            options.link = take_value();
-        } else if (option == "--3964") {
-            no_value();
+            break;
+        case OPT_LINK:
+            options.link = value;
+            break;
+        case OPT_PLAIN_3964:
             settings.bcc = false;
-        } else if (option == "--3964r" || option == "--3964R") {
-            no_value();
+            break;
+        case OPT_WITH_BCC:
             settings.bcc = true;
-        } else if (option == "--zvz") {
-            settings.zvz_ms = static_cast<int>(parse_number(option, take_value(), 1, 600000));
-        } else if (option == "--qvz") {
-            settings.qvz_ms = static_cast<int>(parse_number(option, take_value(), 1, 600000));
-        } else if (option == "--attempts") {
-            settings.send_attempts = static_cast<int>(parse_number(option, take_value(), 1, 1000));
-        } else if (option == "--priority") {
-            const std::string text = take_value();
-            if (text != "high" && text != "low") {
-                throw OptionError("--priority must be high or low, not '" + text + "'");
+            break;
+        case OPT_ZVZ:
+            settings.zvz_ms = static_cast<int>(parse_number(option, value, 1, 600000));
+            break;
+        case OPT_QVZ:
+            settings.qvz_ms = static_cast<int>(parse_number(option, value, 1, 600000));
+            break;
+        case OPT_ATTEMPTS:
+            settings.send_attempts = static_cast<int>(parse_number(option, value, 1, 1000));
+            break;
+        case OPT_PRIORITY:
+            if (value != "high" && value != "low") {
+                throw OptionError("--priority must be high or low, not '" + value + "'");
             }
-            settings.priority = text == "high" ? Priority::high : Priority::low;
-        } else if (option == "--echo") {
-            no_value();
+            settings.priority = value == "high" ? Priority::high : Priority::low;
+            break;
+        case OPT_ECHO:
             settings.echo = true;
-        } else if (option == "--max-length") {
-            settings.max_length = static_cast<size_t>(parse_number(option, take_value(), 1, 1 << 20));
-        } else if (option == "--retry-delay") {
-            settings.retry_delay_ms = static_cast<int>(parse_number(option, take_value(), 0, 600000));
-        } else if (option == "--send") {
-            options.telegrams.push_back(parse_telegram("of --send", take_value()));
-        } else if (option == "--file") {
-            read_telegram_file(take_value(), options.telegrams);
-        } else if (option == "--stdin") {
-            no_value();
+            break;
+        case OPT_MAX_LENGTH:
+            settings.max_length = static_cast<size_t>(parse_number(option, value, 1, 1 << 20));
+            break;
+        case OPT_RETRY_DELAY:
+            settings.retry_delay_ms = static_cast<int>(parse_number(option, value, 0, 600000));
+            break;
+        case OPT_SEND:
+            options.telegrams.push_back(parse_telegram("of --send", value));
+            break;
+        case OPT_FILE:
+            read_telegram_file(value, options.telegrams);
+            break;
+        case OPT_STDIN:
             options.from_stdin = true;
-        } else if (option == "--repeat") {
-            options.repeat = static_cast<int>(parse_number(option, take_value(), 0, 1000000000));
-        } else if (option == "--interval") {
-            options.interval_ms = static_cast<int>(parse_number(option, take_value(), 0, 3600000));
-        } else if (option == "--quit-after-send") {
-            no_value();
+            break;
+        case OPT_REPEAT:
+            options.repeat = static_cast<int>(parse_number(option, value, 0, 1000000000));
+            break;
+        case OPT_INTERVAL:
+            options.interval_ms = static_cast<int>(parse_number(option, value, 0, 3600000));
+            break;
+        case OPT_QUIT_AFTER_SEND:
             options.quit_after_send = true;
-        } else if (option == "--count") {
-            options.count = parse_number(option, take_value(), 1, 2000000000);
-        } else if (option == "--duration") {
-            options.duration_s = parse_decimal(option, take_value(), 0.001, 31536000.0);
-        } else if (option == "--fault") {
-            const auto [name, times] = split_at_equals(take_value());
-            const int n = times.empty() ? 1 : static_cast<int>(parse_number(option + " " + name, times, 1, 1000000000));
+            break;
+        case OPT_COUNT:
+            options.count = parse_number(option, value, 1, 2000000000);
+            break;
+        case OPT_DURATION:
+            options.duration_s = parse_decimal(option, value, 0.001, 31536000.0);
+            break;
+        case OPT_FAULT: {
+            const auto [name, times] = split_at_equals(value);
+            const int n =
+                times.empty() ? 1 : static_cast<int>(parse_number(option + " " + name, times, 1, 1000000000));
             options.fault_counts.emplace_back(parse_fault(option, name), n);
-        } else if (option == "--fault-rate") {
-            const auto [name, rate] = split_at_equals(take_value());
+            break;
+        }
+        case OPT_FAULT_RATE: {
+            const auto [name, rate] = split_at_equals(value);
             if (rate.empty()) {
                 throw OptionError("--fault-rate needs KIND=P, e.g. nak-end=0.05");
             }
             const Fault fault = parse_fault(option, name);
             options.fault_rates.emplace_back(fault, parse_decimal(option + " " + name, rate, 0.0, 1.0));
-        } else if (option == "--seed") {
-            const std::string text = take_value();
+            break;
+        }
+        case OPT_SEED: {
             uint64_t seed = 0;
-            const auto [stop, error] = std::from_chars(text.data(), text.data() + text.size(), seed);
-            if (text.empty() || error != std::errc() || stop != text.data() + text.size()) {
-                throw OptionError("--seed needs a whole number, not '" + text + "'");
+            const auto [stop, error] = std::from_chars(value.data(), value.data() + value.size(), seed);
+            if (value.empty() || error != std::errc() || stop != value.data() + value.size()) {
+                throw OptionError("--seed needs a whole number, not '" + value + "'");
             }
             settings.seed = seed;
-        } else if (option == "--pause-ms") {
-            settings.pause_ms = static_cast<int>(parse_number(option, take_value(), 0, 600000));
-        } else if (option == "--stray-byte") {
-            const std::string text = take_value();
-            std::optional<Bytes> byte = parse_hex(text);
+            break;
+        }
+        case OPT_PAUSE_MS:
+            settings.pause_ms = static_cast<int>(parse_number(option, value, 0, 600000));
+            break;
+        case OPT_STRAY_BYTE: {
+            std::optional<Bytes> byte = parse_hex(value);
             if (!byte || byte->size() != 1) {
-                throw OptionError("--stray-byte needs one byte in hex, e.g. 41, not '" + text + "'");
+                throw OptionError("--stray-byte needs one byte in hex, e.g. 41, not '" + value + "'");
             }
             settings.stray_byte = byte->front();
-        } else if (option == "--stray-quiet") {
-            settings.stray_quiet_ms = static_cast<int>(parse_number(option, take_value(), 1, 3600000));
-        } else if (option == "--conflict-telegram") {
-            settings.conflict_telegram = parse_telegram("of --conflict-telegram", take_value());
-        } else if (option.size() > 1 && option[0] == '-' && option != "-") {
-            throw OptionError("unknown option '" + args[i] + "'");
-        } else {
-            options.telegrams.push_back(parse_telegram("on the command line", option));
+            break;
         }
+        case OPT_STRAY_QUIET:
+            settings.stray_quiet_ms = static_cast<int>(parse_number(option, value, 1, 3600000));
+            break;
+        case OPT_CONFLICT_TELEGRAM:
+            settings.conflict_telegram = parse_telegram("of --conflict-telegram", value);
+            break;
+        default:
+            throw OptionError("unknown option '" + arg + "'");
+        }
+    }
+    for (; optind < argc; ++optind) {
+        options.telegrams.push_back(parse_telegram("on the command line", argv[optind]));
     }
     if (device_line_options && options.device.empty()) {
         throw OptionError("--baud and --parity apply to --device only");
@@ -327,6 +435,9 @@ Ending: on SIGINT or SIGTERM, or
   --duration S          after S seconds (decimals allowed)
   -h, --help            show this text
   -V, --version         show the version
+
+Long options may be shortened to any unambiguous start; "--" ends the
+options: every argument after it is a telegram.
 
 Output: one line per event on standard output, "HH:MM:SS.mmm EVENT details",
 where <hex> is "-" for the empty telegram:

@@ -38,7 +38,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-ProgramOptions parse_options(const std::vector<std::string>& args);
+ProgramOptions parse_options(int argc, char** argv);
 // Telegrams of a file or of standard input: one hex telegram per line;
 // blank lines and lines starting with '#' are skipped, "-" is the empty
 // telegram. Nothing when the line is not a telegram.

@@ -1,4 +1,5 @@
-#include "rc_file_reader.h"
+// SPDX-License-Identifier: MIT
+#include "client_rc_file.h"
 
 #include <array>
 #include <cstdio>
@@ -9,11 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "qo3964_client.h"
-
-using namespace qo3964;
-
-namespace qo3964::client {
+namespace qo3964 {
 
 namespace {
 
@@ -55,7 +52,7 @@ const RcKeyEntry* find_key(const char* token)
     return nullptr;
 }
 
-// The error line of a refused value; printed whatever `debug` is.
+// The error line of a refused value; printed whatever the debug level is.
 int32_t report_illegal(const char* key, const char* value)
 {
     std::printf("        ERROR >>>>>>> %s", key);
@@ -120,7 +117,7 @@ int split_tokens(char* line, std::array<const char*, MAX_TOKENS>& tokens)
     return count;
 }
 
-int32_t eval_line(char* line, bool cut, ClientConnection* connection)
+int32_t eval_line(char* line, bool cut, ClientRcSettings& settings, int& debug_level)
 {
     const char* line_end = line + std::strlen(line);
     std::array<const char*, MAX_TOKENS> tokens{};
@@ -145,27 +142,27 @@ int32_t eval_line(char* line, bool cut, ClientConnection* connection)
         if (value_cut || level < DEBUG_MIN || level > DEBUG_MAX) {
             return report_illegal(entry->key, value);
         }
-        debug = static_cast<int>(level);
-        return rc_set(entry->label, nullptr, value);
+        debug_level = static_cast<int>(level);
+        return rc_set(entry->label, nullptr, value, debug_level);
     }
     case RcKey::port:
-        if (value_cut || !copy_value(connection->device_name, sizeof connection->device_name, value)) {
+        if (value_cut || !copy_value(settings.device_name, sizeof settings.device_name, value)) {
             return report_illegal(entry->key, value);
         }
-        return rc_set(entry->label, nullptr, connection->device_name);
+        return rc_set(entry->label, nullptr, settings.device_name, debug_level);
     case RcKey::shm_name:
-        if (value_cut || !copy_value(connection->shm_namefile, sizeof connection->shm_namefile, value)) {
+        if (value_cut || !copy_value(settings.shm_namefile, sizeof settings.shm_namefile, value)) {
             return report_illegal(entry->key, value);
         }
-        return rc_set(entry->label, nullptr, connection->shm_namefile);
+        return rc_set(entry->label, nullptr, settings.shm_namefile, debug_level);
     case RcKey::server_user: {
         // An account that does not exist cannot have made the segment.
         const passwd* account = value_cut ? nullptr : getpwnam(value);
-        if (account == nullptr || !copy_value(connection->server_user, sizeof connection->server_user, value)) {
+        if (account == nullptr || !copy_value(settings.server_user, sizeof settings.server_user, value)) {
             return report_illegal(entry->key, value);
         }
-        connection->server_uid = static_cast<long>(account->pw_uid);
-        return rc_set(entry->label, nullptr, connection->server_user);
+        settings.server_uid = static_cast<long>(account->pw_uid);
+        return rc_set(entry->label, nullptr, settings.server_user, debug_level);
     }
     }
     return 0;
@@ -199,9 +196,9 @@ std::FILE* open_regular(const char* path)
 
 }  // namespace
 
-int32_t rc_set(const char* label, const char* word, const char* value)
+int32_t rc_set(const char* label, const char* word, const char* value, int debug_level)
 {
-    if (debug > 0) {
+    if (debug_level > 0) {
         std::printf("   %s", label);
         if (word != nullptr) {
             std::printf(" %s ", word);
@@ -213,7 +210,7 @@ int32_t rc_set(const char* label, const char* word, const char* value)
     return 0;
 }
 
-int32_t read_rcfile(const char* path, ClientConnection* connection)
+int32_t read_rcfile(const char* path, ClientRcSettings& settings, int& debug_level)
 {
     if (path == nullptr) {
         return -1;
@@ -229,7 +226,7 @@ int32_t read_rcfile(const char* path, ClientConnection* connection)
         if (!cut) {
             strip_carriage_return(line);
         }
-        result |= eval_line(line, cut, connection);
+        result |= eval_line(line, cut, settings, debug_level);
     }
     // A file that opens but cannot be read is no rc-file.
     const bool unreadable = std::ferror(file) != 0;
@@ -237,10 +234,10 @@ int32_t read_rcfile(const char* path, ClientConnection* connection)
     if (unreadable) {
         return -1;
     }
-    if (connection->shm_namefile[0] == '\0') {
-        std::memcpy(connection->shm_namefile, connection->device_name, sizeof connection->device_name);
+    if (settings.shm_namefile[0] == '\0') {
+        std::memcpy(settings.shm_namefile, settings.device_name, sizeof settings.device_name);
     }
     return result == 0 ? 0 : -2;
 }
 
-}  // namespace qo3964::client
+}  // namespace qo3964
