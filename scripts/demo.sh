@@ -245,9 +245,15 @@ cleanup() {
 }
 
 trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-trap 'exit 129' HUP
+# A stop from outside is not a failure of the demo: say so, clean up, and
+# end with the shell's status for the signal.
+stopped_by() {
+    say "$1: the demo stops what it started" >&2
+    exit "$2"
+}
+trap 'stopped_by interrupted 130' INT
+trap 'stopped_by terminated 143' TERM
+trap 'stopped_by "hung up" 129' HUP
 
 # ---------------------------------------------------------------- --monitor outside tmux
 

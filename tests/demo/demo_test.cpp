@@ -59,6 +59,21 @@ TEST(DemoScript, InterruptedRunStopsWhatItStarted)
     EXPECT_EQ(listed(leftovers_of(report, demo.place().tmpdir())), "") << demo.output();
 }
 
+// Ctrl-C: the demo says it was interrupted, not that it failed.
+TEST(DemoScript, CtrlCSaysInterruptedAndExits130)
+{
+    DemoRun demo;
+    ASSERT_TRUE(demo.process().wait_for_output("==> 4. ", STEP_LIMIT_MS)) << demo.output();
+    const qodemo::DemoReport report = parse_report(demo.output());
+
+    demo.process().signal(SIGINT);
+    EXPECT_EQ(demo.wait_exit(), 130) << demo.output();
+    EXPECT_NE(demo.output().find("==> interrupted: the demo stops what it started"), std::string::npos)
+        << demo.output();
+    EXPECT_EQ(demo.output().find("FAILED"), std::string::npos) << demo.output();
+    EXPECT_EQ(listed(leftovers_of(report, demo.place().tmpdir())), "") << demo.output();
+}
+
 // A server killed without its orderly stop leaves its segment and lockfile;
 // the demo fails and removes both, as they are its server's.
 TEST(DemoScript, ServerKilledUnderItFailsTheRunAndLeavesNothing)
