@@ -5,7 +5,9 @@
 //
 // A row is one small function; add a fault by writing its function and
 // one line in `rows`. (BREAK and parity errors cannot be injected through
-// a pseudo-terminal; the engine tests cover them on a socket line.)
+// a pseudo-terminal; the engine tests cover them on a socket line. A
+// stopped or killed server, two applications sending at once and every
+// wrong value in the segment have tests of their own among the soak tests.)
 #include <chrono>
 #include <cstdio>
 #include <future>
@@ -14,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "dead_client.h"
 #include "link_fixture.h"
 #include "qo3964_client.h"
 #include "telegram_source.h"
@@ -33,6 +36,7 @@ public:
     using LinkFixture::new_partner;
     using LinkFixture::partner;
     using LinkFixture::partner_sends;
+    using LinkFixture::view;
 
     // The moment the fault has been injected; recovery is timed from here.
     void fault_injected() { injected_ = Clock::now(); }
@@ -143,6 +147,39 @@ void bcc_error_recovered(FaultMatrix& m)
     EXPECT_EQ(entry->data, telegram);
 }
 
+// An application killed while it holds client_busy of send_job and a send
+// is in work: the send is handed back all the same, and the next send
+// takes the dead claim over after the stale time.
+void client_killed_holding_the_send_block(FaultMatrix& m)
+{
+    m.partner->faults().arm(qopartner::Fault::silent_to_end, 1);  // keeps the send in work for a QVZ
+    m.partner->start();
+    const Bytes telegram = {'k', 'i', 'l', 'l'};
+    ASSERT_EQ(qo3964m_send_strt(APP_HANDLE, telegram.data(), static_cast<int>(telegram.size()), 10),
+              QO3964_SEND_STARTED);
+    volatile JobBlock& job = m.view->segment().send_job;
+    const auto end = Clock::now() + 10s;
+    while (job.state != JOB_IN_WORK && Clock::now() < end) {
+        std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_TRUE(die_after([&] { job.client_busy = 1; }));
+    m.fault_injected();
+    int result = QO3964_IN_WORK;
+    while ((result = qo3964m_send_control(APP_HANDLE)) == QO3964_IN_WORK && Clock::now() < end) {
+        std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_EQ(result, QO3964_SEND_DONE);
+}
+
+// A faulty application writes what only the server may write: the server
+// puts it back on its next pass (every such value is in the segment tests).
+void server_busy_written_by_an_application(FaultMatrix& m)
+{
+    m.partner->start();
+    m.view->segment().send_job.server_busy = 1;
+    m.fault_injected();
+}
+
 struct FaultRow {
     const char* fault;
     int bound_ms;  // fault injected to a telegram through both ways
@@ -155,6 +192,8 @@ const std::vector<FaultRow> rows = {
     {"noise burst without STX", 5000, noise_burst},
     {"telegram cut short by a pause", 10000, telegram_cut_short},
     {"BCC error, repetition good", 5000, bcc_error_recovered},
+    {"client killed holding send_job", 10000, client_killed_holding_the_send_block},
+    {"server_busy written by a client", 5000, server_busy_written_by_an_application},
 };
 
 TEST_F(FaultMatrix, EveryFaultHeals)
