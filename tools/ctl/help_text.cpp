@@ -23,7 +23,9 @@ Commands:
                           lockfile, and the live state of both job blocks
                           (send_job, receive_job: state, length, result,
                           server_busy, client_busy and the mark bytes) and
-                          of the stop order shutdown_request; and whether
+                          of the stop order shutdown_request; whether its
+                          line is up (a port that went away is "down" until
+                          the server has opened it again); and whether
                           the server still runs (the segment of a server
                           that was killed stays behind: "abandoned").
   send HEX...             Sends one telegram and waits for the partner's
