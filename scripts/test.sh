@@ -38,10 +38,8 @@ jobs=$(nproc)
 build=${QO3964_BUILD_DIR:-$top/build}
 
 # The Debian packages of a built tree (qo3964 and libqo3964-dev for the
-# tree's architecture), left in the tree. A cross tree calls it too, e.g.
-#   debian_packages "$build/arm64"
-# after installing the target's libraries (libc6:arm64 libncurses6:arm64
-# libtinfo6:arm64 libstdc++6:arm64 libgcc-s1:arm64) for dpkg-shlibdeps.
+# tree's architecture), left in the tree. dpkg-shlibdeps takes the
+# dependencies of a foreign tree from that architecture's libraries.
 debian_packages() {
   rm -f "$1"/*.deb
   (cd "$1" && cpack -G DEB > cpack.log) || { cat "$1/cpack.log"; return 1; }
@@ -74,6 +72,12 @@ cmake --build "$arm64" -j "$jobs" --target qo3964_server width_probe timer_tests
 # the build machine cannot start an arm64 program from an arm64 one.
 ctest --test-dir "$arm64" --output-on-failure -j $((jobs * 2)) --timeout 300 \
   -E '_NOT_BUILT$|^ExampleApplication\.|^Standards/CProgram\.'
+
+echo "== arm64 packages (server, library and tools of an arm64 release tree)"
+cmake -S . -B "$build/arm64-release" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DQO3964_BUILD_TESTS=OFF -DQO3964_BUILD_BENCH=OFF > /dev/null
+cmake --build "$build/arm64-release" -j "$jobs" > /dev/null
+debian_packages "$build/arm64-release"
 
 echo "== release build and install into $build/stage"
 cmake -S . -B "$build/release" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQO3964_BUILD_TESTS=OFF > /dev/null
