@@ -6,6 +6,10 @@
 #include <limits>
 #include <random>
 
+#include "client_pacing.h"
+#include "engine_pacing.h"
+#include "telegram_buffers.h"
+
 namespace qobench {
 
 namespace {
@@ -15,19 +19,19 @@ constexpr uint8_t ETX = 0x03;
 constexpr uint8_t DLE = 0x10;
 constexpr int SILENCE = -1601;
 
-// The engine's pacing (its reads, sleeps, windows and chunks).
-constexpr int IDLE_READ_MS = 20;
-constexpr double STEP_PAUSE_MS = 20;
-constexpr double DATA_PAUSE_MS = 10;
-constexpr int RX_WINDOW_MS = 100;
-constexpr int RX_BLOCKED_MS = 400;
-constexpr double RX_BLOCKED_PAUSE_MS = 1;
-constexpr size_t CHUNK_MAX = 1000;
-constexpr size_t FIFO_DEPTH = 16;
-
-// The client library's pacing of a waiting send.
-constexpr double HANDOVER_PAUSE_MS = 10;
-constexpr double RESULT_POLL_MS = 20;
+// The engine's pacing (its reads, sleeps, windows and chunks), the receive
+// ring's size and the client library's pauses of a waiting send are the
+// product's own constants, so the floors follow any change to them.
+using qo3964::CHUNK_MAX;
+using qo3964::DATA_PAUSE_MS;
+using qo3964::FIFO_DEPTH;
+using qo3964::IDLE_READ_MS;
+using qo3964::RX_BLOCKED_MS;
+using qo3964::RX_BLOCKED_PAUSE_MS;
+using qo3964::RX_WINDOW_MS;
+using qo3964::STEP_PAUSE_MS;
+using qo3964::client::HANDOVER_PAUSE_MS;
+using qo3964::client::POLL_PAUSE_MS;
 
 // Where the first action of a run may fall, relative to the server's loop.
 constexpr double START_SPREAD_MS = 40;
@@ -316,7 +320,7 @@ bool Simulation::engine_state_step()
 
 bool Simulation::step_idle()
 {
-    if (rx_waiting_ && fifo_count_ < FIFO_DEPTH) {
+    if (rx_waiting_ && fifo_count_ < static_cast<size_t>(FIFO_DEPTH)) {
         push_received();
     }
     const int c = serial_getc(IDLE_READ_MS);
@@ -357,7 +361,7 @@ bool Simulation::step_rx_body()
 bool Simulation::step_tx_data()
 {
     const Bytes& telegram = (*telegrams_)[tx_index_];
-    const size_t chunk = std::min(telegram.size() - tx_pos_, CHUNK_MAX);
+    const size_t chunk = std::min(telegram.size() - tx_pos_, static_cast<size_t>(CHUNK_MAX));
     for (size_t n = 0; n < chunk; ++n) {
         const uint8_t byte = telegram[tx_pos_++];
         to_partner(byte, now_);
@@ -443,7 +447,7 @@ int Simulation::receive_body()
 
 void Simulation::push_received()
 {
-    if (!rx_waiting_ || fifo_count_ >= FIFO_DEPTH) {
+    if (!rx_waiting_ || fifo_count_ >= static_cast<size_t>(FIFO_DEPTH)) {
         return;
     }
     fifo_count_ += 1;
@@ -522,7 +526,7 @@ void Simulation::client_act(double t)
         return;
     }
     if (send_job_ != JOB_DONE) {
-        client_next_ = sleep_end(t, RESULT_POLL_MS);
+        client_next_ = sleep_end(t, POLL_PAUSE_MS);
         return;
     }
     send_job_ = JOB_IDLE;

@@ -31,6 +31,9 @@
 //   - on a real line every character takes (start + 8 data + parity +
 //     stop bits) / baud seconds; on a pty the bytes move instantly.
 //
+// The engine's figures come from engine_pacing.h and telegram_buffers.h,
+// the library's from client_pacing.h; the numbers quoted above are for reading only.
+//
 // Nothing fails in the model: no repetitions, no time-outs.
 #pragma once
 

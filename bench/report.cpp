@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "client_pacing.h"
+#include "engine_pacing.h"
 #include "statistics.h"
 
 namespace qobench {
@@ -227,20 +229,37 @@ std::string floor_notes(const FloorBasis& basis, const BenchOptions& options)
     notes += "Floors: what the procedure's own pacing allows if the server and the client library cost no time\n"
              "at all. They come from a simulation (" + std::to_string(options.model_runs) +
              " runs each) of exactly the runs measured here, in which only these take time:\n";
-    notes += "- the engine's idle step: a 20 ms read, a DeadlineTimer on the " + std::to_string(s.tick_hz) +
-             " Hz tick counter, so " + format("%.0f", tick_ms) + " to 20 ms on a silent line, then a 20 ms sleep;\n" +
-             tick_note(s) +
-             ""
-             "  a send starts only after such a silent read (STX), the data go in chunks of at most 1000 bytes\n"
-             "  with a 10 ms sleep after each chunk and after DLE ETX BCC, and the acknowledgement is read in\n"
-             "  the next step; a reception reads 100 ms windows with a 20 ms sleep between them, and with\n"
-             "  the receive ring full the engine waits for room in 1 ms steps;\n";
+    // The pacing as the engine and the library have it.
+    const std::string read_ms = std::to_string(qo3964::IDLE_READ_MS);
+    const std::string shortest_read_ms = format("%.0f", qo3964::IDLE_READ_MS - tick_ms);
+    const std::string step_pause_ms = std::to_string(qo3964::STEP_PAUSE_MS);
+    const std::string data_pause_ms = std::to_string(qo3964::DATA_PAUSE_MS);
+    const std::string chunk = std::to_string(qo3964::CHUNK_MAX);
+    const std::string window_ms = std::to_string(qo3964::RX_WINDOW_MS);
+    const std::string room_pause_ms = std::to_string(qo3964::RX_BLOCKED_PAUSE_MS);
+    constexpr int32_t handover = qo3964::client::HANDOVER_PAUSE_MS;
+    constexpr int32_t poll = qo3964::client::POLL_PAUSE_MS;
+    const std::string handover_ms = std::to_string(handover);
+    const std::string poll_ms = std::to_string(poll);
+    notes += "- the engine's idle step: a " + read_ms + " ms read, a DeadlineTimer on the " +
+             std::to_string(s.tick_hz) + " Hz tick counter, so " + shortest_read_ms + " to " + read_ms +
+             " ms on a silent line, then a " + step_pause_ms + " ms sleep;\n" + tick_note(s) +
+             "  a send starts only after such a silent read (STX), the data go in chunks of at most " + chunk +
+             " bytes\n"
+             "  with a " + data_pause_ms +
+             " ms sleep after each chunk and after DLE ETX BCC, and the acknowledgement is read in\n"
+             "  the next step; a reception reads " + window_ms + " ms windows with a " +
+             step_pause_ms + " ms sleep between them, and with\n"
+             "  the receive ring full the engine waits for room in " + room_pause_ms +
+             " ms steps;\n";
     notes += "- every read waits for the line (poll) until a byte is there or its limit is over, stopping\n"
              "  half a tick short and reading its limit again (one or two wake-ups);\n";
     notes += "- the dispatcher moves each job one stage per pass (stage the send, hand back its result, move\n"
              "  one received telegram into receive_job);\n";
-    notes += "- qo3964m_send pauses 10 ms after handing the telegram over and then looks every 20 ms, so a\n"
-             "  send's latency is 10 + 20k ms (plus sleep slack); the application calls qo3964m_receive\n"
+    notes += "- qo3964m_send pauses " + handover_ms + " ms after handing the telegram over and then looks every " +
+             poll_ms + " ms, so a\n"
+             "  send's latency is " + handover_ms + " + " + poll_ms +
+             "k ms (plus sleep slack); the application calls qo3964m_receive\n"
              "  again at once after a telegram and pauses " + std::to_string(options.poll_ms) +
              " ms when none was waiting;\n";
     notes += "- every sleep ends " + format("%.3f", s.sleep_slack_ms) +
@@ -252,9 +271,12 @@ std::string floor_notes(const FloorBasis& basis, const BenchOptions& options)
              "  on a real line each character takes " + std::string(options.parity == 'N' ? "10" : "11") +
              " bits / " + std::to_string(options.baud) + " baud = " + format("%.3f", basis.line.char_ms) +
              " ms (last column).\n";
-    notes += "Send latency floor, roughly: the rest of the server's current pass + a 10-20 ms silent read\n"
-             "before STX + the DLE's turn + ceil(n / 1000) x 10 ms of data steps (+ line time), taken up to\n"
-             "the client's 10 + 20k ms grid. Throughput floors follow from the same chain, one telegram\n"
+    notes += "Send latency floor, roughly: the rest of the server's current pass + a " + shortest_read_ms + "-" +
+             read_ms + " ms silent read\n"
+             "before STX + the DLE's turn + ceil(n / " + chunk + ") x " + data_pause_ms +
+             " ms of data steps (+ line time), taken up to\n"
+             "the client's " + handover_ms + " + " + poll_ms +
+             "k ms grid. Throughput floors follow from the same chain, one telegram\n"
              "after the other; the receive floors from two turns of the line per telegram (+ line time).\n";
     if (basis.poll.measured) {
         notes += "CPU floor: the server's wakeups per second in the model x the CPU time of one look at a silent\n"
@@ -263,8 +285,10 @@ std::string floor_notes(const FloorBasis& basis, const BenchOptions& options)
                  " ms per 1 ms sleep.\n";
     }
     notes += "Two inputs of the floors are only known statistically, so a measurement can come out somewhat\n"
-             "below its floor: whether a send takes 50 or 70 ms depends on the phase between the client's\n"
-             "20 ms looks and the clock ticks, which drifts with tiny differences in sleep lengths (about\n"
+             "below its floor: whether a send takes " + std::to_string(handover + 2 * poll) +
+             " or " + std::to_string(handover + 3 * poll) +
+             " ms depends on the phase between the client's\n" + poll_ms +
+             " ms looks and the clock ticks, which drifts with tiny differences in sleep lengths (about\n"
              "10 % on the send floors).\n";
     notes += "Overhead × = measured time / floor time (for rates: floor rate / measured rate); 1.00 means that\n"
              "no cost of our own is visible. Throughput figures are medians of " +

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "client_connection.h"
+#include "client_pacing.h"
 #include "qo3964_client.h"
 #include "result_codes.h"
 #include "segment_access.h"
@@ -16,10 +17,6 @@ namespace qo3964::client {
 
 namespace {
 
-// Pauses of a send: while the block is busy, after a failed claim and
-// while the result is awaited; and once right after the hand-over.
-constexpr int32_t POLL_PAUSE_MS = 20;
-constexpr int32_t HANDOVER_PAUSE_MS = 10;
 constexpr int64_t MS_PER_SECOND = 1000;
 // How long a result of another application is left for it to collect.
 constexpr int64_t RESULT_GRACE_MS = 500;

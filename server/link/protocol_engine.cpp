@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "engine_pacing.h"
 #include "link_events.h"
 #include "link_transfer.h"
 #include "port_keeper.h"
@@ -17,13 +18,6 @@ ProtocolEngine engine{};
 
 namespace {
 
-constexpr int32_t IDLE_READ_MS = 20;      // idle and connect reads
-constexpr int32_t PAUSE_MS = 20;          // sleep of idle, reject, blocked and receive steps
-constexpr int32_t DATA_PAUSE_MS = 10;     // sleep after each data step
-constexpr int32_t CHUNK_MAX = 1000;       // data bytes per step
-constexpr int32_t RX_WINDOW_MS = 100;     // receive window per step
-constexpr int32_t RX_BLOCKED_MS = 400;    // wait for room before refusing a telegram
-constexpr int32_t RX_BLOCKED_PAUSE_MS = 1;  // sleep of a step that waits for room
 constexpr int32_t DLE_ETX_BCC = DLE ^ ETX;
 
 // Whether the state machine goes on within the current step.
@@ -148,13 +142,13 @@ Flow step_idle()
         if (lt.send_pending == 1) {
             request_connection();
         } else {
-            sleep_ms(PAUSE_MS);
+            sleep_ms(STEP_PAUSE_MS);
         }
         return Flow::end_step;
     }
     report_line_error(c);
     arm(procedure.zvz);
-    sleep_ms(PAUSE_MS);
+    sleep_ms(STEP_PAUSE_MS);
     go(ENGINE_REJECT);
     return Flow::end_step;
 }
@@ -177,7 +171,7 @@ Flow step_reject()
     }
     if (expired()) {
         write_control(NAK);
-        sleep_ms(PAUSE_MS);
+        sleep_ms(STEP_PAUSE_MS);
         go(ENGINE_IDLE);
     }
     return Flow::end_step;
@@ -204,8 +198,8 @@ Flow step_rx_blocked()
     write_control(NAK);
     log_telegram_refused();
     report_status(p3964_fifo, RC_RX_OCCUPIED);
-    sleep_ms(PAUSE_MS);
-    sleep_ms(PAUSE_MS);
+    sleep_ms(STEP_PAUSE_MS);
+    sleep_ms(STEP_PAUSE_MS);
     go(ENGINE_IDLE);
     return Flow::end_step;
 }
@@ -226,7 +220,7 @@ Flow step_rx_body()
 {
     const int r = receive_body(false, lt.rx_data, TELEGRAM_MAX, &lt.rx_length, RX_WINDOW_MS);
     if (r == 0) {
-        sleep_ms(PAUSE_MS);
+        sleep_ms(STEP_PAUSE_MS);
         return Flow::end_step;
     }
     go(ENGINE_IDLE);
