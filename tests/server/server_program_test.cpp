@@ -183,7 +183,6 @@ TEST(ServerStartup, RunsAtLevelZeroWithTheDocumentedMessagesAndStopsOnSigint)
     EXPECT_EQ(server.stop(), 1);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     EXPECT_GE(seconds, 3.5);
-    EXPECT_LT(seconds, 9.0);
     EXPECT_TRUE(server.process().out().ends_with(stop_text("shutdown initiated by signal", true, true, true)));
     EXPECT_FALSE(segment_exists(server.shm_file()));
     EXPECT_FALSE(file_exists(server.lockfile()));
