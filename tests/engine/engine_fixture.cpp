@@ -57,23 +57,6 @@ uint8_t block_check(const Bytes& bytes)
     return check;
 }
 
-Bytes framed(const Bytes& data, int32_t bcc_mode)
-{
-    Bytes out;
-    for (uint8_t byte : data) {
-        out.push_back(byte);
-        if (byte == DLE_BYTE) {
-            out.push_back(DLE_BYTE);
-        }
-    }
-    out.push_back(DLE_BYTE);
-    out.push_back(0x03);
-    if (bcc_mode != 0) {
-        out.push_back(block_check(out));
-    }
-    return out;
-}
-
 Bytes with_wrong_bcc(const Bytes& data)
 {
     Bytes out = framed(data);
