@@ -3,9 +3,7 @@
 // No server runs; the test plays the server's part on the segment.
 #pragma once
 
-#include <chrono>
 #include <string>
-#include <thread>
 
 #include "shared_segment.h"
 #include "test_support.h"
@@ -43,19 +41,5 @@ private:
     std::string key_file_;
     std::string rc_file_;
 };
-
-// Polls `condition` every millisecond for at most `timeout_ms`.
-template <typename Condition>
-bool wait_until(Condition condition, int timeout_ms)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= end) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 }  // namespace qotest

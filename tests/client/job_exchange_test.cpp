@@ -15,6 +15,7 @@
 #include "fake_server_segment.h"
 #include "qo3964_client.h"
 #include "test_support.h"
+#include "wait_until.h"
 
 using namespace qo3964;
 
@@ -26,7 +27,7 @@ using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
 constexpr int HANDLE = 2;
-constexpr int WAIT_MS = 10000;  // bound of every wait for the library
+constexpr std::chrono::milliseconds WAIT_MS{10000};  // bound of every wait for the library
 
 class JobExchange : public ::testing::Test {
 protected:

@@ -3,7 +3,6 @@
 #include <chrono>
 #include <sstream>
 #include <sys/ipc.h>
-#include <thread>
 
 namespace ctltest {
 
@@ -96,7 +95,7 @@ bool SegmentAttachment::wait_attached(int count, int timeout_ms) const
             shmid_ds info{};
             return shmctl(id_, IPC_STAT, &info) == 0 && info.shm_nattch >= static_cast<shmatt_t>(count);
         },
-        timeout_ms);
+        std::chrono::milliseconds(timeout_ms));
 }
 
 AbandonedSegment::AbandonedSegment() : key_file_(dir_.file("link.shm")), rc_file_(dir_.file("qo3964.rc"))
@@ -111,18 +110,6 @@ AbandonedSegment::~AbandonedSegment()
     if (id_ >= 0) {
         shmctl(id_, IPC_RMID, nullptr);
     }
-}
-
-bool wait_until(const std::function<bool()>& condition, int timeout_ms)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= end) {
-            return condition();
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
 }
 
 }  // namespace ctltest

@@ -5,7 +5,6 @@
 // second thread when it starts the tool.
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <sys/shm.h>
@@ -14,10 +13,14 @@
 #include "server_harness.h"
 #include "shared_segment.h"
 #include "test_support.h"
+#include "wait_until.h"
 
 using namespace qo3964;
 
 namespace ctltest {
+
+using namespace std::chrono_literals;
+using qotest::wait_until;
 
 struct CtlRun {
     int status = -1;
@@ -102,8 +105,5 @@ private:
     std::string rc_file_;
     int id_ = -1;
 };
-
-// Polls `condition` every few milliseconds; false when `timeout_ms` passed first.
-bool wait_until(const std::function<bool()>& condition, int timeout_ms);
 
 }  // namespace ctltest

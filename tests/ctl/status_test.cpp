@@ -57,7 +57,7 @@ TEST(CtlStatus, ShowsTheIdentificationAndTheLiveSegment)
 
     // The partner's echo waits uncollected in receive_job.
     ASSERT_EQ(run_ctl(link.ctl({"send", "01 10 02 03"})).status, 0);
-    ASSERT_TRUE(wait_until([&] { return segment.receive_job.state == JOB_DONE; }, 10000));
+    ASSERT_TRUE(wait_until([&] { return segment.receive_job.state == JOB_DONE; }, 10s));
     // Values the server leaves alone: a negative stop order is no order,
     // and a raised client_busy of send_job only holds back staging.
     segment.shutdown_request = -3;
