@@ -2,6 +2,7 @@
 // the one in the segment.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -105,10 +106,14 @@ TEST(CtlStatus, ShowsTheShutdownMarksOfAStoppingServer)
     ASSERT_TRUE(attached.attached());
     // The marks as the server writes them when it leaves its main loop;
     // here without the stop, so that the segment can still be looked at.
+    // The server is held meanwhile: a running one puts stray marks back to
+    // 0 on its next pass.
+    server.process().signal(SIGSTOP);
     attached.segment().send_job.shutdown_mark = SHUTDOWN_MARK;
     attached.segment().receive_job.shutdown_mark = SHUTDOWN_MARK;
 
     const CtlRun run = run_ctl({"--rc", server.rc_file(), "status"});
+    server.process().signal(SIGCONT);
     ASSERT_EQ(run.status, 0) << run.err;
     std::map<std::string, std::string> lines = by_label(run.out);
     EXPECT_EQ(number_after(lines["send_job"], "shutdown_mark"), 156);
