@@ -14,12 +14,12 @@
 #include <vector>
 
 #include "scratch_dir.h"
+#include "shared_segment.h"
 
 namespace qobench {
 
 namespace {
 
-constexpr int SEGMENT_PROJECT = 65;
 constexpr auto LOOK_INTERVAL = std::chrono::milliseconds(5);
 
 }  // namespace
@@ -152,7 +152,7 @@ bool ServerUnderTest::stop(int timeout_ms)
 // that of another program's segment, which must stay.
 void ServerUnderTest::remove_leftovers() const
 {
-    const key_t key = ftok(shm_file_.c_str(), SEGMENT_PROJECT);
+    const key_t key = ftok(shm_file_.c_str(), qo3964::SEGMENT_PROJECT_ID);
     if (key != static_cast<key_t>(-1)) {
         const int id = shmget(key, 0, 0);
         if (id >= 0) {

@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 #include <pwd.h>
-#include <sys/ipc.h>
 #include <sys/shm.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "fake_server_segment.h"
 #include "qo3964_client.h"
+#include "test_segment.h"
 #include "test_support.h"
 
 using namespace qo3964;
@@ -212,7 +212,7 @@ TEST_F(Connection, SegmentSmallerThanTheLayoutGivesMinus53)
     for (int attempt = 0; attempt < 50 && id < 0; ++attempt) {
         key_file = dir.file("small_key_" + std::to_string(attempt));
         qotest::write_file(key_file, "");
-        id = shmget(ftok(key_file.c_str(), 65), 100, IPC_CREAT | IPC_EXCL | 0666);
+        id = qotest::create_segment(key_file, 100);
     }
     ASSERT_GE(id, 0);
     const std::string rc = write_rc("small.rc", "SHMNAME " + key_file + "\n");

@@ -2,11 +2,13 @@
 // server: it identifies the server, sends, receives and prints each result.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 #include "fake_server_segment.h"
 #include "qo3964_client.h"
 #include "test_support.h"
+#include "wait_until.h"
 
 using namespace qo3964;
 
@@ -22,7 +24,7 @@ TEST(ExampleApplication, SendsReceivesAndPrintsEveryResult)
     qotest::Process example({qotest::program_path("send_receive"), server.rc_file(), "7"});
 
     volatile JobBlock& send = server.send_job();
-    ASSERT_TRUE(qotest::wait_until([&] { return send.state == JOB_SUBMITTED; }, WAIT_MS)) << example.out();
+    ASSERT_TRUE(qotest::wait_until([&] { return send.state == JOB_SUBMITTED; }, std::chrono::milliseconds(WAIT_MS))) << example.out();
     qotest::Bytes sent(static_cast<size_t>(send.length));
     for (size_t i = 0; i < sent.size(); ++i) {
         sent[i] = send.data[i];
@@ -40,11 +42,11 @@ TEST(ExampleApplication, SendsReceivesAndPrintsEveryResult)
     receive.length = sizeof telegram;
     receive.result = 1;
     receive.state = JOB_DONE;
-    ASSERT_TRUE(qotest::wait_until([&] { return receive.state == JOB_IDLE; }, WAIT_MS)) << example.out();
+    ASSERT_TRUE(qotest::wait_until([&] { return receive.state == JOB_IDLE; }, std::chrono::milliseconds(WAIT_MS))) << example.out();
     // Then a receive error, which the example prints with its text.
     receive.result = QO3964_ERR_RX_BCC;
     receive.state = JOB_DONE;
-    ASSERT_TRUE(qotest::wait_until([&] { return receive.state == JOB_IDLE; }, WAIT_MS)) << example.out();
+    ASSERT_TRUE(qotest::wait_until([&] { return receive.state == JOB_IDLE; }, std::chrono::milliseconds(WAIT_MS))) << example.out();
 
     ASSERT_EQ(example.wait_exit(WAIT_MS), 0) << example.err();
     EXPECT_EQ(example.out(),

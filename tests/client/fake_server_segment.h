@@ -3,11 +3,11 @@
 // No server runs; the test plays the server's part on the segment.
 #pragma once
 
-#include <chrono>
+#include <memory>
 #include <string>
-#include <thread>
 
 #include "shared_segment.h"
+#include "test_segment.h"
 #include "test_support.h"
 
 using namespace qo3964;
@@ -23,39 +23,24 @@ public:
     FakeServerSegment(const FakeServerSegment&) = delete;
     FakeServerSegment& operator=(const FakeServerSegment&) = delete;
 
-    bool ok() const { return segment_ != nullptr; }
-    volatile SharedSegment& segment() const { return *segment_; }
-    volatile JobBlock& send_job() const { return segment_->send_job; }
-    volatile JobBlock& receive_job() const { return segment_->receive_job; }
+    bool ok() const { return attachment_->attached(); }
+    volatile SharedSegment& segment() const { return attachment_->segment(); }
+    volatile JobBlock& send_job() const { return segment().send_job; }
+    volatile JobBlock& receive_job() const { return segment().receive_job; }
     const std::string& key_file() const { return key_file_; }
     const std::string& rc_file() const { return rc_file_; }
-    int id() const { return id_; }
+    int id() const { return attachment_->id(); }
     // Number of attachments, the test's own included.
-    long attach_count() const;
+    long attach_count() const { return attachment_->attach_count(); }
     // Stores 156 into the four mark bytes, in the server's order.
     void mark_shutdown() const;
     // A copy of the whole segment, to show that a call left it untouched.
     Bytes snapshot() const;
 
 private:
-    int id_ = -1;
-    volatile SharedSegment* segment_ = nullptr;
+    std::unique_ptr<SegmentAttachment> attachment_;
     std::string key_file_;
     std::string rc_file_;
 };
-
-// Polls `condition` every millisecond for at most `timeout_ms`.
-template <typename Condition>
-bool wait_until(Condition condition, int timeout_ms)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= end) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 }  // namespace qotest

@@ -86,7 +86,7 @@ TEST(CtlAccess, SegmentMadeByAnotherAccountIsRefusedWithServerUser)
         GTEST_SKIP() << qotest::NO_SECOND_ACCOUNT;
     }
     qotest::ServerHarness server("SERVERUSER root\n");
-    const key_t key = ftok(server.shm_file().c_str(), 65);
+    const key_t key = qotest::segment_key(server.shm_file());
     const pid_t impostor = fork();
     if (impostor == 0) {
         const bool made = setgid(account->gid) == 0 && setuid(account->uid) == 0 &&

@@ -1,9 +1,7 @@
 #include "ctl_fixture.h"
 
-#include <chrono>
 #include <sstream>
-#include <sys/ipc.h>
-#include <thread>
+#include <sys/shm.h>
 
 namespace ctltest {
 
@@ -70,40 +68,11 @@ std::vector<std::string> PartnerServer::ctl(const std::vector<std::string>& args
     return all;
 }
 
-SegmentAttachment::SegmentAttachment(const std::string& key_file)
-{
-    key_ = ftok(key_file.c_str(), SEGMENT_PROJECT_ID);
-    id_ = key_ == -1 ? -1 : shmget(key_, 0, 0);
-    if (id_ >= 0) {
-        void* address = shmat(id_, nullptr, 0);
-        if (address != reinterpret_cast<void*>(-1)) {
-            segment_ = static_cast<volatile SharedSegment*>(address);
-        }
-    }
-}
-
-SegmentAttachment::~SegmentAttachment()
-{
-    if (segment_ != nullptr) {
-        shmdt(const_cast<SharedSegment*>(segment_));
-    }
-}
-
-bool SegmentAttachment::wait_attached(int count, int timeout_ms) const
-{
-    return wait_until(
-        [&] {
-            shmid_ds info{};
-            return shmctl(id_, IPC_STAT, &info) == 0 && info.shm_nattch >= static_cast<shmatt_t>(count);
-        },
-        timeout_ms);
-}
-
 AbandonedSegment::AbandonedSegment() : key_file_(dir_.file("link.shm")), rc_file_(dir_.file("qo3964.rc"))
 {
     qotest::write_file(key_file_, "");
     qotest::write_file(rc_file_, "SHMNAME " + key_file_ + "\n");
-    id_ = shmget(ftok(key_file_.c_str(), SEGMENT_PROJECT_ID), SEGMENT_SIZE, IPC_CREAT | IPC_EXCL | 0600);
+    id_ = qotest::create_segment(key_file_, SEGMENT_SIZE, 0600);
 }
 
 AbandonedSegment::~AbandonedSegment()
@@ -111,18 +80,6 @@ AbandonedSegment::~AbandonedSegment()
     if (id_ >= 0) {
         shmctl(id_, IPC_RMID, nullptr);
     }
-}
-
-bool wait_until(const std::function<bool()>& condition, int timeout_ms)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= end) {
-            return condition();
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
 }
 
 }  // namespace ctltest

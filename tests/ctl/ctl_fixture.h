@@ -5,19 +5,23 @@
 // second thread when it starts the tool.
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <string>
-#include <sys/shm.h>
 #include <vector>
 
 #include "server_harness.h"
 #include "shared_segment.h"
+#include "test_segment.h"
 #include "test_support.h"
+#include "wait_until.h"
 
 using namespace qo3964;
 
 namespace ctltest {
+
+using namespace std::chrono_literals;
+using qotest::SegmentAttachment;
+using qotest::wait_until;
 
 struct CtlRun {
     int status = -1;
@@ -61,27 +65,6 @@ private:
     std::unique_ptr<qotest::ServerHarness> server_;
 };
 
-// The test's own attachment of a server's segment, detached at the end.
-class SegmentAttachment {
-public:
-    explicit SegmentAttachment(const std::string& key_file);
-    ~SegmentAttachment();
-    SegmentAttachment(const SegmentAttachment&) = delete;
-    SegmentAttachment& operator=(const SegmentAttachment&) = delete;
-
-    volatile SharedSegment* segment() const { return segment_; }
-    key_t key() const { return key_; }
-    int id() const { return id_; }
-    // Waits until `count` processes (this one included) have the segment
-    // attached; a tool that polls it is attached.
-    bool wait_attached(int count, int timeout_ms) const;
-
-private:
-    volatile SharedSegment* segment_ = nullptr;
-    key_t key_ = -1;
-    int id_ = -1;
-};
-
 // A segment that no server serves, as a server killed without its orderly
 // stop leaves it, under the key file named by an rc-file of its own;
 // removed at the end.
@@ -102,8 +85,5 @@ private:
     std::string rc_file_;
     int id_ = -1;
 };
-
-// Polls `condition` every few milliseconds; false when `timeout_ms` passed first.
-bool wait_until(const std::function<bool()>& condition, int timeout_ms);
 
 }  // namespace ctltest

@@ -2,6 +2,7 @@
 // the one in the segment.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -52,12 +53,12 @@ TEST(CtlStatus, ShowsTheIdentificationAndTheLiveSegment)
     PartnerServer link({"--echo"});
     ASSERT_TRUE(link.start());
     SegmentAttachment attached(link.server().shm_file());
-    ASSERT_NE(attached.segment(), nullptr);
-    volatile SharedSegment& segment = *attached.segment();
+    ASSERT_TRUE(attached.attached());
+    volatile SharedSegment& segment = attached.segment();
 
     // The partner's echo waits uncollected in receive_job.
     ASSERT_EQ(run_ctl(link.ctl({"send", "01 10 02 03"})).status, 0);
-    ASSERT_TRUE(wait_until([&] { return segment.receive_job.state == JOB_DONE; }, 10000));
+    ASSERT_TRUE(wait_until([&] { return segment.receive_job.state == JOB_DONE; }, 10s));
     // Values the server leaves alone: a negative stop order is no order,
     // and a raised client_busy of send_job only holds back staging.
     segment.shutdown_request = -3;
@@ -75,7 +76,7 @@ TEST(CtlStatus, ShowsTheIdentificationAndTheLiveSegment)
     EXPECT_EQ(lines["identification"], identification);
     char segment_line[1024];
     std::snprintf(segment_line, sizeof segment_line, "key file \"%s\", key 0x%08x, shmid %d, attached ",
-                  link.server().shm_file().c_str(), static_cast<unsigned>(attached.key()), attached.id());
+                  link.server().shm_file().c_str(), static_cast<unsigned>(qotest::segment_key(link.server().shm_file())), attached.id());
     EXPECT_EQ(lines["segment"].rfind(segment_line, 0), 0u) << lines["segment"];
     EXPECT_EQ(lines["lockfile"], link.server().lockfile() + ", process " +
                                      std::to_string(link.server().process().pid()) + " running");
@@ -102,13 +103,17 @@ TEST(CtlStatus, ShowsTheShutdownMarksOfAStoppingServer)
     qotest::ServerHarness server(SERVER_TIMES);
     ASSERT_TRUE(server.start());
     SegmentAttachment attached(server.shm_file());
-    ASSERT_NE(attached.segment(), nullptr);
+    ASSERT_TRUE(attached.attached());
     // The marks as the server writes them when it leaves its main loop;
     // here without the stop, so that the segment can still be looked at.
-    attached.segment()->send_job.shutdown_mark = SHUTDOWN_MARK;
-    attached.segment()->receive_job.shutdown_mark = SHUTDOWN_MARK;
+    // The server is held meanwhile: a running one puts stray marks back to
+    // 0 on its next pass.
+    server.process().signal(SIGSTOP);
+    attached.segment().send_job.shutdown_mark = SHUTDOWN_MARK;
+    attached.segment().receive_job.shutdown_mark = SHUTDOWN_MARK;
 
     const CtlRun run = run_ctl({"--rc", server.rc_file(), "status"});
+    server.process().signal(SIGCONT);
     ASSERT_EQ(run.status, 0) << run.err;
     std::map<std::string, std::string> lines = by_label(run.out);
     EXPECT_EQ(number_after(lines["send_job"], "shutdown_mark"), 156);
@@ -145,12 +150,12 @@ TEST(CtlStatus, TellsAnAbandonedSegmentFromARunningServer)
                   ")");
 
     // Killed during its orderly stop: the marks are set, nobody serves it.
-    void* attached = shmat(abandoned.id(), nullptr, 0);
-    ASSERT_NE(attached, reinterpret_cast<void*>(-1));
-    auto* segment = static_cast<SharedSegment*>(attached);
-    segment->send_job.shutdown_mark = SHUTDOWN_MARK;
-    segment->receive_job.shutdown_mark = SHUTDOWN_MARK;
-    shmdt(attached);
+    {
+        SegmentAttachment attached(abandoned.id());
+        ASSERT_TRUE(attached.attached());
+        attached.segment().send_job.shutdown_mark = SHUTDOWN_MARK;
+        attached.segment().receive_job.shutdown_mark = SHUTDOWN_MARK;
+    }
     qotest::write_file(lockfile, std::to_string(ended.pid()) + "\n");
     run = run_ctl({"--rc", rc, "status"});
     std::remove(lockfile.c_str());

@@ -82,8 +82,8 @@ TEST(CtlStop, GivesUpAtItsTimeLimitAndSaysWhatIsMissing)
                        "there; if no server serves it, remove it with ipcrm -m " +
                            std::to_string(abandoned.id()) + "\n");
     SegmentAttachment attached(key_file);
-    ASSERT_NE(attached.segment(), nullptr);
-    EXPECT_EQ(attached.segment()->shutdown_request, 1);
+    ASSERT_TRUE(attached.attached());
+    EXPECT_EQ(attached.segment().shutdown_request, 1);
 
     // A lockfile that names a running server (of another line): it is
     // waited for too.
@@ -92,8 +92,8 @@ TEST(CtlStop, GivesUpAtItsTimeLimitAndSaysWhatIsMissing)
     const pid_t other_pid = other.process().pid();
     const std::string lockfile = qotest::lockfile_for(key_file);
     qotest::write_file(lockfile, std::to_string(other_pid) + "\n");
-    attached.segment()->send_job.shutdown_mark = SHUTDOWN_MARK;
-    attached.segment()->receive_job.shutdown_mark = SHUTDOWN_MARK;
+    attached.segment().send_job.shutdown_mark = SHUTDOWN_MARK;
+    attached.segment().receive_job.shutdown_mark = SHUTDOWN_MARK;
     run = run_ctl({"--rc", rc, "stop", "--timeout=1"});
     std::remove(lockfile.c_str());
     EXPECT_EQ(run.status, 1);

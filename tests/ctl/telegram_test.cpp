@@ -130,7 +130,7 @@ TEST(CtlTelegrams, FollowShowsEveryTelegramUntilSigint)
     ASSERT_TRUE(link.start());
     std::unique_ptr<qotest::Process> follow = start_ctl(link.ctl({"receive", "--follow"}));
     SegmentAttachment attached(link.server().shm_file());
-    ASSERT_TRUE(attached.wait_attached(3, 10000));
+    ASSERT_TRUE(wait_until([&] { return attached.attach_count() >= 3; }, 10s));
     for (const char* telegram : {"11", "22 22", "33 33 33"}) {
         ASSERT_EQ(run_ctl(link.ctl({"send", telegram})).status, 0);
     }
@@ -151,7 +151,7 @@ TEST(CtlTelegrams, FollowEndsOnSigtermAndAfterItsCount)
     std::unique_ptr<qotest::Process> counted = start_ctl(link.ctl({"receive", "--follow", "--count", "2"}));
     // Both are polling once they are attached, next to the server and the test.
     SegmentAttachment attached(link.server().shm_file());
-    ASSERT_TRUE(attached.wait_attached(4, 10000));
+    ASSERT_TRUE(wait_until([&] { return attached.attach_count() >= 4; }, 10s));
     idle->signal(SIGTERM);
     EXPECT_EQ(idle->wait_exit(5000), 0);
     EXPECT_EQ(idle->out(), "");
@@ -169,7 +169,7 @@ TEST(CtlTelegrams, ReceiveEndsWhenTheServerShutsDown)
     std::unique_ptr<qotest::Process> follow = start_ctl(link.ctl({"receive", "--follow"}));
     // Polling once it is attached, next to the server and the test.
     SegmentAttachment attached(link.server().shm_file());
-    ASSERT_TRUE(attached.wait_attached(3, 10000));
+    ASSERT_TRUE(wait_until([&] { return attached.attach_count() >= 3; }, 10s));
     link.server().process().signal(SIGINT);
     EXPECT_EQ(follow->wait_exit(10000), 1);
     EXPECT_EQ(follow->err(), "qo3964_ctl: receive: -100 server shutdown\n");

@@ -1,10 +1,12 @@
 #include "demo_run.h"
 
 #include <csignal>
+#include <cstdlib>
 #include <regex>
 #include <sys/stat.h>
 
 #include "leftovers.h"
+#include "test_segment.h"
 
 namespace qodemo {
 
@@ -109,7 +111,8 @@ std::vector<std::string> leftovers_of(const DemoReport& report, const std::strin
     for (const pid_t pid : processes_working_in(tmpdir)) {
         found.push_back("process " + std::to_string(pid) + " working in " + tmpdir);
     }
-    if (!report.segment_key.empty() && segment_key_exists(report.segment_key)) {
+    if (!report.segment_key.empty() &&
+        qotest::segment_exists_with_key(static_cast<key_t>(std::strtoul(report.segment_key.c_str(), nullptr, 16)))) {
         found.push_back("segment " + report.segment_key);
     }
     if (!report.lockfile.empty() && qotest::file_exists(report.lockfile)) {

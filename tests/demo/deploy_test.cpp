@@ -13,6 +13,7 @@
 #include "installed_deploy_files.h"
 #include "second_account.h"
 #include "server_harness.h"
+#include "test_segment.h"
 
 namespace {
 
@@ -21,7 +22,6 @@ using qodemo::unit_setting;
 
 constexpr int START_LIMIT_MS = 20000;
 constexpr int CHECK_LIMIT_MS = 30000;
-constexpr size_t SEGMENT_BYTES = 9444;
 
 // The example without its PORT and SHMNAME lines (the harness names the
 // test's pty and key file), with `account` for the service's account.
@@ -211,9 +211,7 @@ TEST_F(Deployment, StaleCheckRemovesTheSegmentAlsoAfterAFailedStartTookTheLockfi
 TEST_F(Deployment, StaleCheckLeavesASegmentWhoseCreatorStillRuns)
 {
     qotest::ServerHarness place;
-    const key_t key = ftok(place.shm_file().c_str(), 65);
-    ASSERT_NE(key, -1);
-    const int id = shmget(key, SEGMENT_BYTES, IPC_CREAT | IPC_EXCL | 0666);
+    const int id = qotest::create_segment(place.shm_file());
     ASSERT_GE(id, 0);
     qotest::Process ended({"/bin/true"});
     const pid_t ended_pid = ended.pid();
@@ -222,7 +220,7 @@ TEST_F(Deployment, StaleCheckLeavesASegmentWhoseCreatorStillRuns)
 
     EXPECT_EQ(run_check(place.rc_file()), 0) << check_output_;
     EXPECT_NE(check_output_.find("left alone"), std::string::npos) << check_output_;
-    EXPECT_GE(shmget(key, 0, 0), 0);
+    EXPECT_TRUE(qotest::segment_exists(place.shm_file()));
     shmctl(id, IPC_RMID, nullptr);
 }
 

@@ -1,10 +1,8 @@
 #include "leftovers.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sys/shm.h>
 
 namespace qodemo {
 
@@ -43,12 +41,6 @@ std::vector<pid_t> processes_working_in(const std::string& dir)
         }
     }
     return found;
-}
-
-bool segment_key_exists(const std::string& key)
-{
-    const key_t value = static_cast<key_t>(std::strtoul(key.c_str(), nullptr, 16));
-    return shmget(value, 0, 0) >= 0 || errno != ENOENT;
 }
 
 std::vector<std::string> directory_entries(const std::string& dir)

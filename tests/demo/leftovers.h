@@ -12,8 +12,6 @@ namespace qodemo {
 bool process_runs(pid_t pid, const std::string& name);
 // Processes whose working directory lies in `dir` (or is `dir`).
 std::vector<pid_t> processes_working_in(const std::string& dir);
-// True while a System V segment exists under `key` (as ipcs shows it, "0x4100abcd").
-bool segment_key_exists(const std::string& key);
 // The names in `dir`, without "." and "..".
 std::vector<std::string> directory_entries(const std::string& dir);
 

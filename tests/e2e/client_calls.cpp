@@ -11,18 +11,6 @@ constexpr std::chrono::milliseconds POLL{10};
 
 }  // namespace
 
-bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
-{
-    const auto end = Clock::now() + timeout;
-    while (!condition()) {
-        if (Clock::now() >= end) {
-            return condition();
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
 Bytes Received::telegram() const
 {
     if (result <= 0) {

@@ -3,15 +3,14 @@
 #pragma once
 
 #include <chrono>
-#include <functional>
 
 #include "qo3964_client.h"
 #include "telegrams.h"
+#include "wait_until.h"
 
 namespace e2etest {
 
-// Polls `condition` every few milliseconds until it holds or `timeout` passed.
-bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
+using qotest::wait_until;
 
 // The outcome of a qo3964m_receive that gave something other than 0.
 struct Received {

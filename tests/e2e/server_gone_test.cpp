@@ -3,6 +3,7 @@
 #include <future>
 
 #include "e2e_fixture.h"
+#include "test_segment.h"
 
 namespace e2etest {
 namespace {

@@ -1,16 +1,15 @@
 #include "engine_fixture.h"
 
-#include <chrono>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <thread>
 #include <unistd.h>
 
 #include "link_transfer.h"
 #include "protocol_engine.h"
 #include "serial_line.h"
 #include "telegram_buffers.h"
+#include "wait_until.h"
 
 using namespace qo3964;
 
@@ -30,14 +29,7 @@ int input_held()
 // Waits until the engine's side of the line holds at least `count` unread bytes.
 bool await_input(size_t count)
 {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (std::chrono::steady_clock::now() < end) {
-        if (input_held() >= static_cast<int>(count)) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return false;
+    return wait_until([count] { return input_held() >= static_cast<int>(count); });
 }
 
 Entry entry_at(int32_t index)
@@ -55,23 +47,6 @@ uint8_t block_check(const Bytes& bytes)
         check ^= byte;
     }
     return check;
-}
-
-Bytes framed(const Bytes& data, int32_t bcc_mode)
-{
-    Bytes out;
-    for (uint8_t byte : data) {
-        out.push_back(byte);
-        if (byte == DLE_BYTE) {
-            out.push_back(DLE_BYTE);
-        }
-    }
-    out.push_back(DLE_BYTE);
-    out.push_back(0x03);
-    if (bcc_mode != 0) {
-        out.push_back(block_check(out));
-    }
-    return out;
 }
 
 Bytes with_wrong_bcc(const Bytes& data)
@@ -206,14 +181,7 @@ bool EngineLineTest::engine_took_everything()
     // The descriptor is not changed while the engine runs, so reading its
     // queue from the test thread touches no engine state.
     EXPECT_GE(socket_fds_[0], 0);
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (std::chrono::steady_clock::now() < end) {
-        if (input_held() == 0) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return false;
+    return wait_until([] { return input_held() == 0; });
 }
 
 Bytes EngineLineTest::line(size_t count, int timeout_ms)
@@ -242,8 +210,8 @@ void EngineLineTest::stage_send_now(const Bytes& data)
 int32_t EngineLineTest::send_result(int timeout_ms)
 {
     int32_t status = 0;
-    const bool done = runner().wait_until([] { return snd_set.state == SLOT_DONE; }, timeout_ms,
-                                          [&] { status = snd_set.status; });
+    const bool done = runner().wait_between_steps([] { return snd_set.state == SLOT_DONE; }, timeout_ms,
+                                                  [&] { status = snd_set.status; });
     EXPECT_TRUE(done) << "the send was not finished in time";
     return status;
 }
@@ -261,7 +229,7 @@ std::vector<int64_t> EngineLineTest::step_times(int32_t from, int32_t to)
 
 bool EngineLineTest::wait_entries(int32_t count, int timeout_ms)
 {
-    return runner().wait_until([count] { return p3964_fifo.count == count; }, timeout_ms);
+    return runner().wait_between_steps([count] { return p3964_fifo.count == count; }, timeout_ms);
 }
 
 void EngineLineTest::expect_error_entry(int32_t status)

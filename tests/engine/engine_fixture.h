@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "block_encoder.h"
 #include "engine_runner.h"
 #include "test_support.h"
 
@@ -36,9 +37,13 @@ struct Entry {
 
 // The XOR of all bytes.
 uint8_t block_check(const Bytes& bytes);
-// What goes on the line for `data` after the DLE to STX: the data with
-// every DLE doubled, DLE ETX, and in 3964R mode the BCC.
-Bytes framed(const Bytes& data, int32_t bcc_mode = 1);
+// What goes on the line for `data` after the DLE to STX, as the partner
+// simulator writes it (its own code, not the engine's): the data with every
+// DLE doubled, DLE ETX, and in 3964R mode the BCC.
+inline Bytes framed(const Bytes& data, int32_t bcc_mode = 1)
+{
+    return qopartner::encode_block(data, bcc_mode != 0);
+}
 // The same in 3964R mode with a BCC that is one bit off.
 Bytes with_wrong_bcc(const Bytes& data);
 Bytes operator+(Bytes left, const Bytes& right);

@@ -80,8 +80,7 @@ bool EngineRunner::wait(const Ticket& ticket, int timeout_ms)
     return done;
 }
 
-bool EngineRunner::wait_until(std::function<bool()> condition, int timeout_ms,
-                              std::function<void()> action)
+bool EngineRunner::wait_between_steps(std::function<bool()> condition, int timeout_ms, std::function<void()> action)
 {
     return wait(post([condition = std::move(condition), action = std::move(action)] {
                     if (!condition()) {
@@ -97,13 +96,13 @@ bool EngineRunner::wait_until(std::function<bool()> condition, int timeout_ms,
 
 bool EngineRunner::between_steps(std::function<void()> action)
 {
-    return wait_until([] { return true; }, 10000, std::move(action));
+    return wait_between_steps([] { return true; }, 10000, std::move(action));
 }
 
 bool EngineRunner::wait_steps(int64_t count, int timeout_ms)
 {
     const int64_t target = steps() + count;
-    return wait_until([this, target] { return steps_.load() >= target; }, timeout_ms);
+    return wait_between_steps([this, target] { return steps_.load() >= target; }, timeout_ms);
 }
 
 }  // namespace qotest

@@ -46,8 +46,7 @@ public:
     bool wait(const Ticket& ticket, int timeout_ms);
     // Waits until `condition` holds between two steps, then runs `action`
     // there, before the next step. False on timeout.
-    bool wait_until(std::function<bool()> condition, int timeout_ms,
-                    std::function<void()> action = {});
+    bool wait_between_steps(std::function<bool()> condition, int timeout_ms, std::function<void()> action = {});
     // Runs `action` between the current and the next step; false when the
     // engine did not get there within 10 s.
     bool between_steps(std::function<void()> action);

@@ -103,7 +103,7 @@ TEST_F(LineErrorTest, StxAfterNoiseIsAnsweredWithoutNak)
     open_line({.zvz = 2000});
     start_engine();
     feed({0x41, 0x42, 0x43});
-    ASSERT_TRUE(runner().wait_until([] { return engine.engine_state == ENGINE_REJECT; }, 5000));
+    ASSERT_TRUE(runner().wait_between_steps([] { return engine.engine_state == ENGINE_REJECT; }, 5000));
     feed({STX_BYTE});
     EXPECT_EQ(hex(line(1)), "10") << "the DLE comes before any NAK";
     feed(framed({0x01}));

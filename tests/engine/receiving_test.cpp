@@ -199,13 +199,14 @@ TEST_F(ReceivingTest, TelegramSpreadOverSeveralWindowsIsReceived)
     use_socket_line();
     start_engine();
     feed({STX_BYTE});
-    // The partner's pauses are the stimulus here: each byte follows 150 ms
-    // after the engine took the one before, longer than the 100 ms receive
-    // window and well under zvz.
+    // The partner's pauses are the stimulus here: each byte follows three
+    // receive windows (100 ms each) after the engine took the one before,
+    // so that a window has ended before it even when the engine runs late,
+    // and well under zvz.
     for (uint8_t byte : framed({0x01, 0x02, 0x03})) {
         feed({byte});
         ASSERT_TRUE(engine_took_everything());
-        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }
     ASSERT_TRUE(wait_entries(1));
     EXPECT_EQ(hex(pop_entry_now().data), "01 02 03");

@@ -36,7 +36,7 @@ protected:
         ASSERT_TRUE(runner().between_steps([] { fill_ring(3, FIFO_DEPTH); }));
         feed(Bytes{STX_BYTE} + framed(data));
         ASSERT_EQ(hex(line(2)), "10 10");
-        ASSERT_TRUE(runner().wait_until([] { return link_transfer.rx_waiting == 1; }, 5000));
+        ASSERT_TRUE(runner().wait_between_steps([] { return link_transfer.rx_waiting == 1; }, 5000));
     }
 };
 
@@ -65,8 +65,8 @@ TEST_F(RingFullTest, HeldTelegramIsQueuedAtTheFirstStepWithRoom)
         room_at = runner().steps();
     }));
     int64_t queued_at = 0;
-    ASSERT_TRUE(runner().wait_until([] { return link_transfer.rx_waiting == 0; }, 5000,
-                                    [&] { queued_at = runner().steps(); }));
+    ASSERT_TRUE(runner().wait_between_steps([] { return link_transfer.rx_waiting == 0; }, 5000,
+                                            [&] { queued_at = runner().steps(); }));
     EXPECT_EQ(queued_at, room_at + 1);
     const std::vector<Entry> held = entries();
     ASSERT_EQ(held.size(), static_cast<size_t>(FIFO_DEPTH));
@@ -83,13 +83,13 @@ TEST_F(RingFullTest, RoomWithinTheWaitQueuesTheHeldOneAndAcceptsTheNext)
     // The next STX finds the telegram still held; room for two appears
     // while the engine waits for it.
     feed(Bytes{STX_BYTE} + framed({0xBB}));
-    ASSERT_TRUE(runner().wait_until([] { return engine.engine_state == ENGINE_RX_BLOCKED; }, 5000,
-                                    [] {
-                                        pop_entry();
-                                        pop_entry();
-                                    }));
+    ASSERT_TRUE(runner().wait_between_steps([] { return engine.engine_state == ENGINE_RX_BLOCKED; }, 5000,
+                                            [] {
+                                                pop_entry();
+                                                pop_entry();
+                                            }));
     EXPECT_EQ(hex(line(2)), "10 10");
-    ASSERT_TRUE(runner().wait_until(
+    ASSERT_TRUE(runner().wait_between_steps(
         [] { return p3964_fifo.count == FIFO_DEPTH && link_transfer.rx_waiting == 0; }, 5000));
     const std::vector<Entry> held = entries();
     EXPECT_EQ(hex(held[FIFO_DEPTH - 2].data), "AA");
@@ -105,7 +105,7 @@ TEST_F(RingFullTest, NoRoomWithinTheWaitRefusesAndReportsOccupied)
     start_engine();
     hold_a_telegram({0xAA});
     feed({STX_BYTE});
-    ASSERT_TRUE(runner().wait_until([] { return engine.engine_state == ENGINE_RX_BLOCKED; }, 5000));
+    ASSERT_TRUE(runner().wait_between_steps([] { return engine.engine_state == ENGINE_RX_BLOCKED; }, 5000));
     EXPECT_EQ(hex(line(1)), "15");
     const int32_t status = runner().query([] { return link_transfer.rx_status; });
     EXPECT_EQ(status, RC_RX_OCCUPIED);
@@ -114,7 +114,7 @@ TEST_F(RingFullTest, NoRoomWithinTheWaitRefusesAndReportsOccupied)
         pop_entry();
         pop_entry();
     }));
-    ASSERT_TRUE(runner().wait_until([] { return link_transfer.rx_waiting == 0; }, 5000));
+    ASSERT_TRUE(runner().wait_between_steps([] { return link_transfer.rx_waiting == 0; }, 5000));
     const std::vector<Entry> held = entries();
     ASSERT_EQ(held.size(), static_cast<size_t>(FIFO_DEPTH));
     EXPECT_TRUE(held[FIFO_DEPTH - 2].data.empty());
@@ -135,7 +135,7 @@ TEST_F(RingFullTest, HeldTelegramAfterARecoveredFailureIsGood)
     ASSERT_EQ(hex(line(2)), "10 15");
     hold_a_telegram({0xAA});
     pop_entry_now();
-    ASSERT_TRUE(runner().wait_until([] { return link_transfer.rx_waiting == 0; }, 5000));
+    ASSERT_TRUE(runner().wait_between_steps([] { return link_transfer.rx_waiting == 0; }, 5000));
     const Entry last = entries().back();
     EXPECT_EQ(hex(last.data), "AA");
     EXPECT_EQ(last.status, RC_OK);

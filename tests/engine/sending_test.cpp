@@ -22,7 +22,7 @@ TEST_F(SendingTest, DataWaitsForDleAndDoublesDleButNotTheBcc)
     open_line({.qvz = 5000});
     start_engine();
     stage_send_now({0x01, 0x10, 0x02});
-    ASSERT_TRUE(runner().wait_until([] { return engine.engine_state == ENGINE_TX_CONNECT; }, 5000));
+    ASSERT_TRUE(runner().wait_between_steps([] { return engine.engine_state == ENGINE_TX_CONNECT; }, 5000));
     ASSERT_TRUE(runner().wait_steps(5, 5000));
     EXPECT_EQ(runner().query([] { return engine.engine_state; }), ENGINE_TX_CONNECT);
     EXPECT_EQ(hex(line(2, 200)), "02") << "data must wait for the partner's DLE";
@@ -111,7 +111,7 @@ TEST_F(SendingTest, NakToTheClosingBlockIsCountedButTheSendGoesOn)
     partner_answers({dle_to_stx(), to_closing_block(NAK_ANSWER)});
     stage_send_now({0x41});
     answers_given();
-    ASSERT_TRUE(runner().wait_until([] { return link_transfer.send_attempts == 1; }, 5000));
+    ASSERT_TRUE(runner().wait_between_steps([] { return link_transfer.send_attempts == 1; }, 5000));
     EXPECT_EQ(runner().query([] { return snd_set.state; }), SLOT_TAKEN);
     partner_answers({dle_to_stx(1), to_closing_block()});
     EXPECT_EQ(send_result(), RC_OK);

@@ -156,7 +156,7 @@ TEST_F(PartnerSends, StopEndsAWaitAtOnceAndTheSendIsStopped)
     EXPECT_EQ(server->read(1), "02");
     const auto stopping = std::chrono::steady_clock::now();
     partner->stop();
-    EXPECT_LT(elapsed_ms(stopping), 2000);
+    EXPECT_LT(elapsed_ms(stopping), settings.qvz_ms / 4);
     EXPECT_FALSE(partner->running());
     EXPECT_EQ(outcome(report).outcome, SendOutcome::stopped);
     EXPECT_EQ(outcome(queued).outcome, SendOutcome::stopped);

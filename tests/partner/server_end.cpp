@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <termios.h>
-#include <thread>
 #include <unistd.h>
 
 #include "hex_text.h"
@@ -29,18 +28,6 @@ ServerEnd::ServerEnd(const std::string& path)
 ServerEnd::~ServerEnd()
 {
     close(fd_);
-}
-
-bool wait_until(const std::function<bool()>& condition, int timeout_ms)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= end) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
 }
 
 long elapsed_ms(std::chrono::steady_clock::time_point start)

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <chrono>
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -10,10 +9,12 @@
 
 #include "partner.h"
 #include "test_support.h"
+#include "wait_until.h"
 
 namespace partnertest {
 
 using qotest::Bytes;
+using qotest::wait_until;
 
 // Opens a tty path in raw mode, non-blocking, like a server would.
 class ServerEnd {
@@ -35,9 +36,6 @@ public:
 private:
     int fd_ = -1;
 };
-
-// Polls `condition` every few milliseconds until it holds or `timeout_ms` passed.
-bool wait_until(const std::function<bool()>& condition, int timeout_ms = 3000);
 
 // Milliseconds since `start`.
 long elapsed_ms(std::chrono::steady_clock::time_point start);

@@ -45,14 +45,7 @@ public:
     // Waits until the server shows its line in `state`.
     bool line_becomes(uint8_t state)
     {
-        const auto end = Clock::now() + 10s;
-        while (view->segment().send_job.spare_flag != state) {
-            if (Clock::now() > end) {
-                return false;
-            }
-            std::this_thread::sleep_for(5ms);
-        }
-        return true;
+        return wait_until([&] { return view->segment().send_job.spare_flag == state; }, 10s);
     }
 
     // Runs the test body's rows on fresh servers: TearDown and bring_up.
@@ -76,16 +69,11 @@ void line_lost_during_a_send(FaultMatrix& m)
     const Bytes telegram = TelegramSource(5).of_length(4096);
     ASSERT_EQ(qo3964m_send_strt(APP_HANDLE, telegram.data(), static_cast<int>(telegram.size()), 0),
               QO3964_SEND_STARTED);
-    const auto end = Clock::now() + 10s;
-    while (m.partner->stats().injected(qopartner::Fault::silent_to_end) == 0 && Clock::now() < end) {
-        std::this_thread::sleep_for(5ms);
-    }
+    EXPECT_TRUE(wait_until([&] { return m.partner->stats().injected(qopartner::Fault::silent_to_end) > 0; }, 10s));
     m.drop_partner();
     m.fault_injected();
     int result = 0;
-    while ((result = qo3964m_send_control(APP_HANDLE)) == QO3964_IN_WORK && Clock::now() < end) {
-        std::this_thread::sleep_for(5ms);
-    }
+    wait_until([&] { return (result = qo3964m_send_control(APP_HANDLE)) != QO3964_IN_WORK; }, 10s);
     EXPECT_EQ(result, QO3964_ERR_NO_ACK);
     m.new_partner();
     EXPECT_TRUE(m.line_becomes(LINE_STATE_UP));

@@ -22,14 +22,8 @@ class PortReturn : public LinkFixture {
 protected:
     bool line_state_becomes(uint8_t state)
     {
-        const auto end = Clock::now() + std::chrono::milliseconds(BOUND_MS);
-        while (view->segment().send_job.spare_flag != state) {
-            if (Clock::now() > end) {
-                return false;
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        return true;
+        return wait_until([&] { return view->segment().send_job.spare_flag == state; },
+                                  std::chrono::milliseconds(BOUND_MS));
     }
 
     std::string ctl_status()

@@ -7,7 +7,6 @@
 
 #include <csignal>
 #include <functional>
-#include <sys/ipc.h>
 #include <sys/shm.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -16,6 +15,7 @@
 #include "second_account.h"
 #include "server_harness.h"
 #include "shared_segment.h"
+#include "test_segment.h"
 #include "test_support.h"
 
 namespace {
@@ -140,7 +140,7 @@ TEST(HostileLockfile, StoppedProcessThatIsNoServerStaysStopped)
 TEST(HostileLockfile, CtlDoesNotWaitOnAFifo)
 {
     ServerHarness place;
-    const int id = shmget(ftok(place.shm_file().c_str(), 65), qo3964::SEGMENT_SIZE, IPC_CREAT | IPC_EXCL | 0666);
+    const int id = create_segment(place.shm_file());
     ASSERT_GE(id, 0);
     ASSERT_EQ(mkfifo(place.lockfile().c_str(), 0666), 0);
     Process status({program_path("qo3964_ctl"), "--rc", place.rc_file(), "status"});

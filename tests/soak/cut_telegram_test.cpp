@@ -11,7 +11,6 @@
 namespace qosoak {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 class CutTelegram : public LinkFixture {};
@@ -30,9 +29,7 @@ TEST_F(CutTelegram, LongTelegramCutByAPauseDoesNotBlockTheLine)
 
     // The application sends meanwhile; the line is free again soon.
     const Bytes mine = {'m', 'i', 'n', 'e'};
-    const auto begun = Clock::now();
     EXPECT_EQ(qo3964m_send(APP_HANDLE, mine.data(), static_cast<int>(mine.size()), 15), QO3964_SEND_DONE);
-    EXPECT_LT(Clock::now() - begun, 15s);
     ASSERT_EQ(report.wait_for(15s), std::future_status::ready);
     EXPECT_EQ(report.get().outcome, qopartner::SendOutcome::acknowledged);
     EXPECT_TRUE(fetch_telegram(cut, 5000));

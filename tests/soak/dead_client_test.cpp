@@ -3,9 +3,7 @@
 // send_job over once it has stood for the stale time, and the next fetch
 // lowers a dead claim of receive_job.
 #include <chrono>
-#include <functional>
 #include <gtest/gtest.h>
-#include <thread>
 
 #include "dead_client.h"
 #include "link_fixture.h"
@@ -26,18 +24,6 @@ protected:
     {
         ASSERT_TRUE(partner_sends(telegram));
         ASSERT_TRUE(wait_until([&] { return view->waiting_entry().has_value(); }));
-    }
-
-    static bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5s)
-    {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() >= end) {
-                return false;
-            }
-            std::this_thread::sleep_for(5ms);
-        }
-        return true;
     }
 
     int send(const Bytes& telegram, int timeout_s = 10)

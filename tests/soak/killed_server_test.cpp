@@ -3,26 +3,17 @@
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/ipc.h>
-#include <sys/shm.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include "link_fixture.h"
 #include "qo3964_client.h"
+#include "test_segment.h"
 
 namespace qosoak {
 namespace {
 
 using namespace std::chrono_literals;
-
-// The remedy for a segment left behind, as an operator applies it with
-// "ipcrm -m <id>": the segment's ID from its key, then IPC_RMID.
-bool remove_left_segment(const std::string& key_file)
-{
-    const int id = shmget(ftok(key_file.c_str(), SEGMENT_PROJECT_ID), 0, 0);
-    return id >= 0 && shmctl(id, IPC_RMID, nullptr) == 0;
-}
 
 // The line mode a killed server leaves on a pty: its speed stays, so the
 // next server's only change is parity, which a pty does not take, and
@@ -75,8 +66,8 @@ TEST_F(KilledServer, RestartStopsAt7aUntilTheSegmentIsRemoved)
     EXPECT_FALSE(qotest::file_exists(server->lockfile()));
     EXPECT_TRUE(qotest::segment_exists(server->shm_file()));
 
-    // Once the segment is removed, the next start comes up.
-    ASSERT_TRUE(remove_left_segment(server->shm_file()));
+    // Once the segment is removed (the operator's "ipcrm -m <id>"), the next start comes up.
+    ASSERT_TRUE(qotest::remove_segment(server->shm_file()));
     EXPECT_FALSE(qotest::segment_exists(server->shm_file()));
     ASSERT_TRUE(reset_pty_mode(partner->path()));
     ASSERT_TRUE(server->start()) << server->process().out();

@@ -15,8 +15,11 @@
 #include "segment_view.h"
 #include "server_harness.h"
 #include "slave_link.h"
+#include "wait_until.h"
 
 namespace qosoak {
+
+using qotest::wait_until;
 
 inline constexpr int LINK_ZVZ_MS = 100;
 inline constexpr int LINK_QVZ_MS = 400;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "shared_segment.h"
+#include "test_segment.h"
 
 using namespace qo3964;
 
@@ -21,26 +22,16 @@ struct WaitingEntry {
     int32_t result = 0;
 };
 
-class SegmentView {
+class SegmentView : public qotest::SegmentAttachment {
 public:
-    // Attaches the segment whose key comes from `key_file` (project 65),
-    // for reading only or for reading and writing.
-    explicit SegmentView(const std::string& key_file, bool writable = false);
-    ~SegmentView();
-    SegmentView(const SegmentView&) = delete;
-    SegmentView& operator=(const SegmentView&) = delete;
-
-    bool attached() const { return segment_ != nullptr; }
-    volatile SharedSegment& segment() const { return *segment_; }
+    // Read-only unless `writable`.
+    explicit SegmentView(const std::string& key_file, bool writable = false) : SegmentAttachment(key_file, writable) {}
 
     // The entry the next qo3964m_receive takes, or nothing while the block
     // is idle or the server is still filling it. Once seen, the entry stays
     // until a client takes it: the server fills the block only while it is
     // idle and lowers its busy byte after writing `state`.
     std::optional<WaitingEntry> waiting_entry() const;
-
-private:
-    volatile SharedSegment* segment_ = nullptr;
 };
 
 }  // namespace qosoak

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -15,6 +14,7 @@
 #include "qo3964_client.h"
 #include "segment_view.h"
 #include "server_harness.h"
+#include "wait_until.h"
 
 namespace qosoak {
 
@@ -265,18 +265,6 @@ void check_log_against_feeder(Run& run, const std::vector<PartnerSend>& logged)
     }
 }
 
-bool wait_for(const std::function<bool()>& condition, std::chrono::milliseconds limit)
-{
-    const auto end = Clock::now() + limit;
-    while (!condition()) {
-        if (Clock::now() >= end) {
-            return false;
-        }
-        std::this_thread::sleep_for(POLL_PAUSE);
-    }
-    return true;
-}
-
 // Sends the closing telegram with every fault off and waits until the
 // application has it.
 void close_traffic(Run& run)
@@ -294,7 +282,7 @@ void close_traffic(Run& run)
                     std::string(qopartner::outcome_name(outcome.outcome)));
         return;
     }
-    if (!wait_for([&] { return run.closing_fetched.load(); }, OUTCOME_LIMIT)) {
+    if (!qotest::wait_until([&] { return run.closing_fetched.load(); }, OUTCOME_LIMIT)) {
         run.problem("the closing telegram did not reach the application within 60 s");
     }
 }

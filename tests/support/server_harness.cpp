@@ -3,6 +3,8 @@
 #include <csignal>
 #include <cstdio>
 
+#include "test_segment.h"
+
 namespace qotest {
 
 std::string lockfile_for(const std::string& shm_name)

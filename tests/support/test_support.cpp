@@ -11,8 +11,6 @@
 #include <poll.h>
 #include <pty.h>
 #include <sstream>
-#include <sys/ipc.h>
-#include <sys/shm.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -178,24 +176,6 @@ std::string hex(const Bytes& bytes)
         text += cell;
     }
     return text;
-}
-
-void remove_segment(const std::string& key_file)
-{
-    const key_t key = ftok(key_file.c_str(), 65);
-    if (key == -1) {
-        return;
-    }
-    const int id = shmget(key, 0, 0);
-    if (id >= 0) {
-        shmctl(id, IPC_RMID, nullptr);
-    }
-}
-
-bool segment_exists(const std::string& key_file)
-{
-    const key_t key = ftok(key_file.c_str(), 65);
-    return key != -1 && shmget(key, 0, 0) >= 0;
 }
 
 Process::Process(const std::vector<std::string>& argv, const std::string& workdir)

@@ -64,10 +64,6 @@ void drain(int fd);
 
 std::string hex(const Bytes& bytes);
 
-// Removes a System V segment left under the key of `key_file` (project 65).
-void remove_segment(const std::string& key_file);
-bool segment_exists(const std::string& key_file);
-
 // A child process with standard output and error captured into files.
 class Process {
 public:
