@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Everything a measurement runs against: a partner simulator on a fresh
 // pty, a qo3964_server on the pty's other end with an rc-file, SHMNAME file
 // and lockfile name of its own, and client handle 0 attached to it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The figures of a benchmark run, each beside its floor, as one markdown
 // table and as CSV.
 #pragma once

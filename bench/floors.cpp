@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "floors.h"
 
 #include "statistics.h"

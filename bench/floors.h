@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The floors of all figures, from the pacing model (pacing_model.h) run
 // with the configured values: once for a pty, where bytes move instantly,
 // and once for a real line at the configured speed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "gnuplot_charts.h"
 
 #include <algorithm>

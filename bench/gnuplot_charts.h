@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PNG charts of a run, drawn by gnuplot when it is installed: the latency
 // distributions beside their floors, and the throughputs beside theirs.
 // Without gnuplot nothing is drawn and nothing is said.

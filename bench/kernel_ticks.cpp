@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "kernel_ticks.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The kernel's own tick rate (HZ), as far as the DeadlineTimers see it.
 // times() counts clock ticks (usually 100 per second) computed from the
 // kernel's jiffies as jiffies * 100 / HZ; where HZ is no multiple of 100

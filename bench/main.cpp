@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // qo3964_bench: how fast the server and the client library move telegrams,
 // beside the floor that the 3964R procedure's own pacing imposes.
 //

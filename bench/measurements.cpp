@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "measurements.h"
 
 #include <chrono>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // All measurements of one benchmark run, in the order they are made:
 // the idle server, send latency, throughput both ways, the receive burst.
 #pragma once

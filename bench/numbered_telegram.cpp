@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "numbered_telegram.h"
 
 #include <algorithm>

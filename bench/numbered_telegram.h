@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Telegrams that carry their own number, so that a receiver can tell a lost
 // telegram from a duplicated one: bytes 0..3 hold the number (big-endian),
 // bytes 4..7 its complement, the rest a counting pattern (which contains a

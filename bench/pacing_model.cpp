@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "pacing_model.h"
 
 #include <algorithm>

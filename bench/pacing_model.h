@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The floor of each figure: what a server and client library that cost no
 // time at all would show, given only the procedure's own pacing. It is a
 // small simulation of exactly what the benchmark does, in which every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "poll_cost.h"
 
 #include <chrono>

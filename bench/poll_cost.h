@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What one look at a silent line costs on this machine: the server's
 // serial_getc, while nothing arrives, repeats a non-blocking read of one
 // byte, a times() call for its timer and a 1 ms usleep. The benchmark does

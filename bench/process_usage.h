@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a process has used so far, read from /proc: CPU time (utime + stime
 // of /proc/<pid>/stat) and how often it went to sleep of its own accord
 // (voluntary_ctxt_switches of /proc/<pid>/status), with the wall time of

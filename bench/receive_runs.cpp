@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "receive_runs.h"
 
 #include <chrono>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Telegrams from the partner to the application: the partner sends
 // numbered telegrams back to back, the application drains them with
 // qo3964m_receive, pausing only when nothing is waiting.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the benchmark prints: how the floors come about, the table of
 // figures, and warnings about anything that went wrong during the runs.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A fresh directory under /tmp for the rc-file, the SHMNAME file and the
 // server's output; removed with its contents at the end.
 #pragma once

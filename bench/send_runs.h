@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sends from the application to the partner: qo3964m_send of numbered
 // telegrams, one after the other, each timed from the call to its return.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The qo3964_server being measured: started with an rc-file of the
 // benchmark's own, watched through its standard output, stopped with SIGINT
 // (its orderly shutdown). Whatever it leaves behind (segment, lockfile) is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "statistics.h"
 
 #include <algorithm>

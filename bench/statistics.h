@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Order statistics of a set of samples.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "client_connection.h"
 
 #include <array>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library's per-handle connection records.
 //
 // Internal to the library: nothing here is part of the public header.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pauses of qo3964m_send. Together with the engine's pacing they set
 // the floor of a send's latency, so the benchmark's model of that floor
 // takes them from here.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fetching a received telegram from `receive_job`.
 #include <cstdint>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Handing telegrams to the server through `send_job` and collecting the
 // results of the sends.
 #include <cstdint>

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * qo3964_client: the client library of qo3964_server.
  *

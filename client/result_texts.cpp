@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The texts of all result codes, German and English, and the German
 // messages for the results of a connection set-up.
 #include <array>

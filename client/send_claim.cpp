@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "send_claim.h"
 
 #include "segment_access.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Claiming client_busy of send_job, so that of several applications that
 // hand a telegram to one server at the same moment only one writes the
 // block.

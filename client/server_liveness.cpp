@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "server_liveness.h"
 
 #include <cerrno>

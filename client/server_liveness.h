@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whether the server behind a handle is still there.
 //
 // A server that ends in order marks its segment first, and every call then

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "deadline_timer.h"
 
 #include <climits>

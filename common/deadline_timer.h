@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Millisecond deadline timers on the process clock-tick counter.
 //
 // Every time limit of the link layer and of the client library runs on

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Result codes shared by server, segment and client library. Negative
 // values are errors; their texts are in the client library.
 #pragma once

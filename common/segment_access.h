@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How server and clients read and write the fields that hand a job block
 // from one side to the other.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The shared memory segment between qo3964_server and its clients.
 //
 // One System V segment of exactly 9444 bytes per server. Both deliverables

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Install step: writes the systemd unit template, its generator, the
 # stale-segment check and the example rc-file with the absolute paths of
 # this install. Runs inside cmake_install.cmake, where CMAKE_INSTALL_PREFIX

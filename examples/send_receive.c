@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * send_receive: a small application of the qo3964_client library.
  *

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build for 64-bit ARM (arm64 gateways): clang for the target
 # aarch64-linux-gnu with the arm64 libraries of the multiarch tree
 # (libstdc++-12-dev:arm64, libncurses-dev:arm64) and the arm64 binutils;

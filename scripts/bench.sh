@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds a release tree (no sanitizers, no tests) and runs the benchmark
 # qo3964_bench in it; every argument goes to qo3964_bench, for example
 #   scripts/bench.sh --quick

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The demo: a simulated partner device on a pseudo-terminal, a qo3964_server
 # on its line, and the operator tool qo3964_ctl as the application. Two
 # telegrams are sent, acknowledged and echoed back, the echoes are received,

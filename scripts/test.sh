@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds everything and runs the whole test suite under AddressSanitizer and
 # UndefinedBehaviorSanitizer. Installs missing build tools first (as root).
 set -euo pipefail

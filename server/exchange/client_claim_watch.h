@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How long a client has held client_busy of each job block, as the server
 // sees it pass by pass. A claim held for CLAIM_STALE_MS belongs to a client
 // that died holding it: the server says so in its log, once per claim.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "job_dispatcher.h"
 
 #include "client_claim_watch.h"

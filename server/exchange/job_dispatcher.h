@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One pass of the job exchange between the shared segment and the
 // protocol engine: stop order, engine step, receive side, send side.
 #pragma once

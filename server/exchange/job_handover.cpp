@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "job_handover.h"
 
 #include "segment_access.h"

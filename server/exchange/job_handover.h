@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The server's moves on a job block of the shared segment: its busy byte
 // around a transfer, and handing a send result back.
 #pragma once

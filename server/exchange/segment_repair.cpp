@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "segment_repair.h"
 
 #include "job_handover.h"

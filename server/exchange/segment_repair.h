@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the server puts back in the segment on every pass.
 //
 // Each field of a job block has one owner. A faulty program attached to the

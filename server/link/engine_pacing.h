@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The protocol engine's pacing: how long its reads wait, how long it sleeps
 // between steps and how much it does in one. Together with the client
 // library's pauses these set the floor of every latency and rate, so the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "io_monitor.h"
 
 #include <cstdio>

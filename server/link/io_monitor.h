@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The live hexadecimal traffic display (rc key IODEBUG ON).
 //
 // Every byte that passes the serial line is shown in a three-column cell:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the link layer tells the runtime log: failed sends and why, line
 // errors, a partner that stopped answering and its return, receptions the
 // partner's repetition recovered, and the port lost and reopened. Each

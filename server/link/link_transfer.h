@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The protocol engine's transfer fields and the three operations that move
 // telegrams between them, the send slot and the receive ring.
 #pragma once

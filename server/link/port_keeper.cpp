@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "port_keeper.h"
 
 #include <cstdio>

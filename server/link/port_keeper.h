@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Keeps the serial port open: when it goes away (EIO, a hang-up, an
 // adapter pulled), the port is closed, the console and the runtime log say
 // so, and the same path is opened again with the same line settings every

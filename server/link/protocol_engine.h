@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The 3964 / 3964R link procedure as a state machine. The dispatcher calls
 // engine_step once per pass of the main loop; each step does a bounded
 // piece of work and returns. The engine reaches the line only through

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The server's one serial port: raw 8-bit mode with parity marking,
 // byte reads within a millisecond limit, byte and block writes.
 //

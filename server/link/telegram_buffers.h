@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The server's hand-over points between the job dispatcher and the 3964R
 // protocol engine: the send slot and the ring of received telegrams.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The server's runtime log: what happens on the link after start-up.
 //
 // One line per event on standard error, led by the priority prefix that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // qo3964_server: couples the programs attached to its shared segment to a
 // partner device on one serial line, speaking the 3964 / 3964R procedure.
 

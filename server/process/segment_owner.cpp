@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "segment_owner.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The server's side of the shared segment: creation under the key of the
 // SHMNAME file, reset, identification, shutdown marks and removal.
 #pragma once

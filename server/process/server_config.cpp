@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "server_config.h"
 
 #include <array>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The server's configuration: LinkSettings with their defaults, and the
 // rc-file reader that fills them, reporting every refused line.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The server process's own state: why it stops, what its shutdown has to
 // undo, and the orderly shutdown itself.
 #pragma once

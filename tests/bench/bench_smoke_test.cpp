@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A quick run of qo3964_bench against the real server: it must complete
 // and print its table with every row filled in plausibly. The figures
 // themselves are not judged: the machine may be busy with other work.

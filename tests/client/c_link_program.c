@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* A C program that uses the client library through its header alone.
  * Built by the C compiler and linked without the C++ runtime. */
 #include <stdio.h>

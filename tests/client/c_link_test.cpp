@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library links into a C program with the C compiler alone, and it
 // asks nothing of the C++ runtime.
 #include <gtest/gtest.h>

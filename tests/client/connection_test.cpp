@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Handles: bad and unattached handles, open and close, the identification
 // record, the version calls and the library's globals.
 #include <gtest/gtest.h>

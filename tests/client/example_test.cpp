@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The example application against a segment on which the test plays the
 // server: it identifies the server, sends, receives and prints each result.
 #include <gtest/gtest.h>

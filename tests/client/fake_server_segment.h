@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A shared segment that a test creates itself, where a server would: under
 // the ftok key of a fresh key file, with an rc-file that names that file.
 // No server runs; the test plays the server's part on the segment.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sending and receiving through a segment that the test made itself; the
 // test plays the server's part on the job blocks.
 #include <gtest/gtest.h>

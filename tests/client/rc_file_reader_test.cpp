@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library's reading of the rc-file: separators, comments, the three
 // keys, the key-file fallback, refused values and line ends.
 #include <gtest/gtest.h>

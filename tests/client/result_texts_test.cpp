@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The texts of the result codes and of the open results, against a table
 // copied here from the description of the codes, independently of the
 // library's own.

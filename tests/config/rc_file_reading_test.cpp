@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading whole rc-files: line counting, combined result, closing the
 // stream, echo and confirmations by level, long and odd lines.
 #include <string>

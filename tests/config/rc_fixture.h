@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fixture of the rc-file tests: defaults restored around every test,
 // standard output captured around each call under test, rc-files served
 // from memory through a stream that records being closed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Evaluating single lines: separators, keys, accepted and refused values,
 // the reports and confirmations they print, and the limits of a line.
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The reader's building blocks: the report and confirmation formats, and
 // the text tools (trimming, bounded copy, tokens, numbers).
 #include <array>

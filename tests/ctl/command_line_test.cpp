@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // qo3964_ctl without a server: help, version, result texts, and command
 // lines that are refused before anything is done.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // qo3964_ctl when the library cannot reach a server: each command gives
 // the reason in one line and exits with 1.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the qo3964_ctl tests share: running the tool to its end, and a
 // qo3964_server whose line ends at a qo3964_partner program.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // qo3964_ctl status against a running server: every field it shows is
 // the one in the segment.
 #include <gtest/gtest.h>

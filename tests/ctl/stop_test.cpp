@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // qo3964_ctl stop: the stop order through the segment, and the wait until
 // the server has gone.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // qo3964_ctl send and receive through a server to a partner program and
 // back: the partner echoes what it gets, or misbehaves on cue.
 #include <gtest/gtest.h>

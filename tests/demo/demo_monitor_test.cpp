@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // scripts/demo.sh --monitor: the server's traffic display in a tmux pane of
 // its own, both when the demo is started inside tmux and from a plain
 // terminal (where it opens a tmux session itself).

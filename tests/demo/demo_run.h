@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One run of scripts/demo.sh against this tree's programs, in a temporary
 // directory of its own (TMPDIR), and what the run reported about itself.
 #pragma once

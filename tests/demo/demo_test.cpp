@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // scripts/demo.sh run against this tree's programs: what it shows, that it
 // ends by itself with the right status, and that it leaves nothing behind,
 // also when it is interrupted or its server dies under it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The deployment files: the example rc-file is what a server accepts, the
 // systemd unit names the installed programs, and the check the unit runs
 // before each start removes a segment only when its server has gone.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "installed_deploy_files.h"
 
 #include <sstream>

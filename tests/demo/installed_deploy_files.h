@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The deployment files as `cmake --install` writes them (only the deploy
 // directory's rules), into a prefix of the test's own whose bin/ is this
 // tree's program folder.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "leftovers.h"
 
 #include <cstdlib>

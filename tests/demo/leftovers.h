@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a finished demo must not have left behind: processes, a shared
 // memory segment, a lockfile, files in its temporary directory.
 #pragma once

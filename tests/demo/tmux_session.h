@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A detached tmux session of the test's own running one shell command in a
 // window of a fixed size, read back with its history.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "client_calls.h"
 
 #include <thread>

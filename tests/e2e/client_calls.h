@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The client library's calls as a test waits on them: receiving and
 // polling with bounds, since neither call waits by itself.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "e2e_fixture.h"
 
 #include <iostream>

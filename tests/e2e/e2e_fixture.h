@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The common frame of the end-to-end tests: one server with its partner,
 // and handle 0 of the client library opened on it. Every test runs as a
 // process of its own, so the library's handle table starts empty.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The server's identification block as the application reads it.
 #include <algorithm>
 #include <cstring>

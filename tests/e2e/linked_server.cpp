@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "linked_server.h"
 
 namespace e2etest {

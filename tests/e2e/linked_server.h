@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A real qo3964_server whose serial line ends at the simulated partner
 // device: the partner creates the pseudo-terminal, and the server's
 // rc-file names its slave (a PORT line after the harness's own wins).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Receiving: telegrams of the partner device fetched by the application.
 #include <future>
 #include <vector>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sending from the application to the partner device through a real server.
 #include <chrono>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A server that has stopped, and one that was never there.
 #include <csignal>
 #include <future>

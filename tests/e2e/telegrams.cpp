@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "telegrams.h"
 
 #include <array>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Telegram contents that the procedure has to carry through unchanged:
 // DLE (doubled on the line), STX, ETX and NAK inside the data, 0xFF (which
 // the server's tty marks as FF FF), and every other byte value.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One application with all ten handles, each on a server of its own.
 #include <array>
 #include <csignal>

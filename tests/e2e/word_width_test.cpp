@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Applications and servers of different word widths share one segment:
 // this build's application with the 32-bit server, and the 32-bit width
 // probe with this build's server. Both need the 32-bit tree that the test

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Both sides want to send at once.
 #include <gtest/gtest.h>
 

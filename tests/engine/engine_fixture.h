@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The engine on a pseudo-terminal, with the test playing the partner on
 // the master side with hand-written bytes. For line errors, which a pty
 // cannot produce, the engine's descriptor can be swapped for one end of a

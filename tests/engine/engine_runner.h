@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the protocol engine on a thread of its own, one engine_step after
 // the other, the way the server's main loop does. The test thread touches
 // engine globals only through the runner: what it posts runs on the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Unexpected bytes and line errors read in idle. BREAK and parity errors
 // come as the terminal driver's PARMRK markings on a socket in place of
 // the pty, which cannot produce them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The link layer's start entry.
 #include <gtest/gtest.h>
 

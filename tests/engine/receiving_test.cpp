@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Receiving: DLE answers, DLE doubling, the block check, the character
 // delay time, overflow and the reporting of failed receptions.
 #include <chrono>

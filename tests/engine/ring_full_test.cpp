@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The ReceiveFifo full: telegrams acknowledged but held in rx_data, the
 // wait for room at the partner's next STX, and the order of arrival.
 #include <gtest/gtest.h>

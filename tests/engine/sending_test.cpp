@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sending: connection request, DLE doubling, closing block, repetitions.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The three hand-over operations between engine and dispatcher, without a
 // line.
 #include <cstring>

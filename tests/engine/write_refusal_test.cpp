@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Data bytes the non-blocking line does not take. The engine writes into a
 // pipe of one page whose free room the test controls exactly, and is
 // stepped by the test itself.

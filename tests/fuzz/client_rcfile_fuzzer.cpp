@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The client library's rc-file reader on arbitrary file contents: the
 // settings' texts stay terminated within their fields, `debug` stays
 // within 0 to 10, and a readable file never counts as unopenable.

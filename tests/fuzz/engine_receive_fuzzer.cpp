@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The 3964R protocol engine fed arbitrary line bytes. The engine reads and
 // writes one end of a socket pair; the fuzzer plays the partner on the
 // other end, stages sends and empties the receive ring as the dispatcher

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The job dispatcher's passes over a segment whose every byte comes from
 // the input, as any program attached to it could have written them, with
 // the send slot and receive ring in any state the engine can leave them

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Runs one fuzz target for SECONDS seconds: a fresh working corpus first
 # (where libFuzzer writes what it finds), the committed seeds second.
 # The fuzzer's whole output goes to WORK/fuzz.log; shown here are its final

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The server's rc-file reader on arbitrary file contents: every line is
 // either taken or refused, and whatever is taken leaves LinkSettings with
 // values the rest of the server can rely on.

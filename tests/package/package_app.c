@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* An application built from outside the source tree against the installed
  * client library. */
 #include <stdio.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Applications built from outside the tree against the installed library,
 // with pkg-config and with find_package, in C and in C++.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The partner's encoder and decoder against hand-written byte sequences.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Each fault produces exactly the bytes it promises; conflicts and echo.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The qo3964_partner program, run as a child process.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The partner as the receiving side: the test plays the server with raw bytes.
 #include <gtest/gtest.h>
 

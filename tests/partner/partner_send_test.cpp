@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The partner as the sending side: the test plays the server with raw bytes.
 #include <gtest/gtest.h>
 

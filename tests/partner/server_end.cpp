@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "server_end.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The test's end of the partner's line: it plays the server with raw bytes.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fault-recovery matrix: each row injects one fault against a running
 // server and its partner, and then a normal telegram must go through both
 // ways within the row's bound, without a restart. The table of faults and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The server's port goes away under it (the partner's pty closed, as when
 // a USB adapter is pulled) and comes back behind the same path: the server
 // says so, shows the line down, fails sends meanwhile, does not spin, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Opening the line: the mode found and the mode set, read back from a
 // pseudo-terminal, and the console messages of each step.
 #include <gtest/gtest.h>

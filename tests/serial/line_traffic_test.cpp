@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bytes through an opened line, with the test as the partner on the master
 // side of a pseudo-terminal.
 #include <gtest/gtest.h>

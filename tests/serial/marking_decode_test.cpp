@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The parity and break markings of the terminal driver, turned back into
 // data bytes and line error codes. A pseudo-terminal cannot produce them,
 // so the line descriptor is pointed at a pipe that carries the raw bytes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Drives the traffic display in the terminal it runs in: opens a
 // pseudo-terminal of its own as the serial line (display on), plays the
 // partner on the master side, and passes the bytes of a script through the

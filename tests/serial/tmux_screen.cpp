@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tmux_screen.h"
 
 #include <chrono>

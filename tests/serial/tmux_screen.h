@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A program run in a detached tmux terminal of 80 x 24 cells, whose screen
 // the test reads back as text and as per-cell colours. Each screen has a
 // tmux server of its own, on a socket in the test's temporary directory.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The traffic display as it appears in a real terminal of 80 x 24 cells:
 // monitor_driver passes a script of bytes through a line with the display
 // on, and the test reads the screen back from tmux.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The dispatcher's pass against a segment in private memory, with the
 // engine step replaced by what each test needs to happen during it.
 #include <gtest/gtest.h>

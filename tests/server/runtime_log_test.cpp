@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The runtime log: priority prefixes, the level filter and the rate limit
 // per event kind, on a clock the test drives.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // qo3964_server as a process: command line, start-up messages, lockfile,
 // segment, the stops and what each of them undoes.
 #include <gtest/gtest.h>

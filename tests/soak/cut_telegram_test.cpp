@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A long telegram of the partner cut short by a pause longer than ZVZ
 // after its first byte: the server gives up on it (-85, NAK), and the rest
 // of the block reaches the server while it is idle.

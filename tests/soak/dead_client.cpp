@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "dead_client.h"
 
 #include <chrono>

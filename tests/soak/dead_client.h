@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A client process that dies by SIGKILL in the middle of a call: a forked
 // child that shares the test's attachment of the segment, makes the
 // stores of the library up to the moment given, and kills itself.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A client process killed by SIGKILL while it holds `client_busy` of a job
 // block. The server keeps running; the next send takes a dead claim of
 // send_job over once it has stood for the stale time, and the next fetch

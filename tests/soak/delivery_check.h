@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The accounting of a soak run: every telegram either arrived exactly once
 // and intact, or its sender was told that it failed; every other thing the
 // application was handed is a status entry with a code the procedure

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A server killed by SIGKILL, without its orderly stop, and started again.
 #include <chrono>
 #include <csignal>

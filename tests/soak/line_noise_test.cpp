@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A partner that floods the line with noise for a while and then sends a
 // good telegram: the telegram must get through, possibly after retries.
 //

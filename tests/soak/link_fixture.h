@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A qo3964_server whose line ends at the partner simulator, with short
 // procedure times, and an application attached through the client library
 // (handle 0). The application's fetches look into receive_job first, so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "partner_send_log.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Keeps, from the partner's traffic log, how each of its own telegrams
 // went: the outcome of every failed attempt ("TX-FAIL" lines) and how the
 // telegram ended ("TX" lines), in the order the partner sent them. Every

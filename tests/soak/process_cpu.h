@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Processor time a process has used, from /proc/<pid>/stat.
 #pragma once
 

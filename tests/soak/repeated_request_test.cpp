@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Connection requests that pile up on the line: a partner repeats its STX
 // (after its QVZ) while the server is not reading, so that several STX wait
 // in the server's input when it takes the first one.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One wrong write into the segment by a faulty application, for each value
 // that used to stop sending or receiving until a restart: the owner of the
 // field puts it right (the server its own fields and states, the library a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "segment_view.h"
 
 using namespace qo3964;

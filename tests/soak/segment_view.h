@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A test's own attachment of a running server's segment, beside the client
 // library's: to see what qo3964m_receive is about to hand over (the length
 // and status of an entry, which the library's result alone cannot tell

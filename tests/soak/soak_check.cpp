@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "soak_check.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a soak and reports it: the counts on standard error (shown in CI
 // logs) and as recorded properties of the test, the problems as failures.
 #pragma once

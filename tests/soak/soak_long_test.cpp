@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The full soak, 10,000 telegrams each way; label "soak", left out of the
 // default run (scripts/test.sh runs ctest -LE soak). Run it with
 //     ctest --test-dir build/asan -L soak -V

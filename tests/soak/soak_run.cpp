@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "soak_run.h"
 
 #include <algorithm>

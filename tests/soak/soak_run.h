@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The soak run: a real qo3964_server on a pseudo-terminal, the simulated
 // partner at the other end injecting faults at random, and an application
 // on the client library sending and receiving at the same time. Afterwards

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An application that sends its tagged telegrams through a server, each
 // with qo3964m_send, and sends a refused one (-26, another application's
 // telegram is in work) again. Prints "sent N" and exits with 0 when every

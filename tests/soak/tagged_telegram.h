@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The telegrams of an application that shares a server with others: its
 // tag and the telegram's number lead, and every byte after them follows
 // from both, so that a telegram mixed from two of them (or cut) is told

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "telegram_source.h"
 
 namespace qosoak {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Random telegrams for the soak run, repeatable from a seed: any length
 // from 0 to 4096, every byte value, with DLE (doubled on the line) and
 // 0xFF (doubled by the terminal driver's parity marking) made common.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Two applications that send through one server at the same moment: every
 // telegram reaches the partner whole and once, none mixed from the two.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "captured_output.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Standard output and standard error of this process, redirected into
 // files for as long as a call under test prints. Keep the capture short:
 // a failing assertion inside it would print into the files too.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "find_on_path.h"
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where a program would be found on PATH, for tests that need a tool the
 // machine may lack (tmux, systemd-analyze) and skip without it.
 #pragma once

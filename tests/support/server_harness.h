@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A real qo3964_server on a pseudo-terminal, for tests that need one: its
 // own temporary directory, SHMNAME file, rc-file and pty; the segment and
 // the lockfile are removed when the harness goes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A server's segment as the tests reach it: under the ftok key of its key
 // file (SHMNAME), as the server and its clients find it. Tests look into a
 // running server's segment, make one of their own where no server runs,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers shared by the test suite: pseudo-terminal pairs, temporary
 // directories, bounded reads and child processes with captured output.
 // Every wait has a bound; nothing here sleeps for a fixed time to let

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tmux_server.h"
 
 #include "find_on_path.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A tmux server of the test's own: its socket and configuration lie in the
 // test's temporary directory, so parallel tests and the user's own tmux
 // never meet. It runs one detached session of a fixed size and ends, with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Waiting for a condition that another thread or process brings about.
 // Every wait of the suite has a bound, and the condition is asked once
 // more at the bound, so that a late but met condition still counts.

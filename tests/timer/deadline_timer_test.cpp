@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Deadline timers: the arithmetic on a tick counter that the test drives,
 // and the real counter of times().
 #include <gtest/gtest.h>

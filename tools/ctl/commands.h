@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The commands of qo3964_ctl. Each returns the program's exit status.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line of qo3964_ctl: global options, one command, and the
 // command's own options and arguments, in any order after the program name.
 #pragma once

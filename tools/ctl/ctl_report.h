@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How qo3964_ctl tells its results: refusals and failures as one line on
 // standard error, result codes with their texts from the library.
 #pragma once

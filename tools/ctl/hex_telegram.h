@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Telegrams as the operator writes and reads them: bytes in hex.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // qo3964_ctl: status, telegrams and the stop of a running qo3964_server,
 // for the people who run it.
 #include <cstdio>

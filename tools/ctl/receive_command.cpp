@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // receive: polls qo3964m_receive for one telegram, a number of them, or
 // every telegram until a stop signal.
 #include <array>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // send: one telegram through qo3964m_send, waiting for the partner's
 // acknowledgement.
 #include <cctype>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A library handle attached to the server for the length of one command.
 #pragma once
 

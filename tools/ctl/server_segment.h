@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The server's segment, reached by the tool itself for what the library has
 // no call for: the raw job blocks and the stop order. The key file is found
 // by the rc-file reader that the library uses, and the segment judged by

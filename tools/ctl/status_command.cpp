@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // status: the server's identification through the library, and the live
 // state of the job blocks and of the stop order, read from the segment.
 #include <array>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // stop: gives the server the stop order through the segment and waits
 // until it has gone: segment removed, process ended.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "telegram_file.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A telegram taken whole from a file: its raw bytes, nothing converted.
 #pragma once
 

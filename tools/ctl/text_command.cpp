@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // text: the German and English texts of a result code.
 #include <cstdint>
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The receiving side of a telegram: takes the bytes that follow the DLE
 // answer to STX, one at a time, undoubles DLE and checks the end.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a sender writes after its STX has been answered with DLE.
 #pragma once
 

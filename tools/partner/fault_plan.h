@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Misbehaviour on cue: each kind of fault is injected at its next n
 // occasions, or at each occasion with a probability (seeded, so that a
 // soak run can be repeated). Safe to change while the partner runs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Telegrams written as hexadecimal text, for command lines, files and logs.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bytes of the 3964 / 3964R procedure as they appear on the line.
 #pragma once
 

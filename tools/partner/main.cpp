@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // qo3964_partner: the partner device at the other end of the server's line.
 #include <atomic>
 #include <chrono>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "partner.h"
 
 #include <algorithm>

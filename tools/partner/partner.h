@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated partner device: plays the controller at the other end of
 // the server's serial line. It answers the server's telegrams, sends
 // telegrams of its own, and misbehaves on cue (FaultPlan).

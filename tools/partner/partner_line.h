@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The partner's end of the serial line: either a pseudo-terminal pair that
 // it creates itself (the server opens the slave) or a real device set to a
 // raw 8-bit mode. Reads and writes wait with bounds; a read can also be

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "partner_options.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line of the qo3964_partner program.
 #pragma once
 

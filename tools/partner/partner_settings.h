@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How the simulated partner speaks the procedure. The defaults are those of
 // the server, so that both ends agree unless a test wants otherwise.
 #pragma once

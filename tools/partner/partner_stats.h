@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the partner has done so far; read as a snapshot.
 #pragma once
 

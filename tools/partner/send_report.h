@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How one of the partner's own telegrams ended.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "slave_link.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A symbolic link to the pty slave, so that an rc-file can name a fixed
 // PORT. Removed again when this object goes, if it still points there.
 #pragma once

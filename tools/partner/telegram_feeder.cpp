@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "telegram_feeder.h"
 
 #include <chrono>

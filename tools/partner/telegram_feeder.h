@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Feeds the program's telegrams to the partner one after the other: those
 // of the command line and file (repeated, with an interval), then those of
 // standard input as they come. Waits for each outcome before the next.

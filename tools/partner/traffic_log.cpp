@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "traffic_log.h"
 
 #include <cstdio>

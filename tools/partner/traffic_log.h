@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One line per event, with the time of day to the millisecond:
 //   "14:03:07.215 RX 01 10 02"
 // Written whole under a lock, so lines of several threads do not mix.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * width_probe: an application of the client library for the tests across
  * word widths. It attaches to a server, shows its identification, sends
