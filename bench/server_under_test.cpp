@@ -5,6 +5,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/ipc.h>
 #include <sys/prctl.h>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "scratch_dir.h"
+#include "server_lockfile.h"
 #include "shared_segment.h"
 
 namespace qobench {
@@ -45,13 +47,10 @@ ServerUnderTest::~ServerUnderTest()
 
 std::string ServerUnderTest::lockfile() const
 {
-    std::string name = shm_file_;
-    for (char& c : name) {
-        if (c == '/' || c == '.' || c == ' ') {
-            c = '_';
-        }
-    }
-    return "/tmp/qo_" + name + "_A";
+    std::string path(shm_file_.size() + sizeof "/tmp/qo_" + sizeof "_A", '\0');
+    qo3964::lockfile_path_for(shm_file_.c_str(), path.data(), path.size());
+    path.resize(std::strlen(path.c_str()));
+    return path;
 }
 
 std::string ServerUnderTest::output() const
