@@ -149,6 +149,7 @@ TEST_F(JobExchange, SendWithoutTimeOutWaitsForTheServersFailureCode)
     volatile JobBlock& job = server.send_job();
     player = std::thread([&] {
         if (!wait_until([&] { return job.state == JOB_SUBMITTED; }, WAIT_MS)) {
+            job.shutdown_mark = 1;  // ends the untimed send (-100), so the test fails instead of hanging
             return;
         }
         job.state = JOB_IN_WORK;

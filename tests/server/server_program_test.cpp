@@ -423,6 +423,10 @@ TEST(ServerStop, SigintDuringStartupStopsRightAfterStartup)
         blocked = segment_exists(server.shm_file());
         if (!blocked) usleep(10000);
     }
+    if (!blocked) {
+        kill(pid, SIGKILL);  // a failed test leaves no server behind
+        waitpid(pid, nullptr, 0);
+    }
     ASSERT_TRUE(blocked);
     kill(pid, SIGINT);
     std::string out;
