@@ -30,8 +30,10 @@ void put_back_server_bytes(volatile JobBlock& job, const char* name)
     }
 }
 
-// send_job is at 2 exactly while the send slot holds a send; other values
-// than 0 to 3 are never written by anyone but a faulty program. Without a
+// send_job is at 2 exactly while the send slot holds a send (at the start
+// of a pass); other values than 0 to 3 are never written by anyone but a
+// faulty program. A lower state beside a send in work would let another
+// client submit over it, a 3 tell a polling client that it has ended. Without a
 // send in work the block is handed back with -11, so that a client waiting
 // for the result learns that its telegram did not go out.
 void repair_send_state(volatile JobBlock& job)
@@ -39,7 +41,7 @@ void repair_send_state(volatile JobBlock& job)
     const int32_t state = load_acquire(job.state);
     const bool in_work = snd_set.state != SLOT_FREE;
     const bool known = state >= JOB_IDLE && state <= JOB_DONE;
-    if (known && (state != JOB_IN_WORK || in_work)) {
+    if (known && (state == JOB_IN_WORK) == in_work) {
         return;
     }
     raise_server_busy(job, true);
@@ -54,7 +56,8 @@ void repair_send_state(volatile JobBlock& job)
               static_cast<int>(RC_TOO_LONG));
 }
 
-// An idle receive_job is filled only while its result is 0.
+// An idle receive_job is filled only while its result is 0, and its
+// length is 0 (a length left there refuses every smaller fetch with -11).
 void repair_receive_result(volatile JobBlock& job)
 {
     if (load_acquire(job.state) != JOB_IDLE) {
@@ -64,6 +67,11 @@ void repair_receive_result(volatile JobBlock& job)
     if (result != 0) {
         store_release(job.result, int32_t{0});
         log_event(LOG_PRI_WARNING, KIND, "receive_job: result %d in the idle block, put back to 0", result);
+    }
+    const int32_t length = load_field(job.length);
+    if (length != 0) {
+        store_release(job.length, int32_t{0});
+        log_event(LOG_PRI_WARNING, KIND, "receive_job: length %d in the idle block, put back to 0", length);
     }
 }
 

@@ -223,10 +223,15 @@ TEST_F(Dispatcher, JobIsNotStagedWhileAClientHoldsTheBlockOrTheSlotIsBusy)
     segment.send_job.client_busy = 1;
     service_jobs();
     EXPECT_EQ(segment.send_job.state, JOB_SUBMITTED);
+    // A submission beside a send in work can only come from a faulty write
+    // of the state: the send in work keeps the slot and the block.
     segment.send_job.client_busy = 0;
     snd_set.state = SLOT_TAKEN;
+    snd_set.data[0] = 9;
     service_jobs();
-    EXPECT_EQ(segment.send_job.state, JOB_SUBMITTED);
+    EXPECT_EQ(segment.send_job.state, JOB_IN_WORK);
+    EXPECT_EQ(snd_set.state, SLOT_TAKEN);
+    EXPECT_EQ(snd_set.data[0], 9);
 }
 
 TEST_F(Dispatcher, LengthOutsideTheTelegramRangeIsRefusedWithoutTouchingTheSlot)
@@ -373,9 +378,25 @@ TEST_F(Dispatcher, WrongValuesInTheServersFieldsArePutBack)
              send.state = -5;
          },
          [&] { return send.state == JOB_IN_WORK && snd_set.state == SLOT_TAKEN; }},
+        // A lower state would let another client submit over the send in
+        // work, or tell a polling client that it has ended.
+        {"send state 0 with a send in work",
+         [&] {
+             snd_set.state = SLOT_TAKEN;
+             send.state = JOB_IDLE;
+         },
+         [&] { return send.state == JOB_IN_WORK; }},
+        {"send state 3 with a send in work",
+         [&] {
+             snd_set.state = SLOT_TAKEN;
+             send.state = JOB_DONE;
+         },
+         [&] { return send.state == JOB_IN_WORK; }},
+        {"receive length when idle", [&] { receive.length = 100; }, [&] { return receive.length == 0; }},
     };
     for (const Case& c : cases) {
         SetUp();
+        runtime_log_reset();  // every case's line, beyond the log's limit per kind
         c.write();
         CapturedOutput output(dir);
         service_jobs();
