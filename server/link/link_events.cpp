@@ -69,12 +69,12 @@ void log_line_error(int32_t code, bool send_failed)
 
 void log_partner_silent(int32_t code)
 {
-    log_event(LOG_PRI_WARNING, PARTNER_KIND, "partner stopped answering: %d %s", code, link_code_text(code));
+    log_change(LOG_PRI_WARNING, PARTNER_KIND, "partner stopped answering: %d %s", code, link_code_text(code));
 }
 
 void log_partner_back()
 {
-    log_event(LOG_PRI_NOTICE, PARTNER_KIND, "partner answers again");
+    log_change(LOG_PRI_NOTICE, PARTNER_KIND, "partner answers again");
 }
 
 void log_reception_failed(int32_t code, int32_t in_a_row)
@@ -103,12 +103,12 @@ void log_telegram_refused()
 
 void log_port_lost(const char* path, int32_t retry_s)
 {
-    log_event(LOG_PRI_ERR, PORT_KIND, "port %s lost: closed, trying to reopen it every %d s", path, retry_s);
+    log_change(LOG_PRI_ERR, PORT_KIND, "port %s lost: closed, trying to reopen it every %d s", path, retry_s);
 }
 
 void log_port_reopened(const char* path, int64_t down_s)
 {
-    log_event(LOG_PRI_NOTICE, PORT_KIND, "port %s reopened after %lld s; the line is up again", path,
+    log_change(LOG_PRI_NOTICE, PORT_KIND, "port %s reopened after %lld s; the line is up again", path,
               static_cast<long long>(down_s));
 }
 

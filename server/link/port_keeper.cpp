@@ -16,7 +16,8 @@ constexpr char PROGRESS[] = "\n++++++ qo3964_server";
 
 int64_t seconds_down()
 {
-    const int64_t ticks = static_cast<uint32_t>(tick_source() - static_cast<int32_t>(port_keeper.down_since_ticks));
+    // Unsigned, so that a roll-over of the tick counter gives the right difference.
+    const int64_t ticks = static_cast<uint32_t>(tick_source()) - static_cast<uint32_t>(port_keeper.down_since_ticks);
     return ticks * ms_per_tick() / 1000;
 }
 

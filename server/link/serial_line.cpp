@@ -4,10 +4,12 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include "deadline_timer.h"
@@ -186,6 +188,32 @@ int32_t drain_pause(int32_t queued)
     return static_cast<int32_t>(std::clamp<int64_t>(ms, 1, DRAIN_PAUSE_MAX_MS));
 }
 
+void ignore_alarm(int) {}
+
+// tcdrain also waits for the port's own buffer, which a USB adapter keeps
+// while CTS is low, and has no limit of its own: an interval timer breaks
+// it off after limit_ms (and again every limit_ms, should the first alarm
+// come before tcdrain has begun).
+bool drain_port_buffer(int32_t limit_ms)
+{
+    struct sigaction quiet {};
+    quiet.sa_handler = ignore_alarm;  // no SA_RESTART: tcdrain ends with EINTR
+    sigemptyset(&quiet.sa_mask);
+    struct sigaction previous {};
+    sigaction(SIGALRM, &quiet, &previous);
+    limit_ms = std::max(limit_ms, int32_t{1});  // 0 would disarm the timer
+    itimerval timer{};
+    timer.it_value.tv_sec = limit_ms / 1000;
+    timer.it_value.tv_usec = (limit_ms % 1000) * 1000;
+    timer.it_interval = timer.it_value;
+    setitimer(ITIMER_REAL, &timer, nullptr);
+    const int drained = tcdrain(line.line_fd);
+    const itimerval off{};
+    setitimer(ITIMER_REAL, &off, nullptr);
+    sigaction(SIGALRM, &previous, nullptr);
+    return drained == 0;
+}
+
 // Waits until the output has left the port, giving up when it has not
 // shrunk for limit_ms (a line held by CTS, a dead adapter). Only a
 // terminal has an output queue; anything else counts as drained.
@@ -221,8 +249,8 @@ bool drain_output(int32_t limit_ms)
         sleep_ms(drain_pause(queued));
     }
     // What the driver has handed to the port leaves within a few
-    // character times.
-    return tcdrain(line.line_fd) == 0;
+    // character times, unless the port is held.
+    return drain_port_buffer(limit_ms);
 }
 
 // Opens the device and sets the line mode; `announce` prints the steps.
@@ -487,7 +515,9 @@ void serial_restore()
         if (line.line_lost != 0 || !drain_output(2000)) {
             tcflush(line.line_fd, TCOFLUSH);
         }
-        tcsetattr(line.line_fd, TCSADRAIN, &line.saved_mode);
+        // Drained or flushed just now: TCSADRAIN could only wait, without a
+        // limit, for a port held by CTS.
+        tcsetattr(line.line_fd, TCSANOW, &line.saved_mode);
         close(line.line_fd);
         line.line_fd = -1;
     }

@@ -55,6 +55,20 @@ bool admit(KindWindow& row)
     return true;
 }
 
+void write_line(LogPriority priority, KindWindow& row, const char* format, va_list args)
+{
+    char text[512];
+    std::vsnprintf(text, sizeof text, format, args);
+    if (row.suppressed > 0) {
+        std::fprintf(stderr, "<%d>qo3964_server: %s (%d more like it held back)\n", static_cast<int>(priority), text,
+                     row.suppressed);
+        row.suppressed = 0;
+    } else {
+        std::fprintf(stderr, "<%d>qo3964_server: %s\n", static_cast<int>(priority), text);
+    }
+    std::fflush(stderr);
+}
+
 }  // namespace
 
 void log_event(LogPriority priority, const char* kind, const char* format, ...)
@@ -66,19 +80,27 @@ void log_event(LogPriority priority, const char* kind, const char* format, ...)
     if (!admit(row)) {
         return;
     }
-    char text[512];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    write_line(priority, row, format, args);
     va_end(args);
-    if (row.suppressed > 0) {
-        std::fprintf(stderr, "<%d>qo3964_server: %s (%d more like it held back)\n", static_cast<int>(priority), text,
-                     row.suppressed);
-        row.suppressed = 0;
-    } else {
-        std::fprintf(stderr, "<%d>qo3964_server: %s\n", static_cast<int>(priority), text);
+}
+
+void log_change(LogPriority priority, const char* kind, const char* format, ...)
+{
+    if (priority > runtime_log_level) {
+        return;
     }
-    std::fflush(stderr);
+    KindWindow& row = row_for(kind);
+    // Counted in the kind's window all the same, so that its other lines
+    // keep their limit, but never held back.
+    if (!admit(row)) {
+        row.suppressed -= 1;
+    }
+    va_list args;
+    va_start(args, format);
+    write_line(priority, row, format, args);
+    va_end(args);
 }
 
 void runtime_log_reset()

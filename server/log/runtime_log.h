@@ -37,6 +37,13 @@ inline constexpr int32_t LOG_WINDOW_MS = 60000;
 void log_event(LogPriority priority, const char* kind, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 
+// Writes one change of a state that alternates (port lost / back, partner
+// silent / answering) whatever the kind's limit: the last line must tell
+// the state as it stands. The link paces these itself (a port is tried
+// every 2 s, a partner is found silent only after its time-outs).
+void log_change(LogPriority priority, const char* kind, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
 // Forgets every kind's counts (tests).
 void runtime_log_reset();
 

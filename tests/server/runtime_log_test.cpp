@@ -67,3 +67,17 @@ TEST_F(RuntimeLog, EachKindIsLimitedOnItsOwnAndHeldBackLinesAreCounted)
     EXPECT_NE(err.find("another kind still gets through"), std::string::npos);
     EXPECT_NE(err.find("<5>qo3964_server: noise again (5 more like it held back)\n"), std::string::npos);
 }
+
+// A port that comes and goes more often than the limit: its last line still
+// tells the state it is in.
+TEST_F(RuntimeLog, ChangesOfAStateAreNeverHeldBack)
+{
+    constexpr char PORT[] = "port";
+    CapturedOutput captured(dir_);
+    for (int i = 0; i < LOG_BURST; ++i) {
+        log_change(LOG_PRI_NOTICE, PORT, "up %d", i);
+    }
+    log_change(LOG_PRI_ERR, PORT, "lost");
+    captured.finish();
+    EXPECT_EQ(captured.err().substr(captured.err().rfind("<3>")), "<3>qo3964_server: lost\n");
+}
