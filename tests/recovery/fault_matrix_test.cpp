@@ -147,16 +147,11 @@ void client_killed_holding_the_send_block(FaultMatrix& m)
     ASSERT_EQ(qo3964m_send_strt(APP_HANDLE, telegram.data(), static_cast<int>(telegram.size()), 10),
               QO3964_SEND_STARTED);
     volatile JobBlock& job = m.view->segment().send_job;
-    const auto end = Clock::now() + 10s;
-    while (job.state != JOB_IN_WORK && Clock::now() < end) {
-        std::this_thread::sleep_for(1ms);
-    }
+    ASSERT_TRUE(wait_until([&] { return job.state == JOB_IN_WORK; }, 10s));
     ASSERT_TRUE(die_after([&] { job.client_busy = 1; }));
     m.fault_injected();
     int result = QO3964_IN_WORK;
-    while ((result = qo3964m_send_control(APP_HANDLE)) == QO3964_IN_WORK && Clock::now() < end) {
-        std::this_thread::sleep_for(5ms);
-    }
+    wait_until([&] { return (result = qo3964m_send_control(APP_HANDLE)) != QO3964_IN_WORK; }, 10s);
     EXPECT_EQ(result, QO3964_SEND_DONE);
 }
 
