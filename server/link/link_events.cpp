@@ -18,6 +18,7 @@ constexpr char PARTNER_KIND[] = "partner";
 constexpr char RECEPTION_KIND[] = "reception";
 constexpr char REFUSAL_KIND[] = "refusal";
 constexpr char PORT_KIND[] = "port";
+constexpr char PORT_PATH_KIND[] = "port path";
 
 struct CodeText {
     int32_t code;
@@ -95,6 +96,11 @@ void log_reception_reported(int32_t code, int32_t in_a_row)
               link_code_text(code));
 }
 
+void log_false_request()
+{
+    log_event(LOG_PRI_INFO, RECEPTION_KIND, "STX with bytes right behind it: no connection request, rejected");
+}
+
 void log_telegram_refused()
 {
     log_event(LOG_PRI_WARNING, REFUSAL_KIND, "telegram refused: %d %s", RC_RX_OCCUPIED,
@@ -110,6 +116,11 @@ void log_port_reopened(const char* path, int64_t down_s)
 {
     log_change(LOG_PRI_NOTICE, PORT_KIND, "port %s reopened after %lld s; the line is up again", path,
               static_cast<long long>(down_s));
+}
+
+void log_port_refused(const char* why)
+{
+    log_event(LOG_PRI_ERR, PORT_PATH_KIND, "port not reopened: %s; trying again", why);
 }
 
 }  // namespace qo3964

@@ -26,10 +26,14 @@ void log_partner_back();
 void log_reception_failed(int32_t code, int32_t in_a_row);
 void log_reception_recovered(int32_t failures, int32_t last_code);
 void log_reception_reported(int32_t code, int32_t in_a_row);
+// An STX that did not stand alone, rejected as noise.
+void log_false_request();
 // A telegram refused because the receive ring stayed full.
 void log_telegram_refused();
 // The port went away and was closed; it is back.
 void log_port_lost(const char* path, int32_t retry_s);
 void log_port_reopened(const char* path, int64_t down_s);
+// The port's path could lead elsewhere by another account's doing: not reopened.
+void log_port_refused(const char* why);
 
 }  // namespace qo3964

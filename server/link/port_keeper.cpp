@@ -52,6 +52,9 @@ bool port_retry()
     }
     timer_start(&port_keeper.retry_timer, PORT_RETRY_MS);
     if (serial_reopen(port_keeper.path, port_keeper.baud, port_keeper.parity, port_keeper.flow) != 0) {
+        if (serial_line.path_refusal[0] != '\0') {
+            log_port_refused(serial_line.path_refusal);
+        }
         sleep_ms(PORT_DOWN_PAUSE_MS);
         return false;
     }

@@ -14,6 +14,7 @@
 
 #include "deadline_timer.h"
 #include "io_monitor.h"
+#include "port_path_check.h"
 #include "result_codes.h"
 
 namespace qo3964 {
@@ -46,6 +47,8 @@ constexpr int32_t MARKING_WAIT_MS = 1;
 // the pace of draining.
 constexpr int32_t BITS_PER_CHAR = 11;
 constexpr int32_t DRAIN_PAUSE_MAX_MS = 20;
+// The stop gives what is still queued this long to leave, then drops it.
+constexpr int32_t STOP_DRAIN_MS = 2000;
 
 SerialLine& line = serial_line;
 
@@ -214,10 +217,20 @@ bool drain_port_buffer(int32_t limit_ms)
     return drained == 0;
 }
 
-// Waits until the output has left the port, giving up when it has not
-// shrunk for limit_ms (a line held by CTS, a dead adapter). Only a
+// How long a drain may last in all.
+enum class DrainLimit {
+    // The time the queued characters take on the wire at the line's speed,
+    // plus the limit for a late start (a line held by CTS or a dead
+    // adapter gives up then); a stop of the server ends it at once.
+    wire_time,
+    // The limit alone: the stop's last drain, which must not outlast the
+    // service manager's patience at a low baud rate.
+    fixed,
+};
+
+// Waits until the output has left the port, within a total limit. Only a
 // terminal has an output queue; anything else counts as drained.
-bool drain_output(int32_t limit_ms)
+bool drain_output(int32_t limit_ms, DrainLimit kind)
 {
     if (line.line_lost != 0) {
         return false;
@@ -228,9 +241,8 @@ bool drain_output(int32_t limit_ms)
         }
         return line.line_lost == 0;
     }
-    DeadlineTimer stalled{};
-    timer_start(&stalled, limit_ms);
-    int previous = -1;
+    DeadlineTimer limit{};
+    bool armed = false;
     for (;;) {
         int queued = 0;
         if (ioctl(line.line_fd, TIOCOUTQ, &queued) != 0) {
@@ -240,12 +252,16 @@ bool drain_output(int32_t limit_ms)
         if (queued == 0) {
             break;
         }
-        if (previous >= 0 && queued < previous) {
-            timer_start(&stalled, limit_ms);
-        } else if (timer_read(&stalled) == 0) {
+        const bool in_traffic = kind == DrainLimit::wire_time;
+        if (!armed) {
+            timer_start(&limit, (in_traffic ? serial_wire_ms(queued) : 0) + limit_ms);
+            armed = true;
+        } else if (timer_read(&limit) == 0) {
             return false;
         }
-        previous = queued;
+        if (in_traffic && line.stop_requested != nullptr && line.stop_requested()) {
+            return false;
+        }
         sleep_ms(drain_pause(queued));
     }
     // What the driver has handed to the port leaves within a few
@@ -262,6 +278,10 @@ int open_device(const char* path, int32_t baud, char parity, char flow, bool ann
     }
     drop_input();
     line.baud = baud;
+    if (!port_path_trusted(path, line.path_refusal, sizeof line.path_refusal)) {
+        errno = EPERM;
+        return announce ? fail("Cannot open this device.") : -1;
+    }
     // O_NOCTTY: the port must never become the server's controlling
     // terminal, or a hang-up on it would kill the server without its
     // orderly stop.
@@ -431,6 +451,40 @@ void serial_flush_input()
     drop_input();
 }
 
+void serial_flush_output()
+{
+    // Only what still waits in the driver: a pseudo-terminal counts what
+    // its reader has not read yet as sent, and so it is.
+    int queued = 0;
+    if (line.line_lost == 0 && isatty(line.line_fd) == 1 && ioctl(line.line_fd, TIOCOUTQ, &queued) == 0 &&
+        queued > 0) {
+        tcflush(line.line_fd, TCOFLUSH);
+    }
+}
+
+bool serial_byte_waiting(int32_t ms)
+{
+    if (peek_byte() >= 0) {
+        return true;
+    }
+    if (ms <= 0 || line.line_lost != 0) {
+        return false;
+    }
+    const int byte = await_byte(ms);
+    if (byte < 0) {
+        return false;
+    }
+    line.input_pos -= 1;  // looked at, not taken
+    return true;
+}
+
+int32_t serial_wire_ms(int32_t chars)
+{
+    const int32_t baud = line.baud > 0 ? line.baud : 9600;
+    const int64_t ms = (static_cast<int64_t>(chars) * BITS_PER_CHAR * 1000 + baud - 1) / baud;
+    return static_cast<int32_t>(std::min<int64_t>(ms, INT32_MAX / 2));
+}
+
 int32_t serial_input_held()
 {
     return line.input_len - line.input_pos;
@@ -504,7 +558,7 @@ int serial_write(const uint8_t* bytes, int32_t count, int32_t limit_ms)
             return -1;
         }
     }
-    return drain_output(limit_ms) ? 0 : -1;
+    return drain_output(limit_ms, DrainLimit::wire_time) ? 0 : -1;
 }
 
 void serial_restore()
@@ -512,7 +566,7 @@ void serial_restore()
     if (line.line_fd >= 0) {
         // A line that cannot get its output out (held by CTS) must not
         // hold the stop: what is left is dropped.
-        if (line.line_lost != 0 || !drain_output(2000)) {
+        if (line.line_lost != 0 || !drain_output(STOP_DRAIN_MS, DrainLimit::fixed)) {
             tcflush(line.line_fd, TCOFLUSH);
         }
         // Drained or flushed just now: TCSADRAIN could only wait, without a

@@ -14,6 +14,7 @@
 #include "port_keeper.h"
 #include "protocol_engine.h"
 #include "runtime_log.h"
+#include "segment_access.h"
 #include "segment_owner.h"
 #include "serial_line.h"
 #include "server_config.h"
@@ -257,6 +258,13 @@ void open_segment()
 void explain_port_failure(int error)
 {
     const char* port = link_settings.port_path;
+    if (serial_line.path_refusal[0] != '\0') {
+        add_stop_detail(LOG_PRI_ERR, "%s", serial_line.path_refusal);
+        add_stop_detail(LOG_PRI_NOTICE, "hint: another account could point the server at a line of its own; keep "
+                                        "the port's link in a directory that only root and the server's account "
+                                        "may write");
+        return;
+    }
     if (error == 0) {
         return;
     }
@@ -294,6 +302,13 @@ void open_port()
     notify_service("READY=1");
 }
 
+// A stop by signal or by order in the segment, asked by waits inside an
+// engine step that could outlast the service manager's patience.
+bool stop_pending()
+{
+    return stop_reason != STOP_NONE || load_field(server_segment->shutdown_request) > 0;
+}
+
 // Tells the segment's readers whether the line is up (qo3964_ctl status).
 void publish_line_state()
 {
@@ -315,6 +330,7 @@ int main(int argc, char** argv)
     read_configuration();
     claim_lockfile();
     open_segment();
+    serial_line.stop_requested = stop_pending;
     open_port();
 
     while (stop_reason == STOP_NONE) {

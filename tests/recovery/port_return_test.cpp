@@ -5,6 +5,7 @@
 // serves the same segment again once the port is back.
 #include <chrono>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <thread>
 
 #include "link_fixture.h"
@@ -69,6 +70,28 @@ TEST_F(PortReturn, PortIsReopenedAndTrafficResumesWithTheSameSegment)
 
     EXPECT_EQ(server->stop(), 1);
     EXPECT_NE(server->process().out().find("ENDED"), std::string::npos);
+}
+
+// While the port is away, its link's directory becomes writable by others:
+// the server does not reopen it, says why, and reopens it once the
+// directory is private again.
+TEST_F(PortReturn, PortIsNotReopenedWhileAnotherAccountCouldRepointIt)
+{
+    bring_up();
+    drop_partner();
+    ASSERT_TRUE(server->process().wait_for_output("lost port " + port_path(), BOUND_MS));
+    ASSERT_EQ(chmod(port_dir().c_str(), 0777), 0);
+    new_partner();
+    partner->start();
+    ASSERT_TRUE(wait_until([&] { return server->process().err().find("port not reopened: " + port_path()) !=
+                                        std::string::npos; },
+                           std::chrono::milliseconds(BOUND_MS)))
+        << server->process().err();
+    EXPECT_EQ(server->process().out().find("reopened"), std::string::npos);
+
+    ASSERT_EQ(chmod(port_dir().c_str(), 0700), 0);
+    ASSERT_TRUE(server->process().wait_for_output("port " + port_path() + " reopened", BOUND_MS));
+    EXPECT_TRUE(both_ways(BOUND_MS));
 }
 
 }  // namespace
