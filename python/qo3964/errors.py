@@ -16,12 +16,14 @@ from ._library import lib
 
 def text_de(code: int) -> str:
     """The library's German text of a result code."""
-    return lib.qo3964_errortext(code).decode("utf-8", "replace")
+    text: bytes = lib.qo3964_errortext(code)
+    return text.decode("utf-8", "replace")
 
 
 def text_en(code: int) -> str:
     """The library's English text of a result code."""
-    return lib.qo3964_errortext_en(code).decode("utf-8", "replace")
+    text: bytes = lib.qo3964_errortext_en(code)
+    return text.decode("utf-8", "replace")
 
 
 class Error(Exception):

@@ -17,10 +17,11 @@ from .errors import Error, Timeout, error_for, open_error
 TELEGRAM_MAX = 4096
 """The longest telegram, in bytes."""
 
-SEND_DONE = 2
-SEND_STARTED = 1
-IN_WORK = 0
-TASK_IDLE = 4
+# The library's results of the send calls.
+_SEND_DONE = 2
+_SEND_STARTED = 1
+_IN_WORK = 0
+_TASK_IDLE = 4
 
 # How long send_nowait waits for the server to take the telegram (only
 # while the server is busy with the job block).
@@ -48,8 +49,9 @@ class ServerInfo:
     date: str
     """The date of its release, as D.M.Y."""
     word_bits: int
-    """The server's word width: 32 or 64."""
+    """The server's word width in bits."""
     info_code: int
+    """The kind of the identification, 2."""
 
 
 class _InfoRecord(ctypes.Structure):
@@ -131,8 +133,12 @@ class Line:
         self.close()
 
     def __del__(self) -> None:
-        if getattr(self, "_open", False):
+        # A Line dropped while open gives its handle back; at interpreter
+        # exit the library may already be gone.
+        try:
             self.close()
+        except Exception:
+            pass
 
     @property
     def closed(self) -> bool:
@@ -179,7 +185,7 @@ class Line:
         """
         telegram = _telegram(data)
         code = lib.qo3964m_send(self._checked_handle(), telegram, len(telegram), _whole_seconds(timeout))
-        if code != SEND_DONE:
+        if code != _SEND_DONE:
             raise error_for(code)
 
     def send_nowait(self, data: bytes | bytearray | memoryview) -> None:
@@ -188,7 +194,7 @@ class Line:
         send is still under way."""
         telegram = _telegram(data)
         code = lib.qo3964m_send_strt(self._checked_handle(), telegram, len(telegram), _HANDOVER_SECONDS)
-        if code != SEND_STARTED:
+        if code != _SEND_STARTED:
             raise error_for(code)
 
     def result(self) -> bool:
@@ -197,11 +203,11 @@ class Line:
         once). Raises PartnerError for a failed send, and Error (code 4)
         when no send is outstanding."""
         code = lib.qo3964m_send_control(self._checked_handle())
-        if code == IN_WORK:
+        if code == _IN_WORK:
             return False
-        if code == SEND_DONE:
+        if code == _SEND_DONE:
             return True
-        if code == TASK_IDLE:
+        if code == _TASK_IDLE:
             raise Error(code, "no send is outstanding")
         raise error_for(code)
 
