@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <sstream>
 #include <string>
@@ -43,21 +44,6 @@ const std::vector<std::string> EXPORTED{"qo3964m_open_shm",    "qo3964m_close_sh
                                         "qo3964_library_version", "debug",          "shm_size"};
 // The version node of the shared library's symbols.
 const std::string SYMBOL_VERSION = "QO3964_1";
-
-// The words of a text, line by line.
-std::vector<std::vector<std::string>> words_of(const std::string& text)
-{
-    std::vector<std::vector<std::string>> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        std::istringstream fields(line);
-        lines.emplace_back();
-        for (std::string word; fields >> word;) {
-            lines.back().push_back(word);
-        }
-    }
-    return lines;
-}
 
 // The command that linked the program, from a verbose build log.
 std::string link_line(const std::string& log)
@@ -98,41 +84,34 @@ protected:
         EXPECT_EQ(app.out(), expected_output(language));
     }
 
-    // The shared libraries an ELF file names (NEEDED) and its SONAME.
-    std::vector<std::string> dynamic_entries(const std::string& file, const std::string& kind)
+    // The dynamic section of an ELF file: its soname, the libraries it needs.
+    std::string dynamic_section(const std::string& file)
     {
         std::string output;
         EXPECT_EQ(run({"/usr/bin/readelf", "-d", file}, output), 0) << output;
-        std::vector<std::string> names;
-        for (const std::vector<std::string>& words : words_of(output)) {
-            if (words.size() == 5 && words[1] == "(" + kind + ")") {
-                names.push_back(words[4].substr(1, words[4].size() - 2));  // "[name]"
-            }
-        }
-        return names;
+        return output;
     }
 
     bool needs_shared_library(const std::string& program)
     {
-        const std::vector<std::string> needed = dynamic_entries(program, "NEEDED");
-        return std::find(needed.begin(), needed.end(), "libqo3964_client.so.1") != needed.end();
+        return dynamic_section(program).find("Shared library: [libqo3964_client.so.1]") != std::string::npos;
     }
 
-    // `link` "" links the shared library; "static" the archive, between
+    // Links the shared library, or with `archive` the static one, between
     // -Wl,-Bstatic and -Wl,-Bdynamic with what --static adds.
     void build_with_pkg_config(const std::string& compiler, const std::string& source, const std::string& language,
-                               const std::string& link = "")
+                               bool archive = false)
     {
         const std::string program = dir.file("app");
         std::string output;
-        const std::string libs = link.empty() ? "$(pkg-config --libs qo3964_client)"
-                                              : "-Wl,-Bstatic $(pkg-config --static --libs qo3964_client) -Wl,-Bdynamic";
-        const std::string script = "\"" + compiler + "\" \"" + source + "\" $(pkg-config --cflags qo3964_client) " + libs +
-                                   " -o \"" + program + "\"";
+        const std::string libs = archive ? "-Wl,-Bstatic $(pkg-config --static --libs qo3964_client) -Wl,-Bdynamic"
+                                         : "$(pkg-config --libs qo3964_client)";
+        const std::string script = "\"" + compiler + "\" \"" + source + "\" $(pkg-config --cflags qo3964_client) " +
+                                   libs + " -o \"" + program + "\"";
         ASSERT_EQ(run({"/usr/bin/env", "PKG_CONFIG_PATH=" + libdir + "/pkgconfig", "/bin/sh", "-c", script}, output), 0)
             << output;
         expect_program_output(program, language);
-        EXPECT_EQ(needs_shared_library(program), link.empty());
+        EXPECT_EQ(needs_shared_library(program), !archive);
     }
 
     void build_with_find_package(const std::string& languages, const std::string& source, const std::string& language,
@@ -209,32 +188,32 @@ TEST_F(InstalledPackage, LibraryExportsOnlyItsCallsAndTheProjectsNames)
 TEST_F(InstalledPackage, SharedLibraryExportsOnlyTheCallsUnderItsSoname)
 {
     const std::string library = libdir + "/libqo3964_client.so.1";
-    EXPECT_EQ(dynamic_entries(library, "SONAME"), std::vector<std::string>{"libqo3964_client.so.1"});
-    EXPECT_EQ(dynamic_entries(library, "NEEDED"), std::vector<std::string>{"libc.so.6"});
+    const std::string dynamic = dynamic_section(library);
+    EXPECT_NE(dynamic.find("Library soname: [libqo3964_client.so.1]"), std::string::npos) << dynamic;
+    // The only library it needs is the C library.
+    const size_t libc = dynamic.find("Shared library: [libc.so.6]");
+    EXPECT_TRUE(libc != std::string::npos && dynamic.find("Shared library: [") == libc &&
+                dynamic.rfind("Shared library: [") == libc)
+        << dynamic;
     std::string output;
-    ASSERT_EQ(run({"/usr/bin/nm", "-D", "--defined-only", library}, output), 0) << output;
-    std::set<std::string> expected(EXPORTED.begin(), EXPORTED.end());
-    expected.insert(SYMBOL_VERSION);
-    std::set<std::string> exported;
-    for (const std::vector<std::string>& words : words_of(output)) {
-        if (words.size() == 3) {
-            const size_t at = words[2].find('@');
-            exported.insert(words[2].substr(0, at));
-            EXPECT_TRUE(at == std::string::npos || words[2].substr(words[2].rfind('@') + 1) == SYMBOL_VERSION)
-                << words[2];
-        }
+    ASSERT_EQ(run({"/usr/bin/nm", "-D", "--defined-only", "--format=just-symbols", library}, output), 0) << output;
+    std::set<std::string> exported{SYMBOL_VERSION};
+    std::set<std::string> in_symbols_file{SYMBOL_VERSION + "@" + SYMBOL_VERSION};
+    for (const std::string& name : EXPORTED) {
+        exported.insert(name + "@@" + SYMBOL_VERSION);
+        in_symbols_file.insert(name + "@" + SYMBOL_VERSION);
     }
-    EXPECT_EQ(exported, expected);
-
-    std::set<std::string> listed;
+    std::istringstream names(output);
+    EXPECT_EQ(std::set<std::string>(std::istream_iterator<std::string>(names), {}), exported);
+    // " name@version release" lines; " * field" and the header are no symbols.
     std::ifstream symbols(QO3964_SYMBOLS_FILE);
+    std::set<std::string> listed;
     for (std::string line; std::getline(symbols, line);) {
         if (line.rfind(" ", 0) == 0 && line.rfind(" * ", 0) != 0) {
-            EXPECT_EQ(line.substr(line.find('@'), SYMBOL_VERSION.size() + 2), "@" + SYMBOL_VERSION + " ") << line;
-            listed.insert(line.substr(1, line.find('@') - 1));
+            listed.insert(line.substr(1, line.find(' ', 1) - 1));
         }
     }
-    EXPECT_EQ(listed, expected);
+    EXPECT_EQ(listed, in_symbols_file);
 }
 
 TEST_F(InstalledPackage, LibraryLinksIntoASharedObject)
@@ -289,7 +268,7 @@ TEST_F(InstalledPackage, CxxProgramWithPkgConfig)
 
 TEST_F(InstalledPackage, CProgramWithPkgConfigLinksTheArchive)
 {
-    build_with_pkg_config(QO3964_C_COMPILER, QO3964_PACKAGE_SOURCE_DIR "/package_app.c", "C", "static");
+    build_with_pkg_config(QO3964_C_COMPILER, QO3964_PACKAGE_SOURCE_DIR "/package_app.c", "C", true);
 }
 
 TEST_F(InstalledPackage, CProgramWithFindPackageLinksWithTheCCompiler)
