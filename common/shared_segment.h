@@ -62,7 +62,11 @@ struct ServerInfoBlock {
     uint8_t reserved_80[32];
     uint8_t word_bits;
     uint8_t info_code;
-    uint8_t reserved_114[910];
+    uint8_t reserved_114[2];
+    // Rung by applications after each hand-over to the server: counted up
+    // and woken as a futex (0 after the start's reset).
+    uint32_t doorbell;
+    uint8_t reserved_120[904];
 };
 
 struct JobBlock {
@@ -104,6 +108,8 @@ static_assert(offsetof(ServerInfoBlock, reserved_80) == 80);
 static_assert(offsetof(ServerInfoBlock, word_bits) == 112);
 static_assert(offsetof(ServerInfoBlock, info_code) == 113);
 static_assert(offsetof(ServerInfoBlock, reserved_114) == 114);
+static_assert(offsetof(ServerInfoBlock, doorbell) == 116);
+static_assert(offsetof(ServerInfoBlock, reserved_120) == 120);
 
 static_assert(sizeof(JobBlock) == 4208);
 static_assert(offsetof(JobBlock, block_mark) == 0);

@@ -7,18 +7,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "job_dispatcher.h"
-#include "port_keeper.h"
-#include "protocol_engine.h"
+#include "doorbell_listener.h"
+#include "link.h"
 #include "runtime_log.h"
-#include "segment_access.h"
 #include "segment_owner.h"
-#include "serial_line.h"
 #include "server_config.h"
 #include "server_lockfile.h"
+#include "server_loop.h"
 #include "server_process.h"
 #include "service_notify.h"
 
@@ -255,11 +254,11 @@ void open_segment()
 }
 
 // The system's reason why the port could not be set up, and what to do.
-void explain_port_failure(int error)
+void explain_port_failure(const Link& link, int error)
 {
     const char* port = link_settings.port_path;
-    if (serial_line.path_refusal[0] != '\0') {
-        add_stop_detail(LOG_PRI_ERR, "%s", serial_line.path_refusal);
+    if (link.line.path_refusal[0] != '\0') {
+        add_stop_detail(LOG_PRI_ERR, "%s", link.line.path_refusal);
         add_stop_detail(LOG_PRI_NOTICE, "hint: another account could point the server at a line of its own; keep "
                                         "the port's link in a directory that only root and the server's account "
                                         "may write");
@@ -281,41 +280,38 @@ void explain_port_failure(int error)
     }
 }
 
-void open_port()
+void open_port(Link& link)
 {
     const LinkSettings& s = link_settings;
     std::printf("%s [10] initializing  port %s\n", PROGRESS, s.port_path);
     errno = 0;
-    if (link_open(s.port_path, s.baud, s.parity, s.flow, s.tds, s.tdr, s.mmode, s.zvz, s.qvz,
+    if (link_open(link, s.port_path, s.baud, s.parity, s.flow, s.tds, s.tdr, s.mmode, s.zvz, s.qvz,
                   s.bcc_mode, s.io_debug) < 0) {
-        explain_port_failure(errno);
+        explain_port_failure(link, errno);
         server_shutdown("[11] error on initializing the communication port");
     }
     port_ready = true;
+    port_line = &link.line;
     std::printf("%s [12] connecting via Port %s", PROGRESS, s.port_path);
     std::printf("%s [13] cleaning the line ....\n", PROGRESS);
     std::fflush(stdout);
     // Bytes that arrived before the server was ready belong to no telegram.
-    serial_flush_input();
+    serial_flush_input(link.line);
     std::printf("%s [14] is up and ok ....\n", PROGRESS);
     std::fflush(stdout);
     notify_service("READY=1");
 }
 
-// A stop by signal or by order in the segment, asked by waits inside an
-// engine step that could outlast the service manager's patience.
-bool stop_pending()
+// The loop's wake descriptor: rung by the stop signals and by the
+// doorbell's listener.
+int open_wake_descriptor()
 {
-    return stop_reason != STOP_NONE || load_field(server_segment->shutdown_request) > 0;
-}
-
-// Tells the segment's readers whether the line is up (qo3964_ctl status).
-void publish_line_state()
-{
-    const uint8_t state = link_line_down() ? LINE_STATE_DOWN : LINE_STATE_UP;
-    if (server_segment->send_job.spare_flag != state) {
-        server_segment->send_job.spare_flag = state;
+    const int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (fd < 0) {
+        add_stop_detail(LOG_PRI_ERR, "eventfd: %s", std::strerror(errno));
+        server_shutdown("[11] error on initializing the communication port");
     }
+    return fd;
 }
 
 }  // namespace
@@ -330,13 +326,19 @@ int main(int argc, char** argv)
     read_configuration();
     claim_lockfile();
     open_segment();
-    serial_line.stop_requested = stop_pending;
-    open_port();
+    // The link lives for the whole run; it is large (its telegram buffers)
+    // and is kept out of the stack.
+    static Link link;
+    server_wake_fd = open_wake_descriptor();
+    open_port(link);
 
-    while (stop_reason == STOP_NONE) {
-        service_jobs();
-        publish_line_state();
+    DoorbellListener doorbell;
+    if (!doorbell.start(*server_segment, server_wake_fd)) {
+        log_event(LOG_PRI_WARNING, "doorbell", "no thread for the doorbell: jobs are found every %d ms",
+                  static_cast<int>(LOOK_MS));
     }
+    run_server_loop(link, server_wake_fd);
+    doorbell.stop();
 
     write_shutdown_marks();
     server_shutdown(stop_reason == STOP_ORDER ? "got shutdown-command from pikter"

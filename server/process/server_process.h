@@ -7,6 +7,8 @@
 
 namespace qo3964 {
 
+struct SerialLine;
+
 enum StopReason : int {
     STOP_NONE = 0,
     STOP_ORDER = 1,   // a positive shutdown_request was seen
@@ -22,6 +24,10 @@ extern char lockfile_path[600];
 extern bool lockfile_held;  // delete the lockfile at shutdown
 extern bool segment_ready;  // remove the segment at shutdown
 extern bool port_ready;     // restore the serial port at shutdown
+extern SerialLine* port_line;  // the line whose port that is
+// Written to by the stop signals' handler, so that the loop's wait ends
+// at once (-1 until the loop has one).
+extern int server_wake_fd;
 
 // SIGINT, SIGTERM (kill, a service or machine stop) and SIGHUP (a closed
 // terminal) all stop the server in order; SIGPIPE is ignored. Installed
