@@ -5,6 +5,8 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
+#include "segment_wake.h"
+
 namespace qo3964 {
 
 volatile SharedSegment* server_segment = nullptr;
@@ -124,6 +126,9 @@ void write_shutdown_marks()
     server_segment->send_job.shutdown_mark = SHUTDOWN_MARK;
     server_segment->receive_job.spare_mark = SHUTDOWN_MARK;
     server_segment->receive_job.shutdown_mark = SHUTDOWN_MARK;
+    // Applications waiting for a result or a telegram learn of it at once.
+    wake_waiters(server_segment->send_job.state);
+    wake_waiters(server_segment->receive_job.state);
 }
 
 void segment_remove()
