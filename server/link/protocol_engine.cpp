@@ -93,6 +93,7 @@ void finish_send(int32_t status)
 {
     complete_send(status);
     if (status == RC_OK) {
+        log_telegram_sent(lt.tx_length);
         partner_answered();
         return;
     }
@@ -226,6 +227,7 @@ Flow step_rx_body()
     }
     go(ENGINE_IDLE);
     if (r == 1) {
+        log_telegram_received(lt.rx_length);
         lt.rx_waiting = 1;
         push_received(p3964_fifo);
         if (engine.rx_failures > 0) {
@@ -327,6 +329,7 @@ Flow step_tx_connect()
     if (c == RC_SILENCE && !expired()) {
         return Flow::end_step;
     }
+    log_failed_answer(c);
     count_failed_attempt(RC_NO_CONNECT);
     return Flow::end_step;
 }
@@ -438,6 +441,7 @@ Flow step_tx_ack()
         finish_send(RC_OK);
         return Flow::end_step;
     }
+    log_failed_answer(c);
     count_failed_attempt(RC_NO_ACK);
     return Flow::end_step;
 }

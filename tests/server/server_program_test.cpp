@@ -224,12 +224,25 @@ TEST(ServerStartup, FreshSegmentHoldsTheIdentificationAndResetValues)
     EXPECT_EQ(text_at(32), "09.06.2009");
     EXPECT_EQ(bytes[112], sizeof(void*) * 8);
     EXPECT_EQ(bytes[113], 2);
+    // The counters (512 to 1023): the settings, the start, nothing
+    // counted yet, and the reserved bytes zero.
     for (size_t i = 0; i < 1024; ++i) {
         const bool in_text = i < 13 || (i >= 16 && i < 23) || (i >= 32 && i < 42);
-        if (!in_text && i != 112 && i != 113) {
+        const bool counted = (i >= 512 && i < 535) || (i >= 536 && i < 544);
+        if (!in_text && !counted && i != 112 && i != 113) {
             ASSERT_EQ(bytes[i], 0) << "offset " << i;
         }
     }
+    const volatile ServerCounters& counters = segment->info.counters;
+    EXPECT_EQ(counters.layout, COUNTERS_LAYOUT);
+    EXPECT_EQ(counters.baud, 9600);
+    EXPECT_EQ(counters.zvz_ms, 220);
+    EXPECT_EQ(counters.qvz_ms, 2000);
+    EXPECT_EQ(counters.tds, 6);
+    EXPECT_EQ(counters.tdr, 6);
+    EXPECT_EQ(counters.mmode, 0);
+    EXPECT_EQ(counters.bcc_mode, 1);
+    EXPECT_GT(counters.started_ms, 0u);
     for (size_t block : {1024u, 5232u}) {
         for (size_t i = 0; i < 4208; ++i) {
             const bool timer = i >= 8 && i < 40;

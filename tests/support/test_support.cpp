@@ -179,6 +179,16 @@ std::string hex(const Bytes& bytes)
     return text;
 }
 
+std::vector<std::string> lines_of(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
 Process::Process(const std::vector<std::string>& argv, const std::string& workdir)
 {
     char pattern[] = "/tmp/qo3964_proc_XXXXXX";

@@ -65,6 +65,9 @@ void drain(int fd);
 
 std::string hex(const Bytes& bytes);
 
+// The lines of a text, without their line ends.
+std::vector<std::string> lines_of(const std::string& text);
+
 // A child process with standard output and error captured into files.
 class Process {
 public:
