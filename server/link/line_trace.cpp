@@ -44,6 +44,12 @@ struct LineTrace {
     timespec run_start{};  // time of day of its first byte
     timespec last_byte{};  // monotonic time of its latest byte
     uint8_t run[RUN_MAX];
+    // The run is a telegram's block: it began right after the other side's
+    // lone DLE (the answer to an STX). Any other run that begins with a
+    // control character is that character alone: a request or an answer.
+    bool block = false;
+    bool ended_lone_dle = false;  // the run ended last was one DLE
+    int ended_direction = -1;
     uint64_t dropped_unsaid = 0;
 };
 
@@ -161,8 +167,15 @@ void end_run()
         }
     }
     text[at++] = '\n';
+    trace.ended_lone_dle = trace.run_length == 1 && trace.run[0] == DLE;
+    trace.ended_direction = trace.direction;
     trace.run_length = 0;
     write_line(text, static_cast<size_t>(at));
+}
+
+bool lone_control(const LineTrace& t)
+{
+    return !t.block && t.run_length == 1 && (t.run[0] == STX || t.run[0] == DLE || t.run[0] == NAK);
 }
 
 }  // namespace
@@ -197,10 +210,11 @@ void trace_byte(int direction, uint8_t byte)
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     if (trace.run_length > 0 && (direction != trace.direction || trace.run_length == RUN_MAX ||
-                                 ms_between(trace.last_byte, now) > trace.gap_ms)) {
+                                 ms_between(trace.last_byte, now) > trace.gap_ms || lone_control(trace))) {
         end_run();
     }
     if (trace.run_length == 0) {
+        trace.block = trace.ended_lone_dle && trace.ended_direction != direction;
         trace.direction = direction;
         clock_gettime(CLOCK_REALTIME, &trace.run_start);
     }

@@ -112,8 +112,8 @@ void read_configuration()
                 console_is_journal(CONSOLE_OUT) ? "\n" : "");
     FILE* file = rc_open(rc_path);
     if (file == nullptr) {
-        std::printf("\n%s [3] file \"%s\"not found", PROGRESS, rc_path);
         note_stop_cause("[3] no configuration file", errno);
+        std::printf("\n%s [3] file \"%s\"not found", PROGRESS, rc_path);
         server_shutdown("no configuration file");
     }
     if (rc_read_file(file) != 0) {

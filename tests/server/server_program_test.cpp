@@ -7,14 +7,12 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/shm.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include "notify_socket.h"
 #include "server_harness.h"
 #include "shared_segment.h"
 #include "test_segment.h"
@@ -466,29 +464,14 @@ TEST(ServerStop, SigintDuringStartupStopsRightAfterStartup)
 TEST(ServerStartup, ReadinessAndStopAreSentToTheServiceManager)
 {
     ServerHarness server;
-    const std::string socket_path = server.dir().file("notify");
-    const int sock = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(sock, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socket_path.c_str());
-    ASSERT_EQ(bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-    setenv("NOTIFY_SOCKET", socket_path.c_str(), 1);
-    const bool started = server.start();
-    unsetenv("NOTIFY_SOCKET");
+    NotifySocket manager(server.dir());
+    bool started = false;
+    {
+        ScopedEnv notify("NOTIFY_SOCKET", manager.path());
+        started = server.start();
+    }
     ASSERT_TRUE(started) << server.process().out();
-
-    const auto next_message = [sock] {
-        pollfd ready{sock, POLLIN, 0};
-        if (poll(&ready, 1, 10000) != 1) {
-            return std::string("(nothing)");
-        }
-        char text[256] = {};
-        const ssize_t n = recv(sock, text, sizeof text - 1, 0);
-        return std::string(text, n > 0 ? static_cast<size_t>(n) : 0);
-    };
-    EXPECT_EQ(next_message(), "READY=1");
+    EXPECT_EQ(manager.next(), "READY=1");
     EXPECT_EQ(server.stop(), 1);
-    EXPECT_EQ(next_message(), "STOPPING=1");
-    close(sock);
+    EXPECT_EQ(manager.next(), "STOPPING=1");
 }

@@ -45,7 +45,6 @@ bool TraceReplay::wait_for_server(const std::atomic<bool>& stop)
     while (Clock::now() < due && !stop) {
         std::this_thread::sleep_for(std::chrono::milliseconds(SLICE_MS));
     }
-    line_.discard_input();
     if (!stop) {
         log_.line("REPLAY-START", std::to_string(lines_.size()) + " lines");
     }
