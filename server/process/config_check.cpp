@@ -158,10 +158,8 @@ int check_configuration(const char* rc_file)
     if (rc_read_file(file) != 0) {
         problem("refused lines (the start would stop with [4])");
     }
-    LinkSettings& s = link_settings;
-    if (s.shm_name[0] == '\0') {
-        std::snprintf(s.shm_name, sizeof s.shm_name, "%s", s.port_path);
-    }
+    shm_name_default_to_port();
+    const LinkSettings& s = link_settings;
     check_port(s.port_path);
     show_line_and_procedure(s);
     check_segment(s);

@@ -119,9 +119,7 @@ void read_configuration()
     if (rc_read_file(file) != 0) {
         server_shutdown("[4] error in configuration file");
     }
-    if (link_settings.shm_name[0] == '\0') {
-        std::snprintf(link_settings.shm_name, sizeof link_settings.shm_name, "%s", link_settings.port_path);
-    }
+    shm_name_default_to_port();
     const LinkSettings& s = link_settings;
     if (s.server_uid >= 0 && s.server_uid != static_cast<long>(geteuid())) {
         log_event(LOG_PRI_WARNING, "access",

@@ -383,6 +383,13 @@ FILE* rc_open(const char* path)
     return file;
 }
 
+void shm_name_default_to_port()
+{
+    if (link_settings.shm_name[0] == '\0') {
+        copy_bounded(link_settings.shm_name, link_settings.port_path, sizeof link_settings.shm_name);
+    }
+}
+
 int rc_read_file(FILE* stream)
 {
     line_number = 0;

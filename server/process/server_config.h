@@ -54,6 +54,8 @@ extern char token_slots[RC_TOKEN_SLOTS][RC_TOKEN_SIZE];
 // writing; nullptr when it cannot be used (the details are noted for the
 // stop, add_stop_detail).
 FILE* rc_open(const char* path);
+// Without SHMNAME the key file is the PORT path.
+void shm_name_default_to_port();
 // Reads the stream to its end, evaluates every line, closes it;
 // 0 when every line was accepted, -1 otherwise. A line longer than one
 // read counts as one line and is judged as a whole.
