@@ -33,5 +33,9 @@ foreach(kind CPPFLAGS CXXFLAGS LDFLAGS)
   endif()
   list(APPEND _qo3964_all ${_qo3964_flags})
 endforeach()
+# No compiler identification in the objects (a .comment section that a
+# package does not need, as Debian's strip would remove it).
+add_compile_options(-fno-ident)
+list(APPEND _qo3964_all -fno-ident)
 list(REMOVE_DUPLICATES _qo3964_all)
 message(STATUS "hardening flags: ${_qo3964_all}")
