@@ -45,10 +45,11 @@ struct LineTrace {
     timespec last_byte{};  // monotonic time of its latest byte
     uint8_t run[RUN_MAX];
     // The run is a telegram's block: it began right after the other side's
-    // lone DLE (the answer to an STX). Any other run that begins with a
-    // control character is that character alone: a request or an answer.
+    // DLE that answered an STX. Any other run that begins with a control
+    // character is that character alone: a request or an answer.
     bool block = false;
-    bool ended_lone_dle = false;  // the run ended last was one DLE
+    bool ended_lone_stx = false;  // the run ended last was one STX
+    bool ended_connect = false;   // ... was one DLE that answered it
     int ended_direction = -1;
     uint64_t dropped_unsaid = 0;
 };
@@ -91,6 +92,21 @@ bool open_file(bool truncate)
     return true;
 }
 
+void write_line(const char* line, size_t length);
+
+// The first line of a file: what it traces, from when.
+void write_header()
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    char stamp[40];
+    put_time(stamp, sizeof stamp, now);
+    char header[700];
+    const int length =
+        std::snprintf(header, sizeof header, "# qo3964_server trace of %s from %s\n", trace.port, stamp);
+    write_line(header, static_cast<size_t>(std::min(length, static_cast<int>(sizeof header) - 1)));
+}
+
 // The file is full: it becomes PATH.1 and a new one is begun.
 void rotate()
 {
@@ -101,7 +117,9 @@ void rotate()
     if (!open_file(!renamed)) {
         log_event(LOG_PRI_WARNING, KIND, "trace file %s cannot be opened again: %s; the trace stops", trace.path,
                   std::strerror(errno));
+        return;
     }
+    write_header();
 }
 
 // Writes one line whole, or drops it.
@@ -167,7 +185,10 @@ void end_run()
         }
     }
     text[at++] = '\n';
-    trace.ended_lone_dle = trace.run_length == 1 && trace.run[0] == DLE;
+    const bool lone = trace.run_length == 1 && !trace.block;
+    trace.ended_connect = lone && trace.run[0] == DLE && trace.ended_lone_stx &&
+                          trace.ended_direction != trace.direction;
+    trace.ended_lone_stx = lone && trace.run[0] == STX;
     trace.ended_direction = trace.direction;
     trace.run_length = 0;
     write_line(text, static_cast<size_t>(at));
@@ -191,14 +212,7 @@ bool trace_open(const char* path, int64_t max_bytes, int32_t gap_ms, const char*
     if (!open_file(false)) {
         return false;
     }
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    char stamp[40];
-    put_time(stamp, sizeof stamp, now);
-    char header[700];
-    const int length =
-        std::snprintf(header, sizeof header, "# qo3964_server trace of %s from %s\n", trace.port, stamp);
-    write_line(header, static_cast<size_t>(std::min(length, static_cast<int>(sizeof header) - 1)));
+    write_header();
     return true;
 }
 
@@ -214,7 +228,7 @@ void trace_byte(int direction, uint8_t byte)
         end_run();
     }
     if (trace.run_length == 0) {
-        trace.block = trace.ended_lone_dle && trace.ended_direction != direction;
+        trace.block = trace.ended_connect && trace.ended_direction != direction;
         trace.direction = direction;
         clock_gettime(CLOCK_REALTIME, &trace.run_start);
     }

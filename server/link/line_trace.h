@@ -14,9 +14,9 @@
 //
 // IN is what the server read, OUT what it wrote. A line ends where the
 // direction changes or the line was quiet for the gap (ZVZ, at least
-// 50 ms). A block that follows the other side's DLE is one line; anything
-// else that begins with STX, DLE or NAK is that character alone, a request
-// or an answer, and the line names it. A marked line error
+// 50 ms). A block that follows the DLE that answered its STX is one line;
+// anything else that begins with STX, DLE or NAK is that character alone,
+// a request or an answer, and the line names it. A marked line error
 // has a line of its own: BREAK, PARITY with the character, or MARKING.
 //
 // Writes never hold the link: a line the file does not take (a full disk)

@@ -283,8 +283,6 @@ int open_device(const char* path, int32_t baud, char parity, char flow, bool ann
     }
     if (announce) {
         line.saved_mode = found;
-    }
-    if (announce) {
         std::printf("Success.\n");
     }
 
