@@ -94,6 +94,7 @@ void finish_send(int32_t status)
     complete_send(status);
     if (status == RC_OK) {
         engine.line_suspect = 0;
+        log_telegram_sent(lt.tx_length);
         partner_answered();
         return;
     }
@@ -291,6 +292,7 @@ Flow step_rx_body()
     go(ENGINE_IDLE);
     if (r == 1) {
         engine.line_suspect = 0;
+        log_telegram_received(lt.rx_length);
         lt.rx_waiting = 1;
         push_received(p3964_fifo);
         if (engine.rx_failures > 0) {
@@ -404,6 +406,7 @@ Flow step_tx_connect()
     if (c == RC_SILENCE && !expired()) {
         return Flow::end_step;
     }
+    log_failed_answer(c);
     count_failed_attempt(RC_NO_CONNECT, c);
     return Flow::end_step;
 }
@@ -515,6 +518,7 @@ Flow step_tx_ack()
         finish_send(RC_OK);
         return Flow::end_step;
     }
+    log_failed_answer(c);
     count_failed_attempt(RC_NO_ACK, c);
     return Flow::end_step;
 }
