@@ -28,6 +28,11 @@ namespace qo3964 {
 static_assert(std::atomic_ref<uint8_t>::is_always_lock_free);
 static_assert(std::atomic_ref<int8_t>::is_always_lock_free);
 static_assert(std::atomic_ref<int32_t>::is_always_lock_free);
+// The server's counters: 64-bit words read whole also on i386 (x87 or SSE
+// loads, no locked write: the tools attach the segment read-only) and
+// arm64. They lie on 8-byte boundaries of the segment.
+static_assert(std::atomic_ref<uint64_t>::is_always_lock_free);
+static_assert(std::atomic_ref<uint64_t>::required_alignment <= 8);
 static_assert(std::atomic_ref<int32_t>::required_alignment <= 4, "the segment's words lie on 4-byte boundaries");
 
 // A claim of `client_busy` older than this belongs to a client that died

@@ -4,6 +4,7 @@
 #include "client_claim_watch.h"
 #include "job_handover.h"
 #include "link.h"
+#include "link_counters.h"
 #include "result_codes.h"
 #include "segment_access.h"
 #include "segment_owner.h"
@@ -84,6 +85,7 @@ bool move_send_job(Link& link)
     if (length < 0 || length > TELEGRAM_MAX) {
         // Written by some other program: it would overrun the send slot.
         // Refuse it at once; nothing goes on the line.
+        count_send_failed(RC_TOO_LONG);
         hand_back_and_wake(job, RC_TOO_LONG);
         return true;
     }

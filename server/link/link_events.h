@@ -2,7 +2,8 @@
 // What the link layer tells the runtime log: failed sends and why, line
 // errors, a partner that stopped answering and its return, receptions the
 // partner's repetition recovered, and the port lost and reopened. Each
-// kind of event is rate-limited on its own by the log.
+// kind of event is rate-limited on its own by the log. Every event is also
+// counted (link_counters.h).
 #pragma once
 
 #include <cstdint>
@@ -12,14 +13,20 @@ namespace qo3964 {
 // A short English text for a link-layer result code.
 const char* link_code_text(int32_t code);
 
+// A telegram the partner acknowledged, and one received and acknowledged.
+void log_telegram_sent(int32_t length);
+void log_telegram_received(int32_t length);
+// The byte that ended a send attempt as failed (NAK: the partner refused;
+// silence or anything else: no answer).
+void log_failed_answer(int byte);
 // One attempt of a send failed; the send goes on.
 void log_attempt_failed(int32_t code, int32_t attempt, int32_t attempts);
 // A send ended for good with a negative code.
-void log_send_failed(int32_t code);
+void log_send_failed(int32_t code, bool port_down);
 // A BREAK or a parity/framing error read while the line was idle.
 void log_line_error(int32_t code, bool send_failed);
 // The partner answered nothing to a whole send, and later answered again.
-void log_partner_silent(int32_t code);
+void log_partner_silent(int32_t code, bool port_down);
 void log_partner_back();
 // A reception failed and was not reported (the partner repeats it), a
 // telegram arrived after such failures, and the row reached tdr.
@@ -35,5 +42,7 @@ void log_port_lost(const char* path, int32_t retry_s);
 void log_port_reopened(const char* path, int64_t down_s);
 // The port's path could lead elsewhere by another account's doing: not reopened.
 void log_port_refused(const char* why);
+// Forgets what the partner answered lately (tests).
+void link_events_reset();
 
 }  // namespace qo3964

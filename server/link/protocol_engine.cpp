@@ -108,13 +108,14 @@ void finish_send(Link& link, int32_t status)
     complete_send(link, status);
     if (status == RC_OK) {
         link.engine.line_suspect = 0;
+        log_telegram_sent(link.transfer.tx_length);
         partner_answered(link);
         return;
     }
-    log_send_failed(status);
+    log_send_failed(status, link_line_down(link));
     if ((status == RC_NO_CONNECT || status == RC_NO_ACK) && link.engine.partner_silent == 0) {
         link.engine.partner_silent = 1;
-        log_partner_silent(status);
+        log_partner_silent(status, link_line_down(link));
     }
 }
 
@@ -305,6 +306,7 @@ Flow step_rx_body(Link& link)
     }
     if (r == 1) {
         e.line_suspect = 0;
+        log_telegram_received(lt.rx_length);
         lt.rx_waiting = 1;
         push_received(link);
         if (e.rx_failures > 0) {
@@ -465,6 +467,7 @@ Flow step_tx_connect(Link& link)
         case Answer::not_yet:
             return Flow::wait;
         case Answer::no:
+            log_failed_answer(DLE);
             return count_failed_attempt(link, RC_NO_CONNECT, DLE);
         }
     }
@@ -476,6 +479,7 @@ Flow step_tx_connect(Link& link)
     if (c == RC_SILENCE && !expired(link)) {
         return Flow::wait;
     }
+    log_failed_answer(c);
     return count_failed_attempt(link, RC_NO_CONNECT, c);
 }
 
@@ -627,12 +631,14 @@ Flow step_tx_ack(Link& link)
         case Answer::not_yet:
             return Flow::wait;
         case Answer::no:
+            log_failed_answer(DLE);
             return count_failed_attempt(link, RC_NO_ACK, DLE);
         }
     }
     if (c == RC_SILENCE && !expired(link)) {
         return Flow::wait;
     }
+    log_failed_answer(c);
     return count_failed_attempt(link, RC_NO_ACK, c);
 }
 

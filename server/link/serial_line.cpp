@@ -14,6 +14,7 @@
 
 #include "deadline_timer.h"
 #include "io_monitor.h"
+#include "line_trace.h"
 #include "port_path_check.h"
 #include "result_codes.h"
 
@@ -142,6 +143,7 @@ void show(const SerialLine& line, int direction, uint8_t byte)
     if (line.monitor_on == 1) {
         monitor_byte(direction, byte);
     }
+    trace_byte(direction, byte);
 }
 
 void show_all(const SerialLine& line, const uint8_t* bytes, int32_t count)
@@ -269,10 +271,14 @@ int open_device(SerialLine& line, const char* path, int32_t baud, char parity, c
         std::printf("Success.\n");
         std::printf("Trying to read line mode of %s ... ", path);
     }
-    if (tcgetattr(line.line_fd, &line.saved_mode) != 0) {
+    // The mode found at the first open is the one put back at the stop;
+    // a reopen (the device replugged) only starts from the mode it finds.
+    termios found{};
+    if (tcgetattr(line.line_fd, &found) != 0) {
         return announce ? fail("Cannot read this device'ss line mode.") : -1;
     }
     if (announce) {
+        line.saved_mode = found;
         std::printf("Success.\n");
     }
 
@@ -285,12 +291,12 @@ int open_device(SerialLine& line, const char* path, int32_t baud, char parity, c
     const tcflag_t flow_bit = (flow == 'Y') ? CRTSCTS : 0;
 
     termios& mode = line.line_mode;
-    mode = line.saved_mode;
+    mode = found;
     if (announce) {
-        std::printf(" Line discipline is %x\n", static_cast<unsigned>(line.saved_mode.c_line));
+        std::printf(" Line discipline is %x\n", static_cast<unsigned>(found.c_line));
     }
     constexpr tcflag_t replaced = CBAUD | CBAUDEX | CSIZE | CSTOPB | PARENB | PARODD | HUPCL | CRTSCTS;
-    mode.c_cflag = (line.saved_mode.c_cflag & ~replaced) | CS8 | CREAD | CLOCAL | speed_code(baud) | parity_bits |
+    mode.c_cflag = (found.c_cflag & ~replaced) | CS8 | CREAD | CLOCAL | speed_code(baud) | parity_bits |
                    flow_bit;
     mode.c_iflag = INPCK | PARMRK;
     mode.c_oflag = 0;
@@ -388,6 +394,7 @@ int serial_getc(SerialLine& line, int32_t ms)
     // 0xFF 0x00 c a character c received with a parity or framing error.
     const int second = read_marking_byte(line);
     if (second < 0) {
+        trace_line_error(RC_LINE_ERROR, MARK);
         line.last_line_error = RC_LINE_ERROR;
         return RC_LINE_ERROR;
     }
@@ -406,6 +413,7 @@ int serial_getc(SerialLine& line, int32_t ms)
     } else if (third == 0) {
         code = RC_BREAK;
     }
+    trace_line_error(code, static_cast<uint8_t>(third >= 0 ? third : second));
     line.last_line_error = code;
     return code;
 }

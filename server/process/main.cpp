@@ -6,20 +6,24 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/eventfd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include "console_output.h"
 #include "doorbell_listener.h"
+#include "line_trace.h"
 #include "link.h"
+#include "link_counters.h"
 #include "runtime_log.h"
 #include "segment_owner.h"
 #include "server_config.h"
 #include "server_lockfile.h"
 #include "server_loop.h"
+#include "server_options.h"
 #include "server_process.h"
 #include "service_notify.h"
+#include "service_watchdog.h"
+#include "standard_descriptors.h"
 
 namespace qo3964 {
 namespace {
@@ -98,54 +102,22 @@ void read_command_line(int argc, char** argv)
     std::snprintf(rc_path, sizeof rc_path, "%s", argument);
 }
 
-// "r+": a file the server's user may not write counts as missing. So does
-// anything but a regular file: a FIFO would block the start for ever, a
-// device such as /dev/zero would never end. It is looked at before it is
-// opened (opening a device may act on it), and checked again once open.
-FILE* open_rc_file(const char* path)
-{
-    struct stat info {};
-    if (stat(path, &info) == 0 && !S_ISREG(info.st_mode)) {
-        add_stop_detail(LOG_PRI_ERR, "%s: not a regular file", path);
-        return nullptr;
-    }
-    const int fd = open(path, O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
-        add_stop_detail(LOG_PRI_ERR, "%s: %s", path, std::strerror(error));
-        if (error == EACCES || error == EROFS) {
-            add_stop_detail(LOG_PRI_NOTICE, "hint: the server opens its rc-file for reading and writing: "
-                                            "its account must be allowed to write it");
-        }
-        return nullptr;
-    }
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        add_stop_detail(LOG_PRI_ERR, "%s: not a regular file", path);
-        close(fd);
-        return nullptr;
-    }
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    FILE* file = fdopen(fd, "r+");
-    if (file == nullptr) {
-        close(fd);
-    }
-    return file;
-}
-
 void read_configuration()
 {
-    std::printf("%s [2] reading configuration file \"%s\" ...", PROGRESS, rc_path);
-    FILE* file = open_rc_file(rc_path);
+    // Under the journal every line is an entry: the rc-file's reports
+    // then begin lines of their own, with their priority.
+    std::printf("%s [2] reading configuration file \"%s\" ...%s", PROGRESS, rc_path,
+                console_is_journal(CONSOLE_OUT) ? "\n" : "");
+    FILE* file = rc_open(rc_path);
     if (file == nullptr) {
+        note_stop_cause("[3] no configuration file", errno);
         std::printf("\n%s [3] file \"%s\"not found", PROGRESS, rc_path);
         server_shutdown("no configuration file");
     }
     if (rc_read_file(file) != 0) {
         server_shutdown("[4] error in configuration file");
     }
-    if (link_settings.shm_name[0] == '\0') {
-        std::snprintf(link_settings.shm_name, sizeof link_settings.shm_name, "%s", link_settings.port_path);
-    }
+    shm_name_default_to_port();
     const LinkSettings& s = link_settings;
     if (s.server_uid >= 0 && s.server_uid != static_cast<long>(geteuid())) {
         log_event(LOG_PRI_WARNING, "access",
@@ -223,6 +195,7 @@ void open_segment()
     const LinkSettings& s = link_settings;
     const int key = segment_key(s.shm_name);
     if (key == -1) {
+        note_stop_cause(nullptr, errno);
         add_stop_detail(LOG_PRI_ERR, "%s: %s", s.shm_name, std::strerror(errno));
         server_shutdown("[6] invalid ftok: probably no existing SHMNAME file");
     }
@@ -235,6 +208,7 @@ void open_segment()
         server_shutdown("[7a] shared memory already or still exists");
     }
     if (outcome == SEGMENT_NO_MEMORY) {
+        note_stop_cause(nullptr, errno);
         add_stop_detail(LOG_PRI_ERR, "%s", std::strerror(errno));
         server_shutdown("[7] not able to get shared memory");
     }
@@ -243,6 +217,7 @@ void open_segment()
         std::printf("%s length of shared memory structure = %d", PROGRESS, SEGMENT_SIZE);
     }
     if (!segment_attach()) {
+        note_stop_cause(nullptr, errno);
         add_stop_detail(LOG_PRI_ERR, "%s", std::strerror(errno));
         server_shutdown("[8] shmat-error: access denied");
     }
@@ -251,6 +226,7 @@ void open_segment()
     }
     reset_segment();
     fill_server_info();
+    start_counting(s.baud, s.zvz, s.qvz, s.tds, s.tdr, s.mmode, s.bcc_mode);
 }
 
 // The system's reason why the port could not be set up, and what to do.
@@ -280,6 +256,21 @@ void explain_port_failure(const Link& link, int error)
     }
 }
 
+// The trace of a server that runs unattended. A trace that cannot be
+// written is no reason to leave the line down: the server goes on
+// without it.
+void open_trace()
+{
+    const LinkSettings& s = link_settings;
+    if (s.trace_path[0] == '\0') {
+        return;
+    }
+    if (!trace_open(s.trace_path, static_cast<int64_t>(s.trace_kb) * 1024, s.zvz, s.port_path)) {
+        log_event(LOG_PRI_WARNING, "trace", "trace file %s cannot be opened: %s; running without it", s.trace_path,
+                  std::strerror(errno));
+    }
+}
+
 void open_port(Link& link)
 {
     const LinkSettings& s = link_settings;
@@ -287,11 +278,13 @@ void open_port(Link& link)
     errno = 0;
     if (link_open(link, s.port_path, s.baud, s.parity, s.flow, s.tds, s.tdr, s.mmode, s.zvz, s.qvz,
                   s.bcc_mode, s.io_debug) < 0) {
+        note_stop_cause(nullptr, errno);
         explain_port_failure(link, errno);
         server_shutdown("[11] error on initializing the communication port");
     }
     port_ready = true;
     port_line = &link.line;
+    open_trace();
     std::printf("%s [12] connecting via Port %s", PROGRESS, s.port_path);
     std::printf("%s [13] cleaning the line ....\n", PROGRESS);
     std::fflush(stdout);
@@ -299,7 +292,8 @@ void open_port(Link& link)
     serial_flush_input(link.line);
     std::printf("%s [14] is up and ok ....\n", PROGRESS);
     std::fflush(stdout);
-    notify_service("READY=1");
+    notify_ready();
+    start_done = true;
 }
 
 // The loop's wake descriptor: rung by the stop signals and by the
@@ -320,7 +314,13 @@ int open_wake_descriptor()
 int main(int argc, char** argv)
 {
     using namespace qo3964;
+    // Before anything is opened: nothing meant for the console may reach
+    // a file that took the number of a closed standard descriptor.
+    if (!make_standard_descriptors_valid()) {
+        return 1;
+    }
     install_signal_handlers();
+    answer_options(argc, argv);
     print_banner();
     read_command_line(argc, argv);
     read_configuration();
@@ -337,6 +337,7 @@ int main(int argc, char** argv)
         log_event(LOG_PRI_WARNING, "doorbell", "no thread for the doorbell: jobs are found every %d ms",
                   static_cast<int>(LOOK_MS));
     }
+    console_stop_waiting();
     run_server_loop(link, server_wake_fd);
     doorbell.stop();
 

@@ -5,6 +5,8 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
+#include "link_counters.h"
+#include "segment_access.h"
 #include "segment_wake.h"
 
 namespace qo3964 {
@@ -118,6 +120,23 @@ void fill_server_info()
     store_text(info.server_date, SERVER_DATE);
     info.word_bits = static_cast<uint8_t>(WORD_BITS);
     info.info_code = SERVER_INFO_CODE;
+}
+
+void start_counting(int32_t baud, int32_t zvz, int32_t qvz, int16_t tds, int16_t tdr, int16_t mmode,
+                    int32_t bcc_mode)
+{
+    volatile ServerCounters& published = server_segment->info.counters;
+    published.baud = baud;
+    published.zvz_ms = zvz;
+    published.qvz_ms = qvz;
+    published.tds = tds;
+    published.tdr = tdr;
+    published.mmode = mmode;
+    published.bcc_mode = static_cast<uint8_t>(bcc_mode);
+    count_time(&ServerCounters::started_ms);
+    counters_publish_in(published);
+    // Last: a reader relies on the rest once it sees the layout.
+    store_release(published.layout, COUNTERS_LAYOUT);
 }
 
 void write_shutdown_marks()

@@ -3,10 +3,17 @@
 
 #include <cstdint>
 
+#include <algorithm>
+
+#include "console_output.h"
 #include "job_dispatcher.h"
+#include "line_trace.h"
 #include "link.h"
+#include "link_counters.h"
+#include "runtime_log.h"
 #include "segment_owner.h"
 #include "server_process.h"
+#include "service_watchdog.h"
 
 namespace qo3964 {
 
@@ -21,18 +28,41 @@ void publish_line_state(const Link& link)
     }
 }
 
+// What each pass does besides the jobs, each on its own deadline: the
+// watchdog, the held-back lines of a flapping state, the end of a trace
+// line, and the count of dropped console output.
+void tend_the_run(const Link& link)
+{
+    publish_line_state(link);
+    watchdog_ping();
+    runtime_log_tick();
+    trace_tick();
+    count_total(&ServerCounters::output_dropped, console_dropped());
+}
+
+// The loop's longest wait: the regular look, or the watchdog's next ping
+// when it is due sooner.
+int32_t longest_wait_ms()
+{
+    const int32_t watchdog = watchdog_due_ms();
+    return watchdog >= 0 ? std::clamp(watchdog, int32_t{1}, LOOK_MS) : LOOK_MS;
+}
+
 }  // namespace
 
 void run_server_loop(Link& link, int wake_fd)
 {
+    // A pass never waits: the watchdog's interval needs to cover only the
+    // waits between passes (at most LOOK_MS) and a loaded machine.
+    watchdog_start(LOOK_MS + 1000);
     while (stop_reason == STOP_NONE) {
         const bool moved = service_jobs(link);
-        publish_line_state(link);
+        tend_the_run(link);
         // What moved may let the engine or the exchange go on at once (a
         // result handed back frees the send slot, a delivered telegram
         // makes room in the ring).
         if (!moved) {
-            link_wait(link, wake_fd, LOOK_MS);
+            link_wait(link, wake_fd, longest_wait_ms());
         }
     }
 }

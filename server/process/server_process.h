@@ -28,6 +28,7 @@ extern SerialLine* port_line;  // the line whose port that is
 // Written to by the stop signals' handler, so that the loop's wait ends
 // at once (-1 until the loop has one).
 extern int server_wake_fd;
+extern bool start_done;     // start-up got to "[14] is up and ok"
 
 // SIGINT, SIGTERM (kill, a service or machine stop) and SIGHUP (a closed
 // terminal) all stop the server in order; SIGPIPE is ignored. Installed
@@ -43,5 +44,12 @@ void install_signal_handlers();
 // that the console texts on standard output stay as they are. At most a
 // few are kept; `priority` is a runtime-log priority.
 void add_stop_detail(int priority, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// Writes the details noted so far (and forgets them).
+void report_stop_details();
+
+// What the service manager is told of a failed start besides the reason
+// text: `status` in its place when not null (a reason without its step
+// number), and the system's error number when not 0.
+void note_stop_cause(const char* status, int error);
 
 }  // namespace qo3964

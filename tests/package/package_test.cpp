@@ -231,8 +231,9 @@ TEST_F(InstalledPackage, LibraryLinksIntoASharedObject)
         << output;
 }
 
-// The packages of the release tree, when cpack has built them there.
-TEST(DebianPackages, LintianFindsNoErrorOrWarning)
+// The packages of the release tree, when cpack has built them there: no
+// tag at all, pedantic ones included, apart from the documented overrides.
+TEST(DebianPackages, LintianFindsNothingEvenPedantic)
 {
     const std::string packages = QO3964_PACKAGE_DIR;
     const std::string lintian = qotest::find_on_path("lintian");
@@ -245,12 +246,13 @@ TEST(DebianPackages, LintianFindsNoErrorOrWarning)
         std::istringstream debs(find.out());
         std::string deb;
         while (std::getline(debs, deb)) {
-            qotest::Process check({lintian, deb});
+            qotest::Process check({lintian, "--pedantic", deb});
             check.wait_exit(BUILD_MS);
             std::istringstream lines(check.out() + check.err());
             std::string line;
             while (std::getline(lines, line)) {
-                EXPECT_FALSE(line.rfind("E: ", 0) == 0 || line.rfind("W: ", 0) == 0) << deb << ": " << line;
+                // A tag is "E: ", "W: ", "I: ", "P: " ... and the package.
+                EXPECT_NE(line.find(": "), 1u) << deb << ": " << line;
             }
         }
     }

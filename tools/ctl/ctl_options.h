@@ -10,6 +10,9 @@ namespace qoctl {
 
 enum class Command { none, status, send, receive, stop, text };
 
+// How status prints its report.
+enum class StatusFormat { text, json, prometheus };
+
 // Which texts a result code is shown with.
 enum class Language { english, german, both };
 
@@ -45,6 +48,7 @@ struct CtlOptions {
     bool follow = false;
     int32_t count = NOT_GIVEN;      // receive: telegrams to wait for
     int32_t wait_ms = NOT_GIVEN;    // receive: the time limit in ms instead of seconds
+    StatusFormat status_format = StatusFormat::text;
     const char* file = nullptr;     // send: the telegram's raw bytes
     std::vector<const char*> arguments;  // send: hex; text: the code
 };
