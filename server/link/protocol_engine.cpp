@@ -189,13 +189,34 @@ Flow partner_requests(Link& link)
     return accept_connection(link);
 }
 
+// The partner gets the line for its repetition: for qvz (its wait for
+// our answer) and twice zvz (a partner's usual quiet before it repeats).
+void give_partner_the_turn(Link& link)
+{
+    link.engine.partner_turn = 1;
+    timer_start(&link.engine.turn_timer, link.procedure.qvz + 2 * link.procedure.zvz);
+}
+
+bool partner_has_the_turn(Link& link)
+{
+    ProtocolEngine& e = link.engine;
+    if (e.partner_turn != 0 && timer_read(&e.turn_timer) == 0) {
+        e.partner_turn = 0;
+    }
+    return e.partner_turn != 0;
+}
+
 Flow step_idle(Link& link)
 {
     release_waiting(link);
     const int c = next_byte(link);
     if (c == RC_SILENCE) {
-        // A send waiting goes out as soon as nothing waits on the line.
-        return link.transfer.send_pending == 1 ? request_connection(link) : Flow::wait;
+        // A send waiting goes out as soon as nothing waits on the line,
+        // unless the partner's repetition is due first.
+        if (link.transfer.send_pending != 1 || partner_has_the_turn(link)) {
+            return Flow::wait;
+        }
+        return request_connection(link);
     }
     if (is_line_status(c)) {
         link.engine.last_error = c;
@@ -306,6 +327,7 @@ Flow step_rx_body(Link& link)
     }
     if (r == 1) {
         e.line_suspect = 0;
+        e.partner_turn = 0;
         log_telegram_received(lt.rx_length);
         lt.rx_waiting = 1;
         push_received(link);
@@ -330,6 +352,7 @@ Flow step_rx_body(Link& link)
     }
     // What the partner still sends of the telegram belongs to no new one.
     // An overflow was not answered: the rejection ends with the NAK.
+    give_partner_the_turn(link);
     return begin_reject(link, r == RC_RX_OVERFLOW);
 }
 
@@ -638,6 +661,9 @@ Flow step_tx_ack(Link& link)
     if (c == RC_SILENCE && !expired(link)) {
         return Flow::wait;
     }
+    if (c == STX) {
+        give_partner_the_turn(link);  // it wanted to send meanwhile
+    }
     log_failed_answer(c);
     return count_failed_attempt(link, RC_NO_ACK, c);
 }
@@ -725,7 +751,7 @@ int32_t state_deadline(Link& link)
     ProtocolEngine& e = link.engine;
     switch (e.engine_state) {
     case ENGINE_IDLE:
-        return -1;
+        return link.transfer.send_pending == 1 && e.partner_turn != 0 ? timer_read(&e.turn_timer) : -1;
     case ENGINE_RX_BODY:
         return timer_read(&e.char_timer);
     case ENGINE_TX_CONNECT:

@@ -84,6 +84,12 @@ struct ProtocolEngine {
     // to the next good exchange: an STX must then stand alone for a moment
     // before it counts as a connection request.
     int32_t line_suspect = 0;
+    // 1 while the partner has the turn: after we refused its telegram, or
+    // its STX came while we were sending, our next STX waits until its
+    // repetition has come or turn_timer has run out, so that a partner
+    // that repeats only on a quiet line is not starved by our sends.
+    int32_t partner_turn = 0;
+    DeadlineTimer turn_timer{};
     // ENGINE_TX_CONNECT and ENGINE_TX_ACK: 1 while a DLE read there waits
     // (until alone_timer) to show that it stands alone and is an answer.
     int32_t answer_read = 0;
