@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "fake_server_segment.h"
+#include "line_record.h"
 #include "qo3964_client.h"
 #include "test_segment.h"
 #include "test_support.h"
@@ -356,6 +357,59 @@ TEST_F(Connection, FailedReadOfAnotherRcFileKeepsTheAttachment)
     EXPECT_EQ(qo3964m_open_shm(0, dir.file("absent.rc").c_str()), QO3964_ERR_NO_RCFILE);
     EXPECT_EQ(qo3964m_send_control(0), QO3964_TASK_IDLE);
     EXPECT_EQ(server.attach_count(), 2);
+}
+
+// Two key files may give one key: the segment's record of its line tells
+// whether it is the rc-file's. Another line's segment is refused with -53
+// and a line that names it; a segment without a record is taken as before.
+TEST_F(Connection, SegmentOfAnotherLineUnderTheKeyGivesMinus53)
+{
+    qotest::FakeServerSegment server(dir);
+    ASSERT_TRUE(server.ok());
+    const std::string other_key = dir.file("other_key");
+    qotest::write_file(other_key, "");
+    const std::string port_link = dir.file("port_link");
+    ASSERT_EQ(symlink("/dev/null", port_link.c_str()), 0);
+    struct Case {
+        const char* what;
+        std::string record_key_file;
+        std::string record_port;
+        std::string rc_lines;
+        std::string refusal;  // what the line on standard error says; empty: taken
+    };
+    const std::string rc_key = "SHMNAME " + server.key_file() + "\n";
+    const std::vector<Case> cases{
+        {"the rc-file's line", server.key_file(), "/dev/null", rc_key + "PORT /dev/null\n", ""},
+        {"its port by another name", server.key_file(), "/dev/null", rc_key + "PORT " + port_link + "\n", ""},
+        {"an rc-file without PORT", server.key_file(), "/dev/ttyS7", rc_key, ""},
+        {"another key file", other_key, "/dev/null", rc_key,
+         "its server serves the key file \"" + other_key + "\""},
+        {"another port", server.key_file(), "/dev/ttyS7", rc_key + "PORT /dev/null\n",
+         "its server serves the port /dev/ttyS7, not /dev/null"},
+        {"no record", "", "", rc_key, ""},
+    };
+    for (const Case& c : cases) {
+        fill_line_record(server.segment().info.line, c.record_key_file.c_str(), c.record_port.c_str());
+        if (c.record_key_file.empty()) {
+            server.segment().info.line.record_mark = 0;
+        }
+        const std::string rc = write_rc("line.rc", c.rc_lines);
+        CaptureStderr();
+        const int opened = qo3964m_open_shm(0, rc.c_str());
+        const std::string err = GetCapturedStderr();
+        if (c.refusal.empty()) {
+            EXPECT_EQ(opened, 0) << c.what << ": " << err;
+            continue;
+        }
+        EXPECT_EQ(opened, QO3964_ERR_NO_SHM) << c.what;
+        EXPECT_EQ(err.rfind("QO7-Client line: the segment under the key of " + server.key_file() +
+                                " belongs to another line: " + c.refusal,
+                            0),
+                  0u)
+            << c.what << ": " << err;
+        EXPECT_TRUE(err.ends_with("; give one of the lines another SHMNAME\n")) << err;
+        EXPECT_EQ(qo3964m_send_control(0), QO3964_ERR_NOT_ATTACHED) << c.what;
+    }
 }
 
 TEST_F(Connection, FailedAttachOfAnotherServerLeavesTheHandleUnattached)

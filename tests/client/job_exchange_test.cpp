@@ -10,6 +10,7 @@
 #include <sys/shm.h>
 #include <thread>
 #include <utility>
+#include <unistd.h>
 #include <vector>
 
 #include "deadline_timer.h"
@@ -206,7 +207,8 @@ TEST_F(JobExchange, SendWhileTheServerHoldsAJobGivesMinus26)
         // At once, not after the time-out.
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(timeout_s / 4));
         EXPECT_EQ(server.snapshot(), before);
-        EXPECT_EQ(qo3964m_send_control(HANDLE), QO3964_IN_WORK);
+        // Another application's job: this handle has nothing outstanding.
+        EXPECT_EQ(qo3964m_send_control(HANDLE), QO3964_TASK_IDLE);
     }
 }
 
@@ -241,15 +243,48 @@ TEST_F(JobExchange, SendControlReportsIdleUnderWayDoneThenIdle)
     EXPECT_EQ(qo3964m_send_control(HANDLE), QO3964_TASK_IDLE);
 
     // A failed send is reported once with the server's code.
+    EXPECT_EQ(qo3964m_send_strt(HANDLE, telegram.data(), 4, 10), QO3964_SEND_STARTED);
     job.result = QO3964_ERR_BREAK;
     job.state = JOB_DONE;
     EXPECT_EQ(qo3964m_send_control(HANDLE), QO3964_ERR_BREAK);
     EXPECT_EQ(qo3964m_send_control(HANDLE), QO3964_TASK_IDLE);
 
     // A code wider than 16 bits is passed on whole.
+    EXPECT_EQ(qo3964m_send_strt(HANDLE, telegram.data(), 4, 10), QO3964_SEND_STARTED);
     job.result = -70000;
     job.state = JOB_DONE;
     EXPECT_EQ(qo3964m_send_control(HANDLE), -70000);
+}
+
+// Only the owner of a result collects it: a handle with no send of its
+// own outstanding gets 4 and leaves another application's result alone;
+// a result whose owner has ended is discarded by the next hand-over.
+TEST_F(JobExchange, ResultIsCollectedOnlyByItsOwner)
+{
+    volatile JobBlock& job = server.send_job();
+    const Bytes telegram = pattern(4, 2);
+    job.owner_pid = getppid();
+    job.owner_seq = 1;
+    job.result = 1;
+    job.state = JOB_DONE;
+    const Bytes before = server.snapshot();
+    EXPECT_EQ(qo3964m_send_control(HANDLE), QO3964_TASK_IDLE);
+    EXPECT_EQ(server.snapshot(), before);
+
+    // Its live owner has some time to collect it; then it is discarded.
+    EXPECT_EQ(qo3964m_send_strt(HANDLE, telegram.data(), 4, 10), QO3964_SEND_STARTED);
+    EXPECT_EQ(job.owner_pid, getpid());
+    // The owner finds its job gone: the time-out code, not another's result.
+    ASSERT_EQ(qo3964m_open_shm(HANDLE + 1, server.rc_file().c_str()), 0);
+    EXPECT_EQ(qo3964m_send_control(HANDLE + 1), QO3964_TASK_IDLE);
+    EXPECT_EQ(qo3964m_send_strt(HANDLE + 1, telegram.data(), 4, 10), QO3964_ERR_JOB_RUNNING);
+    job.result = 1;
+    job.state = JOB_DONE;
+    EXPECT_EQ(qo3964m_send_strt(HANDLE + 1, telegram.data(), 4, 10), QO3964_SEND_STARTED);
+    EXPECT_EQ(qo3964m_send_control(HANDLE), QO3964_ERR_TIMEOUT);
+    EXPECT_EQ(qo3964m_send_control(HANDLE), QO3964_TASK_IDLE);
+    EXPECT_EQ(qo3964m_send_control(HANDLE + 1), QO3964_IN_WORK);
+    qo3964m_close_shm(HANDLE + 1);
 }
 
 TEST_F(JobExchange, SendWaitsWhileTheServerIsBusy)
@@ -505,28 +540,38 @@ TEST_F(JobExchange, ImpossibleEntryIsFreedAndReportedOnce)
     EXPECT_EQ(qo3964m_receive(HANDLE, buffer.data(), 4096), 5);
 }
 
-// Another application holds its claim of send_job: this send waits, and
-// finding that application's telegram handed over, refuses with -26
-// without touching it.
-TEST_F(JobExchange, SendWaitsForAnotherClaimAndRefusesItsHandOver)
+// A claim of send_job is kept by a live holder, however long it stands
+// (others get -26 and leave the block alone), and taken over from one that
+// has ended or from a claim that names no holder.
+TEST_F(JobExchange, ClaimIsTakenOverOnlyFromAHolderThatHasEnded)
 {
+    const pid_t child = qotest::ended_process_id();
+    struct Case {
+        const char* what;
+        uint64_t holder;
+        int result;
+    };
+    const std::vector<Case> cases{
+        {"another live process", static_cast<uint32_t>(getppid()), QO3964_ERR_JOB_RUNNING},
+        {"a process that has ended", static_cast<uint32_t>(child), QO3964_SEND_STARTED},
+        {"no holder named", 0, QO3964_SEND_STARTED},
+    };
     volatile JobBlock& job = server.send_job();
-    job.client_busy = 1;
-    std::atomic<int> result{-1000};
     const Bytes telegram = pattern(8, 8);
-    player = std::thread([&] { result = qo3964m_send(HANDLE, telegram.data(), 8, 10); });
-    // Well short of the stale time: the claim is neither taken nor written over.
-    ASSERT_TRUE(untouched_for_a_while(job, 1));
-    EXPECT_EQ(result, -1000);
-    job.data[0] = 0xAB;
-    job.length = 1;
-    job.state = JOB_SUBMITTED;
-    job.client_busy = 0;
-    player.join();
-    EXPECT_EQ(result, QO3964_ERR_JOB_RUNNING);
-    EXPECT_EQ(job.data[0], 0xAB);
-    EXPECT_EQ(job.length, 1);
-    EXPECT_EQ(job.client_busy, 0);
+    for (const Case& c : cases) {
+        job.state = JOB_IDLE;
+        job.claim_holder = c.holder;
+        job.client_busy = 1;
+        const Bytes before = server.snapshot();
+        EXPECT_EQ(qo3964m_send_strt(HANDLE, telegram.data(), 8, 10), c.result) << c.what;
+        if (c.result == QO3964_ERR_JOB_RUNNING) {
+            EXPECT_EQ(server.snapshot(), before) << c.what;
+        } else {
+            EXPECT_EQ(block_data(job, 8), telegram) << c.what;
+            EXPECT_EQ(job.client_busy, 0) << c.what;
+            EXPECT_EQ(job.claim_holder, 0u) << c.what;
+        }
+    }
 }
 
 // A segment removed without shutdown marks (its server is gone) ends every

@@ -226,10 +226,18 @@ TEST(ServerStartup, FreshSegmentHoldsTheIdentificationAndResetValues)
     EXPECT_EQ(bytes[113], 2);
     for (size_t i = 0; i < 1024; ++i) {
         const bool in_text = i < 13 || (i >= 16 && i < 23) || (i >= 32 && i < 42);
-        if (!in_text && i != 112 && i != 113) {
+        const bool in_record = i >= offsetof(ServerInfoBlock, line) && i < offsetof(ServerInfoBlock, reserved_416);
+        if (!in_text && !in_record && i != 112 && i != 113) {
             ASSERT_EQ(bytes[i], 0) << "offset " << i;
         }
     }
+    // The record of its line: key file, port and the server's process.
+    const LineRecord line = const_cast<const LineRecord&>(segment->info.line);
+    EXPECT_EQ(line.record_mark, LINE_RECORD_MARK);
+    EXPECT_EQ(line.server_pid, server.process().pid());
+    EXPECT_NE(line.server_start, 0u);
+    EXPECT_EQ(std::string(line.key_file), server.shm_file());
+    EXPECT_EQ(std::string(line.port), server.pty().slave_path());
     for (size_t block : {1024u, 5232u}) {
         for (size_t i = 0; i < 4208; ++i) {
             const bool timer = i >= 8 && i < 40;
@@ -314,9 +322,7 @@ TEST(ServerLockfile, RunningServerStopsTheStartAndKeepsItsLockfile)
 // hold the lockfile; nor does one that has ended. Neither is signalled.
 TEST(ServerLockfile, ProcessThatIsNoServerOrHasEndedIsReplaced)
 {
-    const pid_t child = fork();
-    if (child == 0) _exit(0);
-    waitpid(child, nullptr, 0);
+    const pid_t child = ended_process_id();
     for (const pid_t named : {getpid(), child}) {
         ServerHarness server;
         write_file(server.lockfile(), std::to_string(named) + "\n");
@@ -362,7 +368,8 @@ TEST(ServerStartupFailure, LeftOverSegmentIsNotTakenOver)
     EXPECT_FALSE(file_exists(server.lockfile()));
 }
 
-TEST(ServerStartupFailure, SmallerSegmentUnderTheKeyCannotBeCreated)
+// Whatever its size: a segment under the key is one the server must not take.
+TEST(ServerStartupFailure, SmallerSegmentUnderTheKeyIsInTheWay)
 {
     ServerHarness server;
     const int id = create_segment(server.shm_file(), 100);
@@ -370,7 +377,7 @@ TEST(ServerStartupFailure, SmallerSegmentUnderTheKeyCannotBeCreated)
     EXPECT_FALSE(server.start(3000));
     EXPECT_EQ(server.process().wait_exit(10000), 1);
     EXPECT_TRUE(server.process().out().ends_with(
-        stop_text("[7] not able to get shared memory", false, false, true)));
+        stop_text("[7a] shared memory already or still exists", false, false, true)));
     shmctl(id, IPC_RMID, nullptr);
 }
 

@@ -277,4 +277,45 @@ std::string program_path(const std::string& name)
     return std::string(QO3964_BINARY_DIR) + "/" + name;
 }
 
+pid_t ended_process_id()
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        _exit(0);
+    }
+    waitpid(child, nullptr, 0);
+    return child;
+}
+
+char process_state(pid_t pid)
+{
+    // "pid (name) S ...": the name may hold blanks and parentheses.
+    const std::string text = read_file("/proc/" + std::to_string(pid) + "/stat");
+    const size_t name_end = text.rfind(") ");
+    return name_end == std::string::npos || name_end + 2 >= text.size() ? 0 : text[name_end + 2];
+}
+
+std::unique_ptr<Process> start_with_pid(pid_t pid, const std::vector<std::string>& argv)
+{
+    // Other processes of a busy machine may take the ID first.
+    constexpr int TRIES = 200;
+    for (int i = 0; i < TRIES; ++i) {
+        const int fd = open("/proc/sys/kernel/ns_last_pid", O_WRONLY | O_CLOEXEC);
+        if (fd < 0) {
+            return nullptr;
+        }
+        const std::string before = std::to_string(pid - 1);
+        const bool written = write(fd, before.data(), before.size()) == static_cast<ssize_t>(before.size());
+        close(fd);
+        if (!written) {
+            return nullptr;
+        }
+        auto process = std::make_unique<Process>(argv);
+        if (process->pid() == pid) {
+            return process;
+        }
+    }
+    return nullptr;
+}
+
 }  // namespace qotest

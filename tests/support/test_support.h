@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -95,5 +96,20 @@ private:
 
 // Path of a built program, from the build tree (set by CMake).
 std::string program_path(const std::string& name);
+
+// The ID of a process of the test's that has ended and been reaped.
+pid_t ended_process_id();
+
+// The state letter of a process (R, S, T stopped, Z zombie, ...); 0 when
+// there is none.
+char process_state(pid_t pid);
+
+// A process started as `argv` under the free process ID `pid`, as when a
+// process gets the ID that an ended one had: the ID before it is written
+// to /proc/sys/kernel/ns_last_pid (which needs root) before each try.
+// Nothing when that may not be written or the ID keeps going to others.
+std::unique_ptr<Process> start_with_pid(pid_t pid, const std::vector<std::string>& argv);
+
+inline constexpr char NO_PID_CHOICE[] = "needs root to choose a process ID (/proc/sys/kernel/ns_last_pid)";
 
 }  // namespace qotest

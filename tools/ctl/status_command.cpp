@@ -9,7 +9,7 @@
 #include "ctl_report.h"
 #include "qo3964_client.h"
 #include "server_handle.h"
-#include "server_lockfile.h"
+#include "line_record.h"
 #include "server_segment.h"
 
 using namespace qo3964;
@@ -125,7 +125,8 @@ void print_key_file_advice(const KeyFile& key_file)
     }
 }
 
-// The process the lockfile names, and whether it still runs.
+// The process the lockfile names, and whether it still runs: a server
+// holds the lock of its lockfile for its life.
 struct ServerProcess {
     LockfileName lockfile;
     pid_t pid;
@@ -136,7 +137,7 @@ ServerProcess find_process(const KeyFile& key_file)
 {
     ServerProcess process{lockfile_name(key_file), 0, false};
     process.pid = lockfile_pid(key_file);
-    process.running = server_process_alive(process.pid);
+    process.running = process.pid != 0 && lockfile_held_by_server(key_file);
     return process;
 }
 
@@ -167,17 +168,20 @@ void print_line_state(uint8_t flag)
 }
 
 // A segment whose server was killed stays behind until the operator
-// removes it; the lockfile tells whether anybody still serves it. The
-// marks count only while that process runs: a server killed during its
-// stop leaves a marked segment that nobody will remove.
-void print_condition(bool marked, const ServerProcess& process, int id)
+// removes it; the record of its server in the segment tells whether it
+// still runs (its process ID and start time: a later process with the
+// same ID is not the server). The marks count only while it runs: a
+// server killed during its stop leaves a marked segment that nobody will
+// remove.
+void print_condition(bool marked, const SegmentView& view)
 {
-    if (process.running) {
+    if (!line_record_present(view.line())) {
+        std::printf("condition: unknown (the segment holds no record of a server)\n");
+    } else if (view.server_alive()) {
         std::printf(marked ? "condition: shutting down (shutdown marks set)\n" : "condition: running\n");
-    } else if (process.pid == 0) {
-        std::printf("condition: unknown (no process named in the lockfile)\n");
     } else {
-        std::printf("condition: abandoned (its process has ended; remove the segment with ipcrm -m %d)\n", id);
+        std::printf("condition: abandoned (its process has ended; remove the segment with ipcrm -m %d)\n",
+                    view.id());
     }
 }
 
@@ -209,13 +213,12 @@ int run_status(const CtlOptions& options)
     std::printf("segment: key file \"%s\", key 0x%08x, shmid %d, attached %d\n", key_file.path,
                 static_cast<unsigned>(view.key()), view.id(), view.attach_count());
     print_key_file_advice(key_file);
-    const ServerProcess process = find_process(key_file);
-    print_lockfile(process);
+    print_lockfile(find_process(key_file));
     print_job("send_job", send, options.language);
     print_job("receive_job", receive, options.language);
     print_stop_order(request);
     print_line_state(send.spare_flag);
-    print_condition(send.shutdown_mark == SHUTDOWN_MARK || receive.shutdown_mark == SHUTDOWN_MARK, process, view.id());
+    print_condition(send.shutdown_mark == SHUTDOWN_MARK || receive.shutdown_mark == SHUTDOWN_MARK, view);
     return EXIT_DONE;
 }
 
