@@ -136,7 +136,7 @@ void bcc_error_recovered(FaultMatrix& m)
     EXPECT_EQ(entry->data, telegram);
 }
 
-// An application killed while it holds its claim of send_job and a send
+// An application killed while it holds client_busy of send_job and a send
 // is in work: the send is handed back all the same, and the next send
 // takes the dead claim over.
 void client_killed_holding_the_send_block(FaultMatrix& m)
@@ -148,7 +148,7 @@ void client_killed_holding_the_send_block(FaultMatrix& m)
               QO3964_SEND_STARTED);
     volatile JobBlock& job = m.view->segment().send_job;
     ASSERT_TRUE(wait_until([&] { return job.state == JOB_IN_WORK; }, 10s));
-    ASSERT_TRUE(die_after([&] { claim_like_the_library(job); }));
+    ASSERT_TRUE(die_after([&] { job.client_busy = 1; }));
     m.fault_injected();
     int result = QO3964_IN_WORK;
     wait_until([&] { return (result = qo3964m_send_control(APP_HANDLE)) != QO3964_IN_WORK; }, 10s);

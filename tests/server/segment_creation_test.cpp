@@ -21,23 +21,18 @@ namespace {
 key_t squat_key = -1;
 int squat_id = -1;
 
-using ShmgetFn = int (*)(key_t, size_t, int);
-
-ShmgetFn real_shmget()
-{
-    return reinterpret_cast<ShmgetFn>(dlsym(RTLD_NEXT, "shmget"));
-}
-
 }  // namespace
 
 // The server's calls reach the system through here: right before the call
 // that creates the segment, another program makes one under the key.
 extern "C" int shmget(key_t key, size_t size, int flags)
 {
+    using Shmget = int (*)(key_t, size_t, int);
+    const auto real = reinterpret_cast<Shmget>(dlsym(RTLD_NEXT, "shmget"));
     if (key == squat_key && (flags & IPC_CREAT) != 0 && squat_id < 0) {
-        squat_id = real_shmget()(key, SEGMENT_SIZE, IPC_CREAT | IPC_EXCL | 0666);
+        squat_id = real(key, SEGMENT_SIZE, IPC_CREAT | IPC_EXCL | 0666);
     }
-    return real_shmget()(key, size, flags);
+    return real(key, size, flags);
 }
 
 namespace {
@@ -54,9 +49,7 @@ TEST(SegmentCreation, SegmentSquattedRightBeforeTheCreationIsNotTakenOver)
     EXPECT_EQ(outcome, SEGMENT_EXISTS);
     EXPECT_NE(server_segment_id, squat_id);
     shmctl(squat_id, IPC_RMID, nullptr);
-    if (outcome == SEGMENT_CREATED) {
-        shmctl(server_segment_id, IPC_RMID, nullptr);
-    }
+    shmctl(server_segment_id, IPC_RMID, nullptr);
 }
 
 }  // namespace

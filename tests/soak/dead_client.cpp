@@ -7,8 +7,6 @@
 #include <thread>
 #include <unistd.h>
 
-#include "process_identity.h"
-
 namespace qosoak {
 
 bool die_after(const std::function<void()>& stores)
@@ -37,12 +35,6 @@ bool die_after(const std::function<void()>& stores)
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-}
-
-void claim_like_the_library(volatile JobBlock& job)
-{
-    job.claim_holder = own_holder_id();
-    job.client_busy = 1;
 }
 
 }  // namespace qosoak

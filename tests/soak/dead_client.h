@@ -6,18 +6,10 @@
 
 #include <functional>
 
-#include "shared_segment.h"
-
-using namespace qo3964;
-
 namespace qosoak {
 
 // Runs `stores` in a child process, which then dies by SIGKILL; returns
 // true when the child died that way (within a few seconds).
 bool die_after(const std::function<void()>& stores);
-
-// The library's claim of `job` as the calling process: its identity as the
-// holder, then client_busy.
-void claim_like_the_library(volatile JobBlock& job);
 
 }  // namespace qosoak

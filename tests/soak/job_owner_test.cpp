@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: MIT
-// Two applications on one server, each in a process of its own: every job
-// has one owner. A result goes only to the application that sent, a
-// received telegram to exactly one fetching application, and a claim of a
-// block stays with its holder for as long as that process lives.
+// Two applications on one server: every job has one owner. A result goes
+// only to the handle that sent, a received telegram to exactly one
+// fetching application, and a claim of a block stays with its holder for
+// as long as that process lives.
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <gtest/gtest.h>
-#include <map>
 #include <sstream>
 #include <thread>
 
@@ -28,16 +29,14 @@ constexpr auto HOLD = 5s;
 
 class JobOwner : public LinkFixture {
 protected:
-    std::unique_ptr<qotest::Process> application(const std::vector<std::string>& args)
+    // job_owner_app in `mode`, once it has attached the segment.
+    static std::shared_ptr<qotest::Process> application(const std::string& rc, const std::string& mode,
+                                                        const std::string& tag = "")
     {
-        std::vector<std::string> argv{qotest::program_path("job_owner_app"), server->rc_file()};
-        argv.insert(argv.end(), args.begin(), args.end());
-        return std::make_unique<qotest::Process>(argv);
-    }
-    // Until `count` more processes than the test's two have attached the segment.
-    bool attached(long count) const
-    {
-        return wait_until([&] { return view->attach_count() >= 2 + count; }, 10s);
+        auto app = std::make_shared<qotest::Process>(
+            std::vector<std::string>{qotest::program_path("job_owner_app"), rc, mode, tag});
+        EXPECT_TRUE(wait_until([&] { return app->err() == "open\n"; }, 10s)) << app->err();
+        return app;
     }
     int send(const Bytes& telegram)
     {
@@ -45,20 +44,30 @@ protected:
     }
 };
 
-// A waiting qo3964m_send beside an application that polls
+// A waiting qo3964m_send beside another handle that polls
 // qo3964m_send_control without a send of its own.
 TEST_F(JobOwner, WaitingSenderGetsEachOfItsResultsBesideAPoller)
 {
     bring_up();
-    const auto poller = application({"poll"});
-    ASSERT_TRUE(attached(1));
+    constexpr int POLLER = APP_HANDLE + 1;
+    ASSERT_EQ(qo3964m_open_shm(POLLER, server->rc_file().c_str()), 0);
+    std::atomic<bool> stop{false};
+    std::atomic<int> collected{0};
+    std::thread poller([&] {
+        while (!stop) {
+            collected += qo3964m_send_control(POLLER) != QO3964_TASK_IDLE ? 1 : 0;
+            std::this_thread::yield();
+        }
+    });
     for (int round = 0; round < ROUNDS; ++round) {
         const Bytes telegram = tagged_telegram(0xA5, static_cast<uint16_t>(round));
         EXPECT_EQ(send(telegram), QO3964_SEND_DONE) << round;
         EXPECT_EQ(partner->wait_received(5s), telegram) << round;
     }
-    poller->signal(SIGTERM);
-    EXPECT_EQ(poller->wait_exit(10000), 0) << poller->out();
+    stop = true;
+    poller.join();
+    qo3964m_close_shm(POLLER);
+    EXPECT_EQ(collected, 0);
 }
 
 // Two applications fetch from one server: each numbered telegram reaches
@@ -66,35 +75,27 @@ TEST_F(JobOwner, WaitingSenderGetsEachOfItsResultsBesideAPoller)
 TEST_F(JobOwner, TwoFetchersGetEachTelegramOnceAndWhole)
 {
     bring_up();
-    const std::vector<std::shared_ptr<qotest::Process>> fetchers{application({"fetch"}), application({"fetch"})};
-    ASSERT_TRUE(attached(2));
+    const std::vector<std::shared_ptr<qotest::Process>> fetchers{application(server->rc_file(), "fetch"), application(server->rc_file(), "fetch")};
     constexpr uint8_t TAG = 0xC3;
     for (int number = 0; number < TELEGRAMS; ++number) {
         ASSERT_TRUE(partner_sends(tagged_telegram(TAG, static_cast<uint16_t>(number)))) << number;
     }
-    const auto lines = [&] {
-        std::vector<std::string> all;
-        for (const auto& fetcher : fetchers) {
-            std::istringstream out(fetcher->out());
-            for (std::string line; std::getline(out, line);) {
-                all.push_back(line);
-            }
+    const auto fetched = [&] {
+        std::vector<std::string> lines;
+        std::istringstream out(fetchers[0]->out() + fetchers[1]->out());
+        for (std::string line; std::getline(out, line);) {
+            lines.push_back(line);
         }
-        return all;
+        std::sort(lines.begin(), lines.end());
+        return lines;
     };
-    EXPECT_TRUE(wait_until([&] { return lines().size() >= TELEGRAMS; }, 60s)) << lines().size();
-    for (const auto& fetcher : fetchers) {
-        fetcher->signal(SIGTERM);
-        EXPECT_EQ(fetcher->wait_exit(10000), 0);
-    }
-    std::map<std::string, int> count;
-    for (const std::string& line : lines()) {
-        ++count[line];
-    }
-    EXPECT_EQ(lines().size(), static_cast<size_t>(TELEGRAMS));
+    EXPECT_TRUE(wait_until([&] { return fetched().size() >= TELEGRAMS; }, 60s));
+    std::vector<std::string> each_once;
     for (int number = 0; number < TELEGRAMS; ++number) {
-        EXPECT_EQ(count[std::to_string(TAG) + " " + std::to_string(number)], 1) << number;
+        each_once.push_back(std::to_string(TAG) + " " + std::to_string(number));
     }
+    std::sort(each_once.begin(), each_once.end());
+    EXPECT_EQ(fetched(), each_once);
 }
 
 // An application stopped (SIGSTOP, a debugger) in the midst of handing a
@@ -105,7 +106,7 @@ TEST_F(JobOwner, HolderStoppedInItsHandOverKeepsItsClaim)
 {
     bring_up();
     constexpr uint8_t HOLDER_TAG = 0x77;
-    const auto holder = application({"hold", std::to_string(HOLDER_TAG)});
+    const auto holder = application(server->rc_file(), "hold", std::to_string(HOLDER_TAG));
     ASSERT_TRUE(wait_until([&] { return qotest::process_state(holder->pid()) == 'T'; }, 10s)) << holder->out();
     const Bytes other = tagged_telegram(0x5A, 1);
     const auto stopped = Clock::now();
