@@ -28,8 +28,10 @@ struct ProcessLook {
 ProcessLook look_at(pid_t pid)
 {
     ProcessLook look;
-    char path[40];
-    std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+    // The main thread's own file: the process's start, also where an
+    // emulator (qemu-user) shows a process a /proc/<pid>/stat of its own.
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/task/%d/stat", static_cast<int>(pid), static_cast<int>(pid));
     const int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return look;

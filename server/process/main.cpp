@@ -187,12 +187,13 @@ void claim_lockfile()
                         lockfile_path);
         server_shutdown(reason);
     }
-    if (owner == LOCKFILE_HELD) {
-        add_stop_detail(LOG_PRI_NOTICE, "%s is locked by a qo3964_server that is starting", lockfile_path);
-        server_shutdown("[4a] a server, attaching this shm,is already running");
-    }
-    if (owner > 0) {
-        add_stop_detail(LOG_PRI_NOTICE, "%s is locked by the running qo3964_server process %d", lockfile_path, owner);
+    if (owner > 0 || owner == LOCKFILE_HELD) {
+        if (owner > 0) {
+            add_stop_detail(LOG_PRI_NOTICE, "%s is locked by the running qo3964_server process %d", lockfile_path,
+                            owner);
+        } else {
+            add_stop_detail(LOG_PRI_NOTICE, "%s is locked by a qo3964_server that is starting", lockfile_path);
+        }
         server_shutdown("[4a] a server, attaching this shm,is already running");
     }
     if (why[0] != '\0') {

@@ -358,7 +358,7 @@ TEST_F(Dispatcher, ClaimWithoutALiveHolderHoldsTheServerBackNoLonger)
         output.finish();
         EXPECT_EQ(segment.send_job.state, taken ? JOB_IN_WORK : JOB_SUBMITTED) << why;
         EXPECT_EQ(segment.receive_job.state, taken ? JOB_DONE : JOB_IDLE) << why;
-        const auto line = [&](const char* block) {
+        const auto line = [why = why](const char* block) {
             return "<4>qo3964_server: " + std::string(block) + ": client_busy 1" + why + ": taken for left over\n";
         };
         EXPECT_EQ(output.err(), taken ? line("receive_job") + line("send_job") : "");

@@ -106,13 +106,13 @@ TEST_F(KilledServer, ServerIsToldGoneWhateverItsProcessIdShowsAfterwards)
         const pid_t killed = server->process().pid();
         server->process().signal(SIGKILL);
         ASSERT_TRUE(wait_until([&] { return qotest::process_state(killed) == 'Z'; }));
-        std::unique_ptr<qotest::Process> impostor;
+        std::unique_ptr<qotest::ProcessWithId> impostor;
         if (taken) {
             ASSERT_EQ(server->process().wait_exit(5000), 128 + SIGKILL);
             const std::string program = server->dir().file("qo3964_server");
             std::filesystem::copy_file("/bin/sleep", program);
-            impostor = qotest::start_with_pid(killed, {program, "60"});
-            if (!impostor) {
+            impostor = std::make_unique<qotest::ProcessWithId>(killed, std::vector<std::string>{program, "60"});
+            if (!impostor->started()) {
                 GTEST_SKIP() << qotest::NO_PID_CHOICE;
             }
             ASSERT_TRUE(wait_until([&] { return qotest::read_file("/proc/" + std::to_string(killed) + "/comm") ==

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/sched.h>
+#include <sys/syscall.h>
 #include <filesystem>
 #include <fstream>
 #include <poll.h>
@@ -295,27 +297,33 @@ char process_state(pid_t pid)
     return name_end == std::string::npos || name_end + 2 >= text.size() ? 0 : text[name_end + 2];
 }
 
-std::unique_ptr<Process> start_with_pid(pid_t pid, const std::vector<std::string>& argv)
+ProcessWithId::ProcessWithId(pid_t pid, const std::vector<std::string>& argv)
 {
-    // Other processes of a busy machine may take the ID first.
-    constexpr int TRIES = 200;
-    for (int i = 0; i < TRIES; ++i) {
-        const int fd = open("/proc/sys/kernel/ns_last_pid", O_WRONLY | O_CLOEXEC);
-        if (fd < 0) {
-            return nullptr;
-        }
-        const std::string before = std::to_string(pid - 1);
-        const bool written = write(fd, before.data(), before.size()) == static_cast<ssize_t>(before.size());
-        close(fd);
-        if (!written) {
-            return nullptr;
-        }
-        auto process = std::make_unique<Process>(argv);
-        if (process->pid() == pid) {
-            return process;
-        }
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
     }
-    return nullptr;
+    args.push_back(nullptr);
+    clone_args clone{};
+    clone.exit_signal = SIGCHLD;
+    clone.set_tid = reinterpret_cast<uintptr_t>(&pid);
+    clone.set_tid_size = 1;
+    const long child = syscall(SYS_clone3, &clone, sizeof clone);
+    if (child == 0) {
+        // Only system calls: the test has threads.
+        syscall(SYS_execve, args[0], args.data(), environ);
+        syscall(SYS_exit, 127);
+    }
+    pid_ = child > 0 ? static_cast<pid_t>(child) : -1;
+    started_ = child == pid;
+}
+
+ProcessWithId::~ProcessWithId()
+{
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
 }
 
 }  // namespace qotest

@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -104,12 +103,22 @@ pid_t ended_process_id();
 // there is none.
 char process_state(pid_t pid);
 
-// A process started as `argv` under the free process ID `pid`, as when a
-// process gets the ID that an ended one had: the ID before it is written
-// to /proc/sys/kernel/ns_last_pid (which needs root) before each try.
-// Nothing when that may not be written or the ID keeps going to others.
-std::unique_ptr<Process> start_with_pid(pid_t pid, const std::vector<std::string>& argv);
+// A process that runs `argv` under the free process ID `pid`, as when a
+// process gets the ID of one that has ended (clone3 with set_tid, which
+// needs root); killed and reaped at the end.
+class ProcessWithId {
+public:
+    ProcessWithId(pid_t pid, const std::vector<std::string>& argv);
+    ~ProcessWithId();
+    ProcessWithId(const ProcessWithId&) = delete;
+    ProcessWithId& operator=(const ProcessWithId&) = delete;
+    bool started() const { return started_; }
 
-inline constexpr char NO_PID_CHOICE[] = "needs root to choose a process ID (/proc/sys/kernel/ns_last_pid)";
+private:
+    pid_t pid_ = -1;
+    bool started_ = false;
+};
+
+inline constexpr char NO_PID_CHOICE[] = "needs root to start a process under a chosen ID (clone3 with set_tid)";
 
 }  // namespace qotest
