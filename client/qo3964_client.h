@@ -11,6 +11,8 @@
  * Plain C; usable from C and C++. The library needs no C++ runtime: link it
  * with the C compiler alone (pkg-config --cflags --libs qo3964_client, or
  * find_package(qo3964_client) and the target qo3964_client::qo3964_client).
+ * The same calls come as a static library and as the shared object
+ * libqo3964_client.so.1 (CMake target qo3964_client::qo3964_client_shared).
  *
  * All results are ints: 0 or a positive value for success or progress, a
  * negative code (QO3964_ERR_...) for failure. The library starts no threads
@@ -138,6 +140,14 @@ int qo3964m_svr_info(int handle, void *destination);
 char *qo7_version(char *buffer);
 /* The same as qo7_version. */
 char *qo_version(char *buffer);
+
+/*
+ * The release of the library that is linked or loaded, "1.0.1": the same
+ * as QO3964_VERSION_STRING of the header it was built with. A program that
+ * loads the shared library at run time can compare it with what it expects.
+ * The text is constant; the caller must not change or free it.
+ */
+const char *qo3964_library_version(void);
 
 /*
  * Sends a telegram of `length` bytes (0 to 4096) and waits until the

@@ -30,9 +30,13 @@ static_assert(std::atomic_ref<uint8_t>::is_always_lock_free);
 static_assert(std::atomic_ref<int8_t>::is_always_lock_free);
 static_assert(std::atomic_ref<int32_t>::is_always_lock_free);
 static_assert(std::atomic_ref<uint32_t>::is_always_lock_free);
-static_assert(std::atomic_ref<uint64_t>::is_always_lock_free, "claim_holder needs a 64-bit compare-and-exchange");
+// 64-bit words: the server's counters, read whole also on i386 (x87 or SSE
+// loads; the tools attach the segment read-only) and arm64, and the
+// claim_holder of a job block, taken by compare-and-exchange
+// (cmpxchg8b on i386). They lie on 8-byte boundaries of the segment.
+static_assert(std::atomic_ref<uint64_t>::is_always_lock_free);
+static_assert(std::atomic_ref<uint64_t>::required_alignment <= 8);
 static_assert(std::atomic_ref<int32_t>::required_alignment <= 4, "the segment's words lie on 4-byte boundaries");
-static_assert(std::atomic_ref<uint64_t>::required_alignment <= 8, "claim_holder lies on an 8-byte boundary");
 
 namespace segment_detail {
 

@@ -52,6 +52,9 @@ inline constexpr uint8_t SERVER_INFO_CODE = 2;
 // The word width of this build, shown in the banner and in `word_bits`.
 inline constexpr int WORD_BITS = static_cast<int>(sizeof(void*) * 8);
 
+// Value of ServerCounters::layout once a server keeps its counters there.
+inline constexpr uint32_t COUNTERS_LAYOUT = 1;
+
 #pragma pack(push, 4)
 
 // What a segment tells about its line, in bytes of the identification
@@ -71,6 +74,58 @@ struct LineRecord {
 };
 inline constexpr uint32_t LINE_RECORD_MARK = 0x34363933;  // "3964"
 
+// What the server counts from its start, kept in the identification block
+// (offsets 512 to 1023) so that any program that may attach the segment
+// can read it while the server runs. The server alone writes it: first
+// the settings and the start time, then `layout` (release order), then
+// the counts as they happen. Every 64-bit field lies on an 8-byte boundary
+// and is written and read whole (segment_access.h), so that a reader on
+// any target sees either the old or the new value, never half of each.
+// Times are milliseconds since 1970-01-01 UTC; 0 means never.
+struct ServerCounters {
+    uint32_t layout;  // COUNTERS_LAYOUT; 0 before the server filled the rest
+    // The procedure settings the server runs with, from its rc-file.
+    int32_t baud;
+    int32_t zvz_ms;
+    int32_t qvz_ms;
+    int16_t tds;
+    int16_t tdr;
+    int16_t mmode;
+    uint8_t bcc_mode;
+    uint8_t reserved_23;
+    uint64_t started_ms;
+    // Telegrams the partner acknowledged, and their data bytes.
+    uint64_t telegrams_sent;
+    uint64_t bytes_sent;
+    uint64_t last_sent_ms;
+    // Telegrams received and acknowledged, and their data bytes.
+    uint64_t telegrams_received;
+    uint64_t bytes_received;
+    uint64_t last_received_ms;
+    // Sends that ended with a negative result, by code.
+    uint64_t sends_failed_no_connect;  // -84
+    uint64_t sends_failed_no_ack;      // -67
+    uint64_t sends_failed_break;       // -55
+    uint64_t sends_failed_too_long;    // -11
+    uint64_t sends_failed_other;
+    uint64_t attempts_failed;   // send attempts that failed, the last one of a failed send included
+    uint64_t attempts_refused;  // ... of them answered by the partner's NAK
+    uint64_t receptions_refused;   // receptions that failed (NAK, or no answer)
+    uint64_t receptions_repeated;  // telegrams that came whole after failed receptions
+    uint64_t receptions_reported;  // failures in a row reported to the application
+    uint64_t telegrams_lost;       // refused because the receive ring stayed full (-83)
+    uint64_t line_breaks;          // BREAK on the idle line (-55)
+    uint64_t line_parity_errors;   // parity or framing errors on the idle line (-56)
+    uint64_t port_lost;
+    uint64_t port_back;
+    uint64_t partner_silent;  // the partner stopped answering
+    uint64_t partner_back;    // ... and answered again
+    uint64_t segment_repairs;
+    uint64_t output_dropped;       // console and runtime log writes a stalled reader did not take
+    uint64_t trace_lines_dropped;  // trace lines the file did not take
+    uint8_t reserved_240[272];
+};
+
 struct ServerInfoBlock {
     char server_name[16];
     char server_version[16];
@@ -83,7 +138,7 @@ struct ServerInfoBlock {
     uint8_t reserved_116[12];   // kept free for a wake-up word
     LineRecord line;            // 128..415
     uint8_t reserved_416[96];
-    uint8_t reserved_512[512];  // kept free for the server's counters
+    ServerCounters counters;
 };
 
 // A job block has one owner at a time, named in bytes that the original
@@ -153,7 +208,7 @@ static_assert(offsetof(ServerInfoBlock, line) + offsetof(LineRecord, key_file) =
 static_assert(offsetof(ServerInfoBlock, line) + offsetof(LineRecord, port) == 288);
 static_assert(sizeof(LineRecord) == 288);
 static_assert(offsetof(ServerInfoBlock, reserved_416) == 416);
-static_assert(offsetof(ServerInfoBlock, reserved_512) == 512);
+static_assert(offsetof(ServerInfoBlock, counters) == 512);
 
 static_assert(sizeof(JobBlock) == 4208);
 static_assert(offsetof(JobBlock, block_mark) == 0);
@@ -193,6 +248,50 @@ static_assert(offsetof(SharedSegment, receive_job) + offsetof(JobBlock, state) =
 // both blocks, as its 64-bit compare-and-exchange needs on every target.
 static_assert((offsetof(SharedSegment, send_job) + offsetof(JobBlock, claim_holder)) % 8 == 0);
 static_assert((offsetof(SharedSegment, receive_job) + offsetof(JobBlock, claim_holder)) % 8 == 0);
+
+// In the segment (offsets 512 to 1023 of the identification block).
+static_assert(sizeof(ServerCounters) == 512);
+static_assert(offsetof(SharedSegment, info.counters.layout) == 512);
+static_assert(offsetof(SharedSegment, info.counters.baud) == 516);
+static_assert(offsetof(SharedSegment, info.counters.zvz_ms) == 520);
+static_assert(offsetof(SharedSegment, info.counters.qvz_ms) == 524);
+static_assert(offsetof(SharedSegment, info.counters.tds) == 528);
+static_assert(offsetof(SharedSegment, info.counters.tdr) == 530);
+static_assert(offsetof(SharedSegment, info.counters.mmode) == 532);
+static_assert(offsetof(SharedSegment, info.counters.bcc_mode) == 534);
+static_assert(offsetof(SharedSegment, info.counters.reserved_23) == 535);
+static_assert(offsetof(SharedSegment, info.counters.started_ms) == 536);
+static_assert(offsetof(SharedSegment, info.counters.telegrams_sent) == 544);
+static_assert(offsetof(SharedSegment, info.counters.bytes_sent) == 552);
+static_assert(offsetof(SharedSegment, info.counters.last_sent_ms) == 560);
+static_assert(offsetof(SharedSegment, info.counters.telegrams_received) == 568);
+static_assert(offsetof(SharedSegment, info.counters.bytes_received) == 576);
+static_assert(offsetof(SharedSegment, info.counters.last_received_ms) == 584);
+static_assert(offsetof(SharedSegment, info.counters.sends_failed_no_connect) == 592);
+static_assert(offsetof(SharedSegment, info.counters.sends_failed_no_ack) == 600);
+static_assert(offsetof(SharedSegment, info.counters.sends_failed_break) == 608);
+static_assert(offsetof(SharedSegment, info.counters.sends_failed_too_long) == 616);
+static_assert(offsetof(SharedSegment, info.counters.sends_failed_other) == 624);
+static_assert(offsetof(SharedSegment, info.counters.attempts_failed) == 632);
+static_assert(offsetof(SharedSegment, info.counters.attempts_refused) == 640);
+static_assert(offsetof(SharedSegment, info.counters.receptions_refused) == 648);
+static_assert(offsetof(SharedSegment, info.counters.receptions_repeated) == 656);
+static_assert(offsetof(SharedSegment, info.counters.receptions_reported) == 664);
+static_assert(offsetof(SharedSegment, info.counters.telegrams_lost) == 672);
+static_assert(offsetof(SharedSegment, info.counters.line_breaks) == 680);
+static_assert(offsetof(SharedSegment, info.counters.line_parity_errors) == 688);
+static_assert(offsetof(SharedSegment, info.counters.port_lost) == 696);
+static_assert(offsetof(SharedSegment, info.counters.port_back) == 704);
+static_assert(offsetof(SharedSegment, info.counters.partner_silent) == 712);
+static_assert(offsetof(SharedSegment, info.counters.partner_back) == 720);
+static_assert(offsetof(SharedSegment, info.counters.segment_repairs) == 728);
+static_assert(offsetof(SharedSegment, info.counters.output_dropped) == 736);
+static_assert(offsetof(SharedSegment, info.counters.trace_lines_dropped) == 744);
+static_assert(offsetof(SharedSegment, info.counters.reserved_240) == 752);
+// The 64-bit counters lie on 8-byte boundaries of the segment (which starts
+// on a page boundary), where both sides read and write them whole.
+static_assert(offsetof(SharedSegment, info.counters.started_ms) % 8 == 0);
+static_assert(offsetof(SharedSegment, info.counters.reserved_240) % 8 == 0);
 
 // Copies between private memory and a job block's data area. The data are
 // not a hand-over field, so they are copied in bulk: after the `state` that

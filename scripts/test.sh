@@ -11,6 +11,8 @@ top=$PWD
 # conflict with g++-multilib).
 packages=(cmake g++ make pkg-config libncurses-dev libgtest-dev g++-multilib lib32ncurses-dev tmux clang libclang-rt-dev
   lintian mandoc systemd qemu-user binutils-aarch64-linux-gnu libstdc++-12-dev:arm64 libncurses-dev:arm64)
+# The Python package's tests run on the distribution's Python and pytest.
+packages+=(python3 python3-pytest)
 # The i386 packages take their dependencies from the i386 libraries.
 if [ "$(id -u)" = 0 ]; then
   for arch in i386 arm64; do
@@ -86,6 +88,14 @@ cmake --build "$build/release" -j "$jobs"
 rm -rf "$build/stage"
 cmake --install "$build/release" --prefix "$build/stage" > /dev/null
 debian_packages "$build/release"
+
+echo "== Python package qo3964 (pytest): the installed tree against a real server and partner, the packages"
+# The distribution's Python (not one found first on PATH), the package and
+# the shared library of the installed tree.
+stage_libdir=$(dirname "$(ls "$build"/stage/lib/*/libqo3964_client.so.1)")
+PYTHONPATH="$build/stage/lib/python3/dist-packages" LD_LIBRARY_PATH="$stage_libdir" \
+  QO3964_BIN_DIR="$build/stage/bin" QO3964_PACKAGE_DIR="$build/release" PYTHONDONTWRITEBYTECODE=1 \
+  /usr/bin/python3 -m pytest -p no:cacheprovider -q -rs tests/python
 
 echo "== sanitizer build with tests"
 cmake -S . -B "$build/asan" -DCMAKE_BUILD_TYPE=Debug -DQO3964_SANITIZE=ON \

@@ -3,6 +3,7 @@
 
 #include "client_claim_watch.h"
 #include "job_handover.h"
+#include "link_counters.h"
 #include "protocol_engine.h"
 #include "result_codes.h"
 #include "segment_access.h"
@@ -73,6 +74,7 @@ void move_send_job()
     if (length < 0 || length > TELEGRAM_MAX) {
         // Written by some other program: it would overrun the send slot.
         // Refuse it at once; nothing goes on the line.
+        count_send_failed(RC_TOO_LONG);
         hand_back(job, RC_TOO_LONG);
         return;
     }

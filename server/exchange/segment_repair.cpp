@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "segment_repair.h"
 
+#include <cstdarg>
+#include <cstdio>
+
 #include "job_handover.h"
+#include "link_counters.h"
 #include "result_codes.h"
 #include "runtime_log.h"
 #include "segment_access.h"
@@ -14,6 +18,19 @@ namespace {
 
 constexpr char KIND[] = "segment repair";
 
+// Counts one repair and says what was put back.
+void repaired(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void repaired(const char* format, ...)
+{
+    count(&ServerCounters::segment_repairs);
+    char text[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    log_event(LOG_PRI_WARNING, KIND, "%s", text);
+}
+
 // server_busy is up only inside a transfer of the server, and the shutdown
 // mark only once the server has left its loop.
 void put_back_server_bytes(volatile JobBlock& job, const char* name)
@@ -21,12 +38,12 @@ void put_back_server_bytes(volatile JobBlock& job, const char* name)
     const uint8_t busy = load_field(job.server_busy);
     if (busy != 0) {
         store_release(job.server_busy, uint8_t{0});
-        log_event(LOG_PRI_WARNING, KIND, "%s: server_busy %u between passes, put back to 0", name, busy);
+        repaired( "%s: server_busy %u between passes, put back to 0", name, busy);
     }
     const uint8_t mark = load_field(job.shutdown_mark);
     if (mark != 0) {
         store_release(job.shutdown_mark, uint8_t{0});
-        log_event(LOG_PRI_WARNING, KIND, "%s: shutdown_mark %u while running, put back to 0", name, mark);
+        repaired( "%s: shutdown_mark %u while running, put back to 0", name, mark);
     }
 }
 
@@ -48,11 +65,11 @@ void repair_send_state(volatile JobBlock& job)
     if (in_work) {
         store_release(job.state, int32_t{JOB_IN_WORK});
         store_release(job.server_busy, uint8_t{0});
-        log_event(LOG_PRI_WARNING, KIND, "send_job: state %d with a send in work, put back to 2", state);
+        repaired( "send_job: state %d with a send in work, put back to 2", state);
         return;
     }
     hand_back(job, RC_TOO_LONG);
-    log_event(LOG_PRI_WARNING, KIND, "send_job: state %d with no send in work, handed back with %d", state,
+    repaired( "send_job: state %d with no send in work, handed back with %d", state,
               static_cast<int>(RC_TOO_LONG));
 }
 
@@ -66,12 +83,12 @@ void repair_receive_result(volatile JobBlock& job)
     const int32_t result = load_field(job.result);
     if (result != 0) {
         store_release(job.result, int32_t{0});
-        log_event(LOG_PRI_WARNING, KIND, "receive_job: result %d in the idle block, put back to 0", result);
+        repaired( "receive_job: result %d in the idle block, put back to 0", result);
     }
     const int32_t length = load_field(job.length);
     if (length != 0) {
         store_release(job.length, int32_t{0});
-        log_event(LOG_PRI_WARNING, KIND, "receive_job: length %d in the idle block, put back to 0", length);
+        repaired( "receive_job: length %d in the idle block, put back to 0", length);
     }
 }
 
@@ -82,7 +99,7 @@ void repair_segment()
     volatile SharedSegment& segment = *server_segment;
     // Applications and qo3964_ctl tell the line and its server by it.
     if (put_back_server_info()) {
-        log_event(LOG_PRI_WARNING, KIND, "the identification was overwritten, put back");
+        repaired("the identification was overwritten, put back");
     }
     put_back_server_bytes(segment.send_job, "send_job");
     put_back_server_bytes(segment.receive_job, "receive_job");

@@ -1,11 +1,15 @@
 // SPDX-License-Identifier: MIT
 #include "io_monitor.h"
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <curses.h>
+#include <poll.h>
 #include <term.h>
 #include <unistd.h>
+
+#include "console_output.h"
 
 namespace qo3964 {
 
@@ -19,25 +23,59 @@ constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
 constexpr int LABEL_WIDTH = 5;     // " IN: " and "OUT: "
 constexpr int CELL_WIDTH = 3;
 
+// What one byte puts on the screen (a cell, and a new block when the row
+// is full), gathered and written in one piece through the console, which
+// never lets the link wait for the terminal. The cursor moves and colours
+// come from the terminal's description, as the screen library would send
+// them, but go the same way.
+struct ScreenText {
+    std::array<char, 4096> text{};
+    size_t length = 0;
+};
+ScreenText screen;
+
+int put(int c)
+{
+    if (screen.length < screen.text.size()) {
+        screen.text[screen.length++] = static_cast<char>(c);
+    }
+    return c;
+}
+
+void put_text(const char* text)
+{
+    for (; *text != '\0'; ++text) {
+        put(*text);
+    }
+}
+
+void write_screen()
+{
+    console_write(CONSOLE_OUT, screen.text.data(), screen.length);
+    screen.length = 0;
+}
+
 void set_colour(short pair)
 {
-    std::fflush(stdout);  // keep the attribute between the cells around it
-    vidattr(static_cast<chtype>(COLOR_PAIR(pair)));
-    std::fflush(stdout);
+    vidputs(static_cast<chtype>(COLOR_PAIR(pair)), put);
+}
+
+void move_to(int row, int column)
+{
+    tputs(tiparm(cursor_address, row, column), 1, put);
 }
 
 void new_block()
 {
     if (io_monitor.direction == MONITOR_IN) {
-        std::putchar('\n');
+        put('\n');
     }
-    std::fputs("\n\r", stdout);
+    put_text("\n\r");
     for (int i = 0; i < io_monitor.width; ++i) {
-        std::putchar('-');
+        put('-');
     }
-    std::fputs("\n\r IN: ", stdout);
-    std::fputs("\n\rOUT: ", stdout);
-    std::fflush(stdout);
+    put_text("\n\r IN: ");
+    put_text("\n\rOUT: ");
     io_monitor.column = LABEL_WIDTH;
     io_monitor.direction = MONITOR_OUT;
 }
@@ -50,17 +88,15 @@ void monitor_position(int direction)
     }
     if (direction != io_monitor.direction) {
         io_monitor.direction = direction;
-        std::fflush(stdout);
-        mvcur(-1, -1, io_monitor.row_base + direction, io_monitor.column);
-        std::fflush(stdout);
+        move_to(io_monitor.row_base + direction, io_monitor.column);
     }
 }
 
 void put_cell(uint8_t byte)
 {
-    std::putchar(HEX_DIGITS[byte >> 4]);
-    std::putchar(HEX_DIGITS[byte & 0x0F]);
-    std::putchar(' ');
+    put(HEX_DIGITS[byte >> 4]);
+    put(HEX_DIGITS[byte & 0x0F]);
+    put(' ');
 }
 
 }  // namespace
@@ -93,12 +129,12 @@ bool monitor_start()
     io_monitor.width = COLS - 4;
     io_monitor.column = COLS - 4;  // the first byte starts a new block
     io_monitor.direction = MONITOR_IN;
-    set_colour(PAIR_NORMAL);
+    std::fflush(stdout);
+    vidattr(static_cast<chtype>(COLOR_PAIR(PAIR_NORMAL)));
     // A block is drawn with line feeds and assumes that they scroll, which
     // leaves its two labelled rows at the bottom where the cursor moves
     // address them. After a short start-up the cursor may still stand high
     // on the screen, so it is put on the last row first.
-    std::fflush(stdout);
     mvcur(-1, -1, LINES - 1, 0);
     std::fflush(stdout);
     return true;
@@ -108,7 +144,7 @@ void monitor_byte(int direction, uint8_t byte)
 {
     monitor_position(direction);
     put_cell(byte);
-    std::fflush(stdout);
+    write_screen();
 }
 
 void monitor_error_byte(uint8_t byte)
@@ -117,13 +153,18 @@ void monitor_error_byte(uint8_t byte)
     set_colour(PAIR_ERROR);
     put_cell(byte);
     set_colour(PAIR_NORMAL);
-    std::fflush(stdout);
+    write_screen();
 }
 
 void monitor_stop()
 {
-    std::fflush(stdout);
-    endwin();
+    // The screen library writes its last texts itself and would wait for a
+    // terminal that takes nothing: left out then.
+    console_settle(1000);
+    pollfd terminal{STDOUT_FILENO, POLLOUT, 0};
+    if (poll(&terminal, 1, 0) == 1 && (terminal.revents & POLLOUT) != 0) {
+        endwin();
+    }
 }
 
 }  // namespace qo3964

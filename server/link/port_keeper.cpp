@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "port_keeper.h"
 
+#include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 
+#include "console_output.h"
 #include "link_events.h"
 #include "serial_line.h"
 
@@ -13,6 +16,22 @@ PortKeeper port_keeper{};
 namespace {
 
 constexpr char PROGRESS[] = "\n++++++ qo3964_server";
+
+// The console's line for a change of the port. Under the journal the
+// runtime log's line says it, with its priority: each event one entry.
+void tell_console(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void tell_console(const char* format, ...)
+{
+    if (console_is_journal(CONSOLE_OUT)) {
+        return;
+    }
+    char text[700];
+    va_list args;
+    va_start(args, format);
+    const int length = std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    console_write(CONSOLE_OUT, text, static_cast<size_t>(std::min(length, static_cast<int>(sizeof text) - 1)));
+}
 
 int64_t seconds_down()
 {
@@ -38,9 +57,8 @@ void port_lost()
     port_keeper.down = 1;
     port_keeper.down_since_ticks = tick_source();
     timer_start(&port_keeper.retry_timer, PORT_RETRY_MS);
-    std::printf("%s: lost port %s, closed it; trying to reopen it every %d s\n", PROGRESS, port_keeper.path,
-                PORT_RETRY_MS / 1000);
-    std::fflush(stdout);
+    tell_console("%s: lost port %s, closed it; trying to reopen it every %d s\n", PROGRESS, port_keeper.path,
+                 PORT_RETRY_MS / 1000);
     log_port_lost(port_keeper.path, PORT_RETRY_MS / 1000);
 }
 
@@ -52,12 +70,14 @@ bool port_retry()
     }
     timer_start(&port_keeper.retry_timer, PORT_RETRY_MS);
     if (serial_reopen(port_keeper.path, port_keeper.baud, port_keeper.parity, port_keeper.flow) != 0) {
+        if (serial_line.path_refusal[0] != '\0') {
+            log_port_refused(serial_line.path_refusal);
+        }
         sleep_ms(PORT_DOWN_PAUSE_MS);
         return false;
     }
     port_keeper.down = 0;
-    std::printf("%s: port %s reopened, the line is up again\n", PROGRESS, port_keeper.path);
-    std::fflush(stdout);
+    tell_console("%s: port %s reopened, the line is up again\n", PROGRESS, port_keeper.path);
     log_port_reopened(port_keeper.path, seconds_down());
     return true;
 }

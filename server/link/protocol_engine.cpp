@@ -93,6 +93,8 @@ void finish_send(int32_t status)
 {
     complete_send(status);
     if (status == RC_OK) {
+        engine.line_suspect = 0;
+        log_telegram_sent(lt.tx_length);
         partner_answered();
         return;
     }
@@ -101,6 +103,50 @@ void finish_send(int32_t status)
         engine.partner_silent = 1;
         log_partner_silent(status);
     }
+}
+
+// ---- rejecting ----------------------------------------------------------
+
+// Reads and drops what the partner still sends until the line has been
+// quiet for zvz. Nothing read meanwhile is a connection request: an STX
+// amid noise, or in the rest of a telegram given up on, would begin a
+// telegram of fragments whose block check may match by chance.
+void begin_reject(bool nak_owed)
+{
+    engine.reject_nak_owed = nak_owed ? 1 : 0;
+    engine.reject_limited = 0;
+    engine.line_suspect = 1;
+    arm(procedure.zvz);
+    go(ENGINE_REJECT);
+}
+
+// The one NAK for what was rejected, unless the failed reception that
+// began the rejection was answered already; true when it was written.
+bool end_reject()
+{
+    if (engine.reject_nak_owed == 0) {
+        return false;
+    }
+    engine.reject_nak_owed = 0;
+    write_control(NAK);
+    return true;
+}
+
+// A send pending beside a rejection waits at most qvz: a line that never
+// falls quiet (a floating input, a partner at another speed) must not
+// starve it. Its STX then goes out into the noise, and an attempt that
+// fails there counts as any other.
+bool send_waited_enough()
+{
+    if (lt.send_pending != 1) {
+        return false;
+    }
+    if (engine.reject_limited == 0) {
+        timer_start(&engine.reject_limit, procedure.qvz);
+        engine.reject_limited = 1;
+        return false;
+    }
+    return timer_read(&engine.reject_limit) == 0;
 }
 
 // ---- idle ---------------------------------------------------------------
@@ -112,7 +158,7 @@ void request_connection()
     go(ENGINE_TX_CONNECT);
 }
 
-// The partner's STX, read in idle or while rejecting.
+// The partner's STX, read in idle.
 Flow partner_requests()
 {
     engine.last_error = 0;
@@ -148,31 +194,33 @@ Flow step_idle()
         return Flow::end_step;
     }
     report_line_error(c);
-    arm(procedure.zvz);
+    begin_reject(true);
     sleep_ms(STEP_PAUSE_MS);
-    go(ENGINE_REJECT);
     return Flow::end_step;
 }
 
-// Waits for zvz of quiet before the one NAK. Whatever arrives meanwhile is
+// Waits for zvz of quiet; whatever arrives meanwhile, an STX too, is
 // dropped and starts the quiet time again, so a burst of any length ends
-// in one NAK; an STX is the partner's new request and ends the rejection
-// without a NAK.
+// in at most one NAK. A partner that began a telegram right after the
+// noise repeats its STX after its qvz and is served then.
 Flow step_reject()
 {
+    if (send_waited_enough()) {
+        end_reject();
+        request_connection();
+        return Flow::end_step;
+    }
     const int32_t left = timer_read(&engine.engine_timer);
     const int c = serial_getc(std::min(left, IDLE_READ_MS));
-    if (c == STX) {
-        return partner_requests();
-    }
     if (c != RC_SILENCE) {
         report_line_error(c);
         arm(procedure.zvz);
         return Flow::end_step;
     }
     if (expired()) {
-        write_control(NAK);
-        sleep_ms(STEP_PAUSE_MS);
+        if (end_reject()) {
+            sleep_ms(STEP_PAUSE_MS);
+        }
         go(ENGINE_IDLE);
     }
     return Flow::end_step;
@@ -205,12 +253,29 @@ Flow step_rx_blocked()
     return Flow::end_step;
 }
 
+// A sender waits for our DLE after its STX, so nothing but a repeated STX
+// may follow it before the DLE. Bytes right behind it make it a byte of
+// something else: the rest of a telegram given up on, or noise. After a
+// failure on the line the STX must also stand alone for two character
+// times, for a line whose bytes arrive one by one.
+bool stx_stands_alone()
+{
+    constexpr int32_t ALONE_CHARS = 2;
+    const int32_t wait_ms = engine.line_suspect != 0 ? serial_wire_ms(ALONE_CHARS) + 1 : 0;
+    return !serial_byte_waiting(wait_ms);
+}
+
 Flow step_rx_accept()
 {
     // STX waiting now were repeated by the partner while we were not
     // reading; its data come only after our DLE. Kept as data, two of them
     // would cancel in the block check and pass as part of the telegram.
     serial_drop_waiting(STX);
+    if (!stx_stands_alone()) {
+        log_false_request();
+        begin_reject(true);
+        return Flow::end_step;
+    }
     write_control(DLE);
     receive_body(true, lt.rx_data, TELEGRAM_MAX, &lt.rx_length, RX_WINDOW_MS);
     go(ENGINE_RX_BODY);
@@ -226,6 +291,8 @@ Flow step_rx_body()
     }
     go(ENGINE_IDLE);
     if (r == 1) {
+        engine.line_suspect = 0;
+        log_telegram_received(lt.rx_length);
         lt.rx_waiting = 1;
         push_received(p3964_fifo);
         if (engine.rx_failures > 0) {
@@ -247,6 +314,9 @@ Flow step_rx_body()
     } else {
         log_reception_failed(r, engine.rx_failures);
     }
+    // What the partner still sends of the telegram belongs to no new one.
+    // An overflow was not answered: the rejection ends with the NAK.
+    begin_reject(r == RC_RX_OVERFLOW);
     return Flow::end_step;
 }
 
@@ -299,10 +369,19 @@ int finish_body()
 
 // ---- sending ------------------------------------------------------------
 
-void count_failed_attempt(int32_t code)
+// An attempt failed on `answer` (RC_SILENCE when none came or the line
+// took nothing). What the line has not sent of it must not go out ahead of
+// the next STX; an answer that is no answer (noise, a line error) is
+// rejected like noise in idle, but without a NAK of its own.
+void count_failed_attempt(int32_t code, int answer = RC_SILENCE)
 {
+    serial_flush_output();
     lt.send_attempts += 1;
-    go(ENGINE_IDLE);
+    if (answer != RC_SILENCE && answer != NAK) {
+        begin_reject(false);
+    } else {
+        go(ENGINE_IDLE);
+    }
     if (lt.send_attempts >= procedure.tds) {
         finish_send(code);
         write_control(NAK);
@@ -327,7 +406,8 @@ Flow step_tx_connect()
     if (c == RC_SILENCE && !expired()) {
         return Flow::end_step;
     }
-    count_failed_attempt(RC_NO_CONNECT);
+    log_failed_answer(c);
+    count_failed_attempt(RC_NO_CONNECT, c);
     return Flow::end_step;
 }
 
@@ -438,7 +518,8 @@ Flow step_tx_ack()
         finish_send(RC_OK);
         return Flow::end_step;
     }
-    count_failed_attempt(RC_NO_ACK);
+    log_failed_answer(c);
+    count_failed_attempt(RC_NO_ACK, c);
     return Flow::end_step;
 }
 
@@ -559,9 +640,14 @@ int receive_body(bool reset, uint8_t* buffer, int32_t capacity, int32_t* length,
             if (next == ETX) {
                 return finish_body();
             }
-            // DLE DLE is one data DLE; DLE and any other byte are both
-            // dropped (they stay in the check).
-            if (next == DLE && !store(buffer, capacity, length, DLE)) {
+            // A DLE inside data is doubled: a lone one means a byte was
+            // lost or changed on the line, so the telegram is refused like
+            // one with a wrong block check and the repetition recovers it.
+            if (next != DLE) {
+                write_control(NAK);
+                return RC_RX_BCC;
+            }
+            if (!store(buffer, capacity, length, DLE)) {
                 return RC_RX_OVERFLOW;
             }
         } else if (!store(buffer, capacity, length, c)) {

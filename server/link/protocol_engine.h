@@ -58,6 +58,17 @@ struct ProtocolEngine {
     // 1 after a send failed for want of an answer, until the partner's
     // next good exchange (for the runtime log).
     int32_t partner_silent = 0;
+    // ENGINE_REJECT: 1 when the rejection ends with a NAK (noise read in
+    // idle); 0 when the failed reception that began it was answered
+    // already. While a send is pending, a rejection lasts at most qvz from
+    // the moment it met the send (reject_limit).
+    int32_t reject_nak_owed = 0;
+    int32_t reject_limited = 0;
+    DeadlineTimer reject_limit{};
+    // 1 from a failure on the line (noise, a failed reception or attempt)
+    // to the next good exchange: an STX must then stand alone for a moment
+    // before it counts as a connection request.
+    int32_t line_suspect = 0;
     // Kept by receive_body between its calls.
     int32_t rx_bcc = 0;
     int32_t rx_fault = 0;

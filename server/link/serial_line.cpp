@@ -14,7 +14,9 @@
 
 #include "deadline_timer.h"
 #include "io_monitor.h"
+#include "line_trace.h"
 #include "port_claim.h"
+#include "port_path_check.h"
 #include "result_codes.h"
 
 namespace qo3964 {
@@ -47,6 +49,8 @@ constexpr int32_t MARKING_WAIT_MS = 1;
 // the pace of draining.
 constexpr int32_t BITS_PER_CHAR = 11;
 constexpr int32_t DRAIN_PAUSE_MAX_MS = 20;
+// The stop gives what is still queued this long to leave, then drops it.
+constexpr int32_t STOP_DRAIN_MS = 2000;
 
 SerialLine& line = serial_line;
 
@@ -144,6 +148,7 @@ void show(int direction, uint8_t byte)
     if (line.monitor_on == 1) {
         monitor_byte(direction, byte);
     }
+    trace_byte(direction, byte);
 }
 
 void show_all(const uint8_t* bytes, int32_t count)
@@ -215,10 +220,20 @@ bool drain_port_buffer(int32_t limit_ms)
     return drained == 0;
 }
 
-// Waits until the output has left the port, giving up when it has not
-// shrunk for limit_ms (a line held by CTS, a dead adapter). Only a
+// How long a drain may last in all.
+enum class DrainLimit {
+    // The time the queued characters take on the wire at the line's speed,
+    // plus the limit for a late start (a line held by CTS or a dead
+    // adapter gives up then); a stop of the server ends it at once.
+    wire_time,
+    // The limit alone: the stop's last drain, which must not outlast the
+    // service manager's patience at a low baud rate.
+    fixed,
+};
+
+// Waits until the output has left the port, within a total limit. Only a
 // terminal has an output queue; anything else counts as drained.
-bool drain_output(int32_t limit_ms)
+bool drain_output(int32_t limit_ms, DrainLimit kind)
 {
     if (line.line_lost != 0) {
         return false;
@@ -229,9 +244,8 @@ bool drain_output(int32_t limit_ms)
         }
         return line.line_lost == 0;
     }
-    DeadlineTimer stalled{};
-    timer_start(&stalled, limit_ms);
-    int previous = -1;
+    DeadlineTimer limit{};
+    bool armed = false;
     for (;;) {
         int queued = 0;
         if (ioctl(line.line_fd, TIOCOUTQ, &queued) != 0) {
@@ -241,12 +255,16 @@ bool drain_output(int32_t limit_ms)
         if (queued == 0) {
             break;
         }
-        if (previous >= 0 && queued < previous) {
-            timer_start(&stalled, limit_ms);
-        } else if (timer_read(&stalled) == 0) {
+        const bool in_traffic = kind == DrainLimit::wire_time;
+        if (!armed) {
+            timer_start(&limit, (in_traffic ? serial_wire_ms(queued) : 0) + limit_ms);
+            armed = true;
+        } else if (timer_read(&limit) == 0) {
             return false;
         }
-        previous = queued;
+        if (in_traffic && line.stop_requested != nullptr && line.stop_requested()) {
+            return false;
+        }
         sleep_ms(drain_pause(queued));
     }
     // What the driver has handed to the port leaves within a few
@@ -277,6 +295,10 @@ int open_device(const char* path, int32_t baud, char parity, char flow, bool ann
     }
     drop_input();
     line.baud = baud;
+    if (!port_path_trusted(path, line.path_refusal, sizeof line.path_refusal)) {
+        errno = EPERM;
+        return announce ? fail("Cannot open this device.") : -1;
+    }
     // O_NOCTTY: the port must never become the server's controlling
     // terminal, or a hang-up on it would kill the server without its
     // orderly stop.
@@ -288,10 +310,14 @@ int open_device(const char* path, int32_t baud, char parity, char flow, bool ann
         std::printf("Success.\n");
         std::printf("Trying to read line mode of %s ... ", path);
     }
-    if (tcgetattr(line.line_fd, &line.saved_mode) != 0) {
+    // The mode found at the first open is the one put back at the stop;
+    // a reopen (the device replugged) only starts from the mode it finds.
+    termios found{};
+    if (tcgetattr(line.line_fd, &found) != 0) {
         return announce ? fail("Cannot read this device'ss line mode.") : -1;
     }
     if (announce) {
+        line.saved_mode = found;
         std::printf("Success.\n");
     }
 
@@ -304,12 +330,12 @@ int open_device(const char* path, int32_t baud, char parity, char flow, bool ann
     const tcflag_t flow_bit = (flow == 'Y') ? CRTSCTS : 0;
 
     termios& mode = line.line_mode;
-    mode = line.saved_mode;
+    mode = found;
     if (announce) {
-        std::printf(" Line discipline is %x\n", static_cast<unsigned>(line.saved_mode.c_line));
+        std::printf(" Line discipline is %x\n", static_cast<unsigned>(found.c_line));
     }
     constexpr tcflag_t replaced = CBAUD | CBAUDEX | CSIZE | CSTOPB | PARENB | PARODD | HUPCL | CRTSCTS;
-    mode.c_cflag = (line.saved_mode.c_cflag & ~replaced) | CS8 | CREAD | CLOCAL | speed_code(baud) | parity_bits |
+    mode.c_cflag = (found.c_cflag & ~replaced) | CS8 | CREAD | CLOCAL | speed_code(baud) | parity_bits |
                    flow_bit;
     mode.c_iflag = INPCK | PARMRK;
     mode.c_oflag = 0;
@@ -407,6 +433,7 @@ int serial_getc(int32_t ms)
     // 0xFF 0x00 c a character c received with a parity or framing error.
     const int second = read_marking_byte();
     if (second < 0) {
+        trace_line_error(RC_LINE_ERROR, MARK);
         line.last_line_error = RC_LINE_ERROR;
         return RC_LINE_ERROR;
     }
@@ -425,6 +452,7 @@ int serial_getc(int32_t ms)
     } else if (third == 0) {
         code = RC_BREAK;
     }
+    trace_line_error(code, static_cast<uint8_t>(third >= 0 ? third : second));
     line.last_line_error = code;
     return code;
 }
@@ -444,6 +472,40 @@ void serial_flush_input()
 {
     tcflush(line.line_fd, TCIFLUSH);
     drop_input();
+}
+
+void serial_flush_output()
+{
+    // Only what still waits in the driver: a pseudo-terminal counts what
+    // its reader has not read yet as sent, and so it is.
+    int queued = 0;
+    if (line.line_lost == 0 && isatty(line.line_fd) == 1 && ioctl(line.line_fd, TIOCOUTQ, &queued) == 0 &&
+        queued > 0) {
+        tcflush(line.line_fd, TCOFLUSH);
+    }
+}
+
+bool serial_byte_waiting(int32_t ms)
+{
+    if (peek_byte() >= 0) {
+        return true;
+    }
+    if (ms <= 0 || line.line_lost != 0) {
+        return false;
+    }
+    const int byte = await_byte(ms);
+    if (byte < 0) {
+        return false;
+    }
+    line.input_pos -= 1;  // looked at, not taken
+    return true;
+}
+
+int32_t serial_wire_ms(int32_t chars)
+{
+    const int32_t baud = line.baud > 0 ? line.baud : 9600;
+    const int64_t ms = (static_cast<int64_t>(chars) * BITS_PER_CHAR * 1000 + baud - 1) / baud;
+    return static_cast<int32_t>(std::min<int64_t>(ms, INT32_MAX / 2));
 }
 
 int32_t serial_input_held()
@@ -519,7 +581,7 @@ int serial_write(const uint8_t* bytes, int32_t count, int32_t limit_ms)
             return -1;
         }
     }
-    return drain_output(limit_ms) ? 0 : -1;
+    return drain_output(limit_ms, DrainLimit::wire_time) ? 0 : -1;
 }
 
 void serial_restore()
@@ -527,7 +589,7 @@ void serial_restore()
     if (line.line_fd >= 0) {
         // A line that cannot get its output out (held by CTS) must not
         // hold the stop: what is left is dropped.
-        if (line.line_lost != 0 || !drain_output(2000)) {
+        if (line.line_lost != 0 || !drain_output(STOP_DRAIN_MS, DrainLimit::fixed)) {
             tcflush(line.line_fd, TCOFLUSH);
         }
         // Drained or flushed just now: TCSADRAIN could only wait, without a

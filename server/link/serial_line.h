@@ -28,6 +28,13 @@ struct SerialLine {
     // fails, until the port is opened again.
     int line_lost = 0;
     int32_t baud = 0;  // the line's speed, for the pace of draining
+    // Why the last open refused the port's path (another account could
+    // change where it leads); empty when it did not.
+    char path_refusal[384] = "";
+    // Asked while the server waits for its output to drain: true when the
+    // server is to stop, so that no drain outlasts a stop at a low baud
+    // rate. None: the drain runs to its limit.
+    bool (*stop_requested)() = nullptr;
     // Read from the port and not handed out yet.
     uint8_t input[SERIAL_INPUT_SIZE];
     int32_t input_pos = 0;
@@ -55,13 +62,22 @@ int serial_putc(uint8_t byte);
 // failed with an error other than EAGAIN or EINTR.
 int serial_write_some(const uint8_t* bytes, int32_t count);
 // Writes a block and waits until it has been transmitted, giving up when
-// the line has taken nothing for limit_ms; 0 when it left, -1 otherwise.
+// the line has taken nothing for limit_ms, or when the output has not left
+// within its own time on the wire plus limit_ms, or on a stop; 0 when it
+// left, -1 otherwise.
 int serial_write(const uint8_t* bytes, int32_t count, int32_t limit_ms = 2000);
 // Drops the bytes equal to `value` waiting at the front of the input (none
 // is waited for); returns how many.
 int serial_drop_waiting(uint8_t value);
+// True when a byte is waiting, or arrives within ms; nothing is taken.
+bool serial_byte_waiting(int32_t ms);
+// Milliseconds that `chars` characters take on the wire at the line's
+// speed, rounded up.
+int32_t serial_wire_ms(int32_t chars);
 // Drops everything that has arrived and not been read.
 void serial_flush_input();
+// Drops what was written and still waits in the driver to be sent.
+void serial_flush_output();
 // Bytes read from the port and not handed out yet.
 int32_t serial_input_held();
 // Points the line at another descriptor, with an empty input (tests).

@@ -6,22 +6,27 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include "console_output.h"
 #include "job_dispatcher.h"
 #include "line_record.h"
+#include "line_trace.h"
+#include "link_counters.h"
 #include "port_claim.h"
 #include "port_keeper.h"
 #include "protocol_engine.h"
 #include "runtime_log.h"
+#include "segment_access.h"
 #include "segment_owner.h"
 #include "serial_line.h"
 #include "server_config.h"
 #include "server_lockfile.h"
+#include "server_options.h"
 #include "server_process.h"
 #include "service_notify.h"
+#include "service_watchdog.h"
+#include "standard_descriptors.h"
 
 namespace qo3964 {
 namespace {
@@ -100,54 +105,22 @@ void read_command_line(int argc, char** argv)
     std::snprintf(rc_path, sizeof rc_path, "%s", argument);
 }
 
-// "r+": a file the server's user may not write counts as missing. So does
-// anything but a regular file: a FIFO would block the start for ever, a
-// device such as /dev/zero would never end. It is looked at before it is
-// opened (opening a device may act on it), and checked again once open.
-FILE* open_rc_file(const char* path)
-{
-    struct stat info {};
-    if (stat(path, &info) == 0 && !S_ISREG(info.st_mode)) {
-        add_stop_detail(LOG_PRI_ERR, "%s: not a regular file", path);
-        return nullptr;
-    }
-    const int fd = open(path, O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
-        add_stop_detail(LOG_PRI_ERR, "%s: %s", path, std::strerror(error));
-        if (error == EACCES || error == EROFS) {
-            add_stop_detail(LOG_PRI_NOTICE, "hint: the server opens its rc-file for reading and writing: "
-                                            "its account must be allowed to write it");
-        }
-        return nullptr;
-    }
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        add_stop_detail(LOG_PRI_ERR, "%s: not a regular file", path);
-        close(fd);
-        return nullptr;
-    }
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    FILE* file = fdopen(fd, "r+");
-    if (file == nullptr) {
-        close(fd);
-    }
-    return file;
-}
-
 void read_configuration()
 {
-    std::printf("%s [2] reading configuration file \"%s\" ...", PROGRESS, rc_path);
-    FILE* file = open_rc_file(rc_path);
+    // Under the journal every line is an entry: the rc-file's reports
+    // then begin lines of their own, with their priority.
+    std::printf("%s [2] reading configuration file \"%s\" ...%s", PROGRESS, rc_path,
+                console_is_journal(CONSOLE_OUT) ? "\n" : "");
+    FILE* file = rc_open(rc_path);
     if (file == nullptr) {
+        note_stop_cause("[3] no configuration file", errno);
         std::printf("\n%s [3] file \"%s\"not found", PROGRESS, rc_path);
         server_shutdown("no configuration file");
     }
     if (rc_read_file(file) != 0) {
         server_shutdown("[4] error in configuration file");
     }
-    if (link_settings.shm_name[0] == '\0') {
-        std::snprintf(link_settings.shm_name, sizeof link_settings.shm_name, "%s", link_settings.port_path);
-    }
+    shm_name_default_to_port();
     const LinkSettings& s = link_settings;
     if (s.server_uid >= 0 && s.server_uid != static_cast<long>(geteuid())) {
         log_event(LOG_PRI_WARNING, "access",
@@ -240,6 +213,7 @@ void open_segment()
     const LinkSettings& s = link_settings;
     const int key = segment_key(s.shm_name);
     if (key == -1) {
+        note_stop_cause(nullptr, errno);
         add_stop_detail(LOG_PRI_ERR, "%s: %s", s.shm_name, std::strerror(errno));
         server_shutdown("[6] invalid ftok: probably no existing SHMNAME file");
     }
@@ -252,6 +226,7 @@ void open_segment()
         server_shutdown("[7a] shared memory already or still exists");
     }
     if (outcome == SEGMENT_NO_MEMORY) {
+        note_stop_cause(nullptr, errno);
         add_stop_detail(LOG_PRI_ERR, "%s", std::strerror(errno));
         server_shutdown("[7] not able to get shared memory");
     }
@@ -260,6 +235,7 @@ void open_segment()
         std::printf("%s length of shared memory structure = %d", PROGRESS, SEGMENT_SIZE);
     }
     if (!segment_attach()) {
+        note_stop_cause(nullptr, errno);
         add_stop_detail(LOG_PRI_ERR, "%s", std::strerror(errno));
         server_shutdown("[8] shmat-error: access denied");
     }
@@ -268,12 +244,20 @@ void open_segment()
     }
     reset_segment();
     fill_server_info(s.shm_name, s.port_path);
+    start_counting(s.baud, s.zvz, s.qvz, s.tds, s.tdr, s.mmode, s.bcc_mode);
 }
 
 // The system's reason why the port could not be set up, and what to do.
 void explain_port_failure(int error)
 {
     const char* port = link_settings.port_path;
+    if (serial_line.path_refusal[0] != '\0') {
+        add_stop_detail(LOG_PRI_ERR, "%s", serial_line.path_refusal);
+        add_stop_detail(LOG_PRI_NOTICE, "hint: another account could point the server at a line of its own; keep "
+                                        "the port's link in a directory that only root and the server's account "
+                                        "may write");
+        return;
+    }
     if (error == 0) {
         return;
     }
@@ -296,6 +280,21 @@ void explain_port_failure(int error)
     }
 }
 
+// The trace of a server that runs unattended. A trace that cannot be
+// written is no reason to leave the line down: the server goes on
+// without it.
+void open_trace()
+{
+    const LinkSettings& s = link_settings;
+    if (s.trace_path[0] == '\0') {
+        return;
+    }
+    if (!trace_open(s.trace_path, static_cast<int64_t>(s.trace_kb) * 1024, s.zvz, s.port_path)) {
+        log_event(LOG_PRI_WARNING, "trace", "trace file %s cannot be opened: %s; running without it", s.trace_path,
+                  std::strerror(errno));
+    }
+}
+
 void open_port()
 {
     const LinkSettings& s = link_settings;
@@ -303,10 +302,12 @@ void open_port()
     errno = 0;
     if (link_open(s.port_path, s.baud, s.parity, s.flow, s.tds, s.tdr, s.mmode, s.zvz, s.qvz,
                   s.bcc_mode, s.io_debug) < 0) {
+        note_stop_cause(nullptr, errno);
         explain_port_failure(errno);
         server_shutdown("[11] error on initializing the communication port");
     }
     port_ready = true;
+    open_trace();
     std::printf("%s [12] connecting via Port %s", PROGRESS, s.port_path);
     std::printf("%s [13] cleaning the line ....\n", PROGRESS);
     std::fflush(stdout);
@@ -314,7 +315,15 @@ void open_port()
     serial_flush_input();
     std::printf("%s [14] is up and ok ....\n", PROGRESS);
     std::fflush(stdout);
-    notify_service("READY=1");
+    notify_ready();
+    start_done = true;
+}
+
+// A stop by signal or by order in the segment, asked by waits inside an
+// engine step that could outlast the service manager's patience.
+bool stop_pending()
+{
+    return stop_reason != STOP_NONE || load_field(server_segment->shutdown_request) > 0;
 }
 
 // Tells the segment's readers whether the line is up (qo3964_ctl status).
@@ -326,23 +335,52 @@ void publish_line_state()
     }
 }
 
+// What each pass does besides the jobs, each on its own deadline: the
+// watchdog, the held-back lines of a flapping state, the end of a trace
+// line, and the count of dropped console output.
+void tend_the_run()
+{
+    publish_line_state();
+    watchdog_ping();
+    runtime_log_tick();
+    trace_tick();
+    count_total(&ServerCounters::output_dropped, console_dropped());
+}
+
+// The longest one pass of the loop may take with the configured times: a
+// closing block that has to wait QVZ for room, QVZ for the line to drain
+// and QVZ for the port's own buffer, and a second for the rest.
+int32_t longest_pass_ms()
+{
+    return 3 * link_settings.qvz + 1000;
+}
+
 }  // namespace
 }  // namespace qo3964
 
 int main(int argc, char** argv)
 {
     using namespace qo3964;
+    // Before anything is opened: nothing meant for the console may reach
+    // a file that took the number of a closed standard descriptor.
+    if (!make_standard_descriptors_valid()) {
+        return 1;
+    }
     install_signal_handlers();
+    answer_options(argc, argv);
     print_banner();
     read_command_line(argc, argv);
     read_configuration();
     claim_lockfile();
     open_segment();
+    serial_line.stop_requested = stop_pending;
     open_port();
 
+    console_stop_waiting();
+    watchdog_start(longest_pass_ms());
     while (stop_reason == STOP_NONE) {
         service_jobs();
-        publish_line_state();
+        tend_the_run();
     }
 
     write_shutdown_marks();

@@ -8,6 +8,8 @@
 #include <sys/shm.h>
 
 #include "line_record.h"
+#include "link_counters.h"
+#include "segment_access.h"
 
 namespace qo3964 {
 
@@ -170,6 +172,23 @@ bool put_back_server_info()
         }
     }
     return put_back;
+}
+
+void start_counting(int32_t baud, int32_t zvz, int32_t qvz, int16_t tds, int16_t tdr, int16_t mmode,
+                    int32_t bcc_mode)
+{
+    volatile ServerCounters& published = server_segment->info.counters;
+    published.baud = baud;
+    published.zvz_ms = zvz;
+    published.qvz_ms = qvz;
+    published.tds = tds;
+    published.tdr = tdr;
+    published.mmode = mmode;
+    published.bcc_mode = static_cast<uint8_t>(bcc_mode);
+    count_time(&ServerCounters::started_ms);
+    counters_publish_in(published);
+    // Last: a reader relies on the rest once it sees the layout.
+    store_release(published.layout, COUNTERS_LAYOUT);
 }
 
 void write_shutdown_marks()

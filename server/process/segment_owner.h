@@ -46,6 +46,11 @@ void fill_server_info(const char* key_file, const char* port);
 // Puts back what another program changed in the identification that
 // fill_server_info wrote; true when something was put back.
 bool put_back_server_info();
+// Describes the procedure settings in the segment's counters, notes the
+// start time and counts into the segment from now on (for qo3964_ctl
+// status and its time limits).
+void start_counting(int32_t baud, int32_t zvz, int32_t qvz, int16_t tds, int16_t tdr, int16_t mmode,
+                    int32_t bcc_mode);
 // The four 156 stores that tell clients the server has left its loop.
 void write_shutdown_marks();
 // Marks the segment for removal, then detaches it.

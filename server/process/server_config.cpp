@@ -2,13 +2,20 @@
 #include "server_config.h"
 
 #include <array>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <span>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include "console_output.h"
+#include "runtime_log.h"
 #include "serial_line.h"
+#include "server_process.h"
 
 namespace qo3964 {
 
@@ -159,6 +166,11 @@ constexpr std::array key_table{
     KeyRule{.key = "ACCESS", .kind = Kind::Checked, .label = "access mode", .take = take_access},
     KeyRule{.key = "GROUP", .kind = Kind::Checked, .label = "access group", .take = take_group},
     KeyRule{.key = "SERVERUSER", .kind = Kind::Checked, .label = "server user", .take = take_server_user},
+    // The trace of a server that runs unattended: its file, and the size
+    // in kB at which it is renamed to PATH.1 and begun anew.
+    KeyRule{.key = "TRACEFILE", .kind = Kind::Text, .label = "trace file", .text = &LinkSettings::trace_path},
+    KeyRule{.key = "TRACESIZE", .kind = Kind::Number, .label = "trace size", .unit = "kB", .lowest = 16,
+            .store = [](int32_t n) { link_settings.trace_kb = n; }},
 };
 
 const KeyRule* find_rule(const char* key)
@@ -337,6 +349,47 @@ int eval_file_line(const FileLine& line)
 
 }  // namespace
 
+// "r+": a file the server's user may not write counts as missing. So does
+// anything but a regular file: a FIFO would block the start for ever, a
+// device such as /dev/zero would never end. It is looked at before it is
+// opened (opening a device may act on it), and checked again once open.
+FILE* rc_open(const char* path)
+{
+    struct stat info {};
+    if (stat(path, &info) == 0 && !S_ISREG(info.st_mode)) {
+        add_stop_detail(LOG_PRI_ERR, "%s: not a regular file", path);
+        return nullptr;
+    }
+    const int fd = open(path, O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        add_stop_detail(LOG_PRI_ERR, "%s: %s", path, std::strerror(error));
+        if (error == EACCES || error == EROFS) {
+            add_stop_detail(LOG_PRI_NOTICE, "hint: the server opens its rc-file for reading and writing: "
+                                            "its account must be allowed to write it");
+        }
+        return nullptr;
+    }
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        add_stop_detail(LOG_PRI_ERR, "%s: not a regular file", path);
+        close(fd);
+        return nullptr;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    FILE* file = fdopen(fd, "r+");
+    if (file == nullptr) {
+        close(fd);
+    }
+    return file;
+}
+
+void shm_name_default_to_port()
+{
+    if (link_settings.shm_name[0] == '\0') {
+        copy_bounded(link_settings.shm_name, link_settings.port_path, sizeof link_settings.shm_name);
+    }
+}
+
 int rc_read_file(FILE* stream)
 {
     line_number = 0;
@@ -393,14 +446,16 @@ int rc_eval_line(const char* line)
 int rc_error(const char* line, const char* message, const char* word, const char* value)
 {
     const char* shown = line != nullptr ? line : "";
-    std::printf("  ERROR line %4i: %s", static_cast<int>(line_number), shown);
+    // Under the journal each line of the report is an error entry.
+    const char* priority = console_is_journal(CONSOLE_OUT) ? "<3>" : "";
+    std::printf("%s  ERROR line %4i: %s", priority, static_cast<int>(line_number), shown);
     // A line without its LF (the last one of a file, or one too long to
     // keep whole) still gets a console line of its own.
     const size_t length = std::strlen(shown);
     if (length == 0 || shown[length - 1] != '\n') {
         std::putchar('\n');
     }
-    std::printf("  ERROR >>>>>>> %s", message != nullptr ? message : "");
+    std::printf("%s  ERROR >>>>>>> %s", priority, message != nullptr ? message : "");
     if (word != nullptr) {
         std::printf(" %s ", word);
     } else {

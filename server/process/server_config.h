@@ -30,6 +30,9 @@ struct LinkSettings {
     long server_uid = -1;               // SERVERUSER: the account the server runs as
     char group_name[128] = "";
     char server_user[128] = "";
+    // The trace of the line's bytes; off without TRACEFILE.
+    char trace_path[512] = "";          // TRACEFILE
+    int32_t trace_kb = 10240;           // TRACESIZE: kB before it is renamed to PATH.1
 
     bool operator==(const LinkSettings&) const = default;
 };
@@ -47,6 +50,12 @@ constexpr int RC_TOKEN_SLOTS = 20;
 constexpr int RC_TOKEN_SIZE = 128;  // 127 characters and the terminator
 extern char token_slots[RC_TOKEN_SLOTS][RC_TOKEN_SIZE];
 
+// Opens the rc-file as the start does: a regular file, for reading and
+// writing; nullptr when it cannot be used (the details are noted for the
+// stop, add_stop_detail).
+FILE* rc_open(const char* path);
+// Without SHMNAME the key file is the PORT path.
+void shm_name_default_to_port();
 // Reads the stream to its end, evaluates every line, closes it;
 // 0 when every line was accepted, -1 otherwise. A line longer than one
 // read counts as one line and is judged as a whole.

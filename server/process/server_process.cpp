@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "console_output.h"
+#include "line_trace.h"
 #include "runtime_log.h"
 #include "service_notify.h"
 
@@ -26,6 +28,7 @@ bool lockfile_held = false;
 LockfileHold lockfile_hold{};
 bool segment_ready = false;
 bool port_ready = false;
+bool start_done = false;
 
 // Only sets the flag: the loop notices it and stops in order; nothing else
 // is safe inside a signal handler.
@@ -52,11 +55,16 @@ void install_signal_handlers()
 
 namespace {
 
+// A slow reader still gets the stop's texts; one that takes nothing does
+// not hold the stop for longer than the pause.
 void pause_a_second()
 {
-    std::fflush(stdout);
+    console_settle(1000);
     sleep(1);
 }
+
+const char* stop_status = nullptr;
+int stop_errno = 0;
 
 struct StopDetail {
     int priority;
@@ -75,14 +83,16 @@ bool one_stream()
            out.st_ino == err.st_ino;
 }
 
-void write_stop_details()
+}  // namespace
+
+void report_stop_details()
 {
     if (stop_detail_count == 0) {
         return;
     }
     std::fflush(stdout);
     if (one_stream()) {
-        std::fputc('\n', stderr);
+        console_write(CONSOLE_ERR, "\n", 1);
     }
     for (std::size_t i = 0; i < stop_detail_count; ++i) {
         log_event(static_cast<LogPriority>(stop_details[i].priority), "start-up failure", "%s", stop_details[i].text);
@@ -90,7 +100,11 @@ void write_stop_details()
     stop_detail_count = 0;
 }
 
-}  // namespace
+void note_stop_cause(const char* status, int error)
+{
+    stop_status = status;
+    stop_errno = error;
+}
 
 void add_stop_detail(int priority, const char* format, ...)
 {
@@ -108,8 +122,17 @@ void add_stop_detail(int priority, const char* format, ...)
 void server_shutdown(const char* reason)
 {
     link_settings.debug_level = 1;
-    std::printf("\n++++++ qo3964_server: %s", reason);
-    write_stop_details();
+    // Changes of the port or the partner held back: the last lines tell
+    // how they stand.
+    runtime_log_settle();
+    trace_close();
+    // Under the journal the reason of a failed start is an error entry.
+    const bool failed_start = !start_done;
+    std::printf("\n%s++++++ qo3964_server: %s", failed_start && console_is_journal(CONSOLE_OUT) ? "<3>" : "", reason);
+    report_stop_details();
+    if (failed_start) {
+        notify_start_failed(stop_status != nullptr ? stop_status : reason, stop_errno);
+    }
     notify_service("STOPPING=1");
     std::printf("\n++++++ qo3964_server: -> shutdown started");
     pause_a_second();

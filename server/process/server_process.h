@@ -25,6 +25,7 @@ extern bool lockfile_held;  // delete the lockfile at shutdown
 extern LockfileHold lockfile_hold;  // the lock on it, held for the server's life
 extern bool segment_ready;  // remove the segment at shutdown
 extern bool port_ready;     // restore the serial port at shutdown
+extern bool start_done;     // start-up got to "[14] is up and ok"
 
 // SIGINT, SIGTERM (kill, a service or machine stop) and SIGHUP (a closed
 // terminal) all stop the server in order; SIGPIPE is ignored. Installed
@@ -40,5 +41,12 @@ void install_signal_handlers();
 // that the console texts on standard output stay as they are. At most a
 // few are kept; `priority` is a runtime-log priority.
 void add_stop_detail(int priority, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// Writes the details noted so far (and forgets them).
+void report_stop_details();
+
+// What the service manager is told of a failed start besides the reason
+// text: `status` in its place when not null (a reason without its step
+// number), and the system's error number when not 0.
+void note_stop_cause(const char* status, int error);
 
 }  // namespace qo3964

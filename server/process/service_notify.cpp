@@ -2,6 +2,7 @@
 #include "service_notify.h"
 
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <sys/socket.h>
@@ -9,6 +10,12 @@
 #include <unistd.h>
 
 namespace qo3964 {
+
+namespace {
+
+bool ready_told = false;
+
+}  // namespace
 
 bool notify_service(const char* state)
 {
@@ -37,6 +44,26 @@ bool notify_service(const char* state)
                                 address_size);
     close(fd);
     return sent == static_cast<ssize_t>(state_length);
+}
+
+void notify_ready()
+{
+    ready_told = true;
+    notify_service("READY=1");
+}
+
+void notify_start_failed(const char* status, int error)
+{
+    if (ready_told) {
+        return;
+    }
+    char message[640];
+    if (error != 0) {
+        std::snprintf(message, sizeof message, "STATUS=%s\nERRNO=%d", status, error);
+    } else {
+        std::snprintf(message, sizeof message, "STATUS=%s", status);
+    }
+    notify_service(message);
 }
 
 }  // namespace qo3964

@@ -33,9 +33,15 @@ void read_symbols(const std::string& listing, std::set<std::string>& defined, st
     }
 }
 
-TEST(CLink, LibraryNeedsNoCxxRuntimeSymbols)
+// The archive's symbols (nm), and the dynamic ones of the shared object
+// made from it (nm -D).
+class LibrarySymbols : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(LibrarySymbols, NeedNoCxxRuntime)
 {
-    qotest::Process nm({QO3964_NM, QO3964_CLIENT_LIBRARY});
+    qotest::Process nm(GetParam() == "Archive"
+                           ? std::vector<std::string>{QO3964_NM, QO3964_CLIENT_LIBRARY}
+                           : std::vector<std::string>{QO3964_NM, "-D", QO3964_CLIENT_SHARED_LIBRARY});
     ASSERT_EQ(nm.wait_exit(BUILD_MS), 0) << nm.err();
     std::set<std::string> defined;
     std::set<std::string> needed;
@@ -53,6 +59,9 @@ TEST(CLink, LibraryNeedsNoCxxRuntimeSymbols)
         EXPECT_NE(symbol.rfind("_Unwind_", 0), 0u) << symbol;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(CLink, LibrarySymbols, ::testing::Values("Archive", "SharedObject"),
+                         [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
 
 class CProgram : public ::testing::TestWithParam<const char*> {};
 

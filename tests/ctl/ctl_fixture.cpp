@@ -30,16 +30,6 @@ std::unique_ptr<Process> start_ctl(const std::vector<std::string>& args)
     return std::make_unique<Process>(argv);
 }
 
-std::vector<std::string> lines_of(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 PartnerServer::PartnerServer(const std::vector<std::string>& partner_args, const std::string& rc_lines)
     : partner_args_(partner_args), rc_lines_(rc_lines)
 {

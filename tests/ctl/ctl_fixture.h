@@ -36,8 +36,7 @@ CtlRun run_ctl(const std::vector<std::string>& args, const std::string& workdir 
 // qo3964_ctl with `args`, started and left running.
 std::unique_ptr<qotest::Process> start_ctl(const std::vector<std::string>& args);
 
-// The lines of a text, without their line ends.
-std::vector<std::string> lines_of(const std::string& text);
+using qotest::lines_of;
 
 // Short procedure times for server and partner alike; the tests' bounds
 // are seconds around them.

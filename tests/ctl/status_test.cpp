@@ -70,7 +70,7 @@ TEST(CtlStatus, ShowsTheIdentificationAndTheLiveSegment)
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
     std::map<std::string, std::string> lines = by_label(run.out);
-    EXPECT_EQ(lines.size(), 8u) << run.out;
+    EXPECT_EQ(lines.size(), 10u) << run.out;
 
     char identification[128];
     std::snprintf(identification, sizeof identification, "qo3964_server V 1.0.1 09.06.2009, word_bits %u, info_code 2",
@@ -134,11 +134,13 @@ TEST(CtlStatus, TellsAnAbandonedSegmentFromARunningServer)
     const std::string gone =
         "abandoned (its process has ended; remove the segment with ipcrm -m " + std::to_string(abandoned.id()) + ")";
 
-    // The process ID of its server is taken by a process that is not it.
+    // Nobody serves it (the process ID of its server is taken by a process
+    // that is not it): status says so and exits with 1.
     CtlRun run = run_ctl({"--rc", rc, "status"});
-    ASSERT_EQ(run.status, 0) << run.err;
+    ASSERT_EQ(run.status, 1) << run.err;
     std::map<std::string, std::string> lines = by_label(run.out);
     EXPECT_EQ(lines["identification"], "none (the segment holds no server identification)");
+    EXPECT_EQ(lines["line"], "not served (no server runs)");
     EXPECT_EQ(lines["lockfile"], lockfile + ", missing or without a process ID");
     EXPECT_EQ(lines["condition"], gone);
 
@@ -150,6 +152,7 @@ TEST(CtlStatus, TellsAnAbandonedSegmentFromARunningServer)
         qotest::write_file(lockfile, std::to_string(named) + "\n");
         run = run_ctl({"--rc", rc, "status"});
         std::remove(lockfile.c_str());
+        EXPECT_EQ(run.status, 1);
         lines = by_label(run.out);
         EXPECT_EQ(lines["lockfile"], lockfile + ", process " + std::to_string(named) + " not running");
         EXPECT_EQ(lines["condition"], gone);
@@ -192,7 +195,7 @@ TEST(CtlStatus, ShowsTheSegmentsTextsEscaped)
     std::memcpy(segment->info.server_date, "ok", 2);
     shmdt(attached);
     const CtlRun run = run_ctl({"--rc", abandoned.rc_file(), "status"});
-    ASSERT_EQ(run.status, 0) << run.err;
+    ASSERT_EQ(run.status, 1) << run.err;
     EXPECT_EQ(by_label(run.out)["identification"], "\\x1b]2;x\\x07\\\\a V\\x9b2J ok, word_bits 0, info_code 0");
 }
 

@@ -105,6 +105,9 @@ TEST_F(Deployment, UnitRunsTheInstalledProgramsOnTheInstanceRcFile)
     EXPECT_EQ(unit_setting(unit, "SupplementaryGroups"), "dialout\n");
     EXPECT_EQ(unit_setting(unit, "SuccessExitStatus"), "1\n");
     EXPECT_EQ(unit_setting(unit, "Restart"), "on-failure\n");
+    // A failed start exits with 1 before READY=1: failed, and not repeated.
+    EXPECT_EQ(unit_setting(unit, "RestartPreventExitStatus"), "1\n");
+    EXPECT_EQ(unit_setting(unit, "WatchdogSec"), "30s\n");
     EXPECT_EQ(unit_setting(unit, "KillSignal"), "SIGINT\n");
     // The lockfile in /tmp is shared with qo3964_ctl; the rc-file is written.
     EXPECT_EQ(unit_setting(unit, "PrivateTmp"), "no\n");

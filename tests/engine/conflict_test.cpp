@@ -44,8 +44,8 @@ TEST_F(ConflictTest, SlaveModeTakesThePartnersTelegramFirst)
 {
     open_line({.mmode = 0});
     start_engine();
-    partner_answers({dle_to_stx(), to_closing_block()});
-    feed_then(Bytes{STX_BYTE} + framed({0x01, 0x02}), [] { stage_send({0x41}); });
+    partner_answers({{ENGINE_RX_BODY, framed({0x01, 0x02})}, dle_to_stx(), to_closing_block()});
+    feed_then({STX_BYTE}, [] { stage_send({0x41}); });
     EXPECT_EQ(send_result(), RC_OK);
     // DLE to the STX, DLE to the telegram, then the own send.
     EXPECT_EQ(hex(line(7)), "10 10 02 " + hex(framed({0x41})));
@@ -61,7 +61,7 @@ TEST_P(ConnectConflictTest, EngineGivesWayWithoutCountingAnAttempt)
     open_line({.tds = 2, .mmode = GetParam(), .qvz = 400});
     start_engine();
     // The first attempt is then not answered; the second one still comes.
-    partner_answers({{ENGINE_TX_CONNECT, Bytes{STX_BYTE} + framed({0x01, 0x02})}, dle_to_stx(1),
+    partner_answers({{ENGINE_TX_CONNECT, {STX_BYTE}}, {ENGINE_RX_BODY, framed({0x01, 0x02})}, dle_to_stx(1),
                      to_closing_block()});
     stage_send_now({0x41});
     EXPECT_EQ(send_result(), RC_OK);
@@ -79,7 +79,7 @@ TEST_F(ConflictTest, FailedReceptionWhileGivingWayLeavesTheSendPending)
 {
     open_line({.tds = 1, .tdr = 6});
     start_engine();
-    partner_answers({{ENGINE_TX_CONNECT, Bytes{STX_BYTE} + with_wrong_bcc({0x01})}, dle_to_stx(),
+    partner_answers({{ENGINE_TX_CONNECT, {STX_BYTE}}, {ENGINE_RX_BODY, with_wrong_bcc({0x01})}, dle_to_stx(),
                      to_closing_block()});
     stage_send_now({0x41});
     EXPECT_EQ(send_result(), RC_OK);

@@ -18,7 +18,9 @@ namespace qotest {
 
 namespace {
 
+constexpr uint8_t STX_BYTE = 0x02;
 constexpr uint8_t DLE_BYTE = 0x10;
+constexpr size_t ANSWER_CHUNK = 1024;
 
 // Unread bytes on the engine's side of the line; -1 when unknown.
 int input_held()
@@ -157,7 +159,7 @@ void EngineLineTest::partner_answers(std::vector<Answer> answers)
             const Answer& answer = script->answers[script->next];
             if (engine.engine_state == answer.state && (!answer.also || answer.also())) {
                 write_bytes(fd, answer.bytes);
-                if (!await_input(answer.bytes.size())) {
+            if (!await_input(answer.bytes.size())) {
                     ADD_FAILURE() << "answer " << script->next << " did not reach the engine";
                 }
                 script->next += 1;
@@ -175,6 +177,27 @@ void EngineLineTest::answers_given(int timeout_ms)
     answers_.reset();
     ASSERT_TRUE(given) << "the engine never reached the state of an answer";
 }
+
+void EngineLineTest::partner_sends(const Bytes& block)
+{
+    // The block's start is given between two steps as soon as the engine
+    // receives; a long block's rest follows from the test's thread, as the
+    // engine's side of a pty holds only a few kilobytes.
+    const size_t first = std::min(block.size(), ANSWER_CHUNK);
+    partner_answers({{ENGINE_RX_BODY, Bytes(block.begin(), block.begin() + static_cast<ptrdiff_t>(first))}});
+    feed({STX_BYTE});
+    answers_given();
+    if (first < block.size()) {
+        feed(Bytes(block.begin() + static_cast<ptrdiff_t>(first), block.end()));
+    }
+}
+
+void EngineLineTest::wait_state(int32_t state, int timeout_ms)
+{
+    ASSERT_TRUE(runner().wait_between_steps([state] { return engine.engine_state == state; }, timeout_ms))
+        << "the engine did not reach state " << state;
+}
+
 
 bool EngineLineTest::engine_took_everything()
 {

@@ -89,6 +89,13 @@ protected:
     void partner_answers(std::vector<Answer> answers);
     // Waits until all posted answers have been given.
     void answers_given(int timeout_ms = 10000);
+    // A telegram of the partner as a sender writes it: STX, and `block`
+    // once the engine has answered DLE and is receiving (the DLE is left on
+    // the line for the test). Returns when the block has been given.
+    void partner_sends(const Bytes& block);
+    // Waits until the engine is in `state` between two steps; after a
+    // failure it is idle again once the line has been quiet for zvz.
+    void wait_state(int32_t state, int timeout_ms = 10000);
     // On the socket line: waits (bounded) until the engine has read all
     // bytes sent to it.
     bool engine_took_everything();

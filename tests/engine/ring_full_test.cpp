@@ -35,7 +35,7 @@ protected:
     void hold_a_telegram(const Bytes& data)
     {
         ASSERT_TRUE(runner().between_steps([] { fill_ring(3, FIFO_DEPTH); }));
-        feed(Bytes{STX_BYTE} + framed(data));
+        partner_sends(framed(data));
         ASSERT_EQ(hex(line(2)), "10 10");
         ASSERT_TRUE(runner().wait_between_steps([] { return link_transfer.rx_waiting == 1; }, 5000));
     }
@@ -83,12 +83,14 @@ TEST_F(RingFullTest, RoomWithinTheWaitQueuesTheHeldOneAndAcceptsTheNext)
     hold_a_telegram({0xAA});
     // The next STX finds the telegram still held; room for two appears
     // while the engine waits for it.
-    feed(Bytes{STX_BYTE} + framed({0xBB}));
+    partner_answers({{ENGINE_RX_BODY, framed({0xBB})}});
+    feed({STX_BYTE});
     ASSERT_TRUE(runner().wait_between_steps([] { return engine.engine_state == ENGINE_RX_BLOCKED; }, 5000,
                                             [] {
                                                 pop_entry();
                                                 pop_entry();
                                             }));
+    answers_given();
     EXPECT_EQ(hex(line(2)), "10 10");
     ASSERT_TRUE(runner().wait_between_steps(
         [] { return p3964_fifo.count == FIFO_DEPTH && link_transfer.rx_waiting == 0; }, 5000));
@@ -132,8 +134,9 @@ TEST_F(RingFullTest, HeldTelegramAfterARecoveredFailureIsGood)
     open_line({.tdr = 6});
     start_engine();
     const Bytes bad = with_wrong_bcc({0x41});
-    feed(Bytes{STX_BYTE} + bad);
+    partner_sends(bad);
     ASSERT_EQ(hex(line(2)), "10 15");
+    wait_state(ENGINE_IDLE);
     hold_a_telegram({0xAA});
     pop_entry_now();
     ASSERT_TRUE(runner().wait_between_steps([] { return link_transfer.rx_waiting == 0; }, 5000));
@@ -149,7 +152,8 @@ TEST_F(RingFullTest, PartnersStxWhileConnectingIntoAFullRingIsAcceptedAndHeld)
     open_line({.tds = 1, .qvz = 600});
     start_engine();
     ASSERT_TRUE(runner().between_steps([] { fill_ring(0, FIFO_DEPTH); }));
-    partner_answers({{ENGINE_TX_CONNECT, Bytes{STX_BYTE} + framed({0x01})}, dle_to_stx(), to_closing_block()});
+    partner_answers({{ENGINE_TX_CONNECT, {STX_BYTE}}, {ENGINE_RX_BODY, framed({0x01})}, dle_to_stx(),
+                     to_closing_block()});
     stage_send_now({0x41});
     EXPECT_EQ(send_result(), RC_OK);
     EXPECT_EQ(hex(line(8)), "02 10 10 02 " + hex(framed({0x41})));

@@ -3,6 +3,9 @@
 // per event kind, on a clock the test drives.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "captured_output.h"
 #include "deadline_timer.h"
 #include "runtime_log.h"
@@ -34,6 +37,8 @@ protected:
 };
 
 constexpr char NOISE[] = "noise";
+
+
 constexpr char SEND[] = "send";
 
 }  // namespace
@@ -68,16 +73,31 @@ TEST_F(RuntimeLog, EachKindIsLimitedOnItsOwnAndHeldBackLinesAreCounted)
     EXPECT_NE(err.find("<5>qo3964_server: noise again (5 more like it held back)\n"), std::string::npos);
 }
 
-// A port that comes and goes more often than the limit: its last line still
-// tells the state it is in.
-TEST_F(RuntimeLog, ChangesOfAStateAreNeverHeldBack)
+// A partner that refuses every other STX flaps: 950 changes in two
+// minutes. Only a few lines a minute are written; the held-back changes are
+// summed up, and once the state keeps still the last line tells it.
+TEST_F(RuntimeLog, AFlappingStateIsSummedUpAndItsLastLineTellsTheStateAsItStands)
 {
-    constexpr char PORT[] = "port";
+    constexpr char PARTNER[] = "partner";
+    constexpr int CHANGES = 950;
+    constexpr int32_t TICKS_APART = 13;  // 130 ms at 100 ticks per second
     CapturedOutput captured(dir_);
-    for (int i = 0; i < LOG_BURST; ++i) {
-        log_change(LOG_PRI_NOTICE, PORT, "up %d", i);
+    for (int i = 0; i < CHANGES; ++i) {
+        if (i % 2 == 0) {
+            log_change(LOG_PRI_WARNING, PARTNER, "partner stopped answering: -84");
+        } else {
+            log_change(LOG_PRI_NOTICE, PARTNER, "partner answers again");
+        }
+        fake_now += TICKS_APART;
+        runtime_log_tick();
     }
-    log_change(LOG_PRI_ERR, PORT, "lost");
+    const int32_t minutes = (CHANGES * TICKS_APART / 100 + 59) / 60;
+    fake_now += CHANGE_QUIET_MS / 10 + 1;  // the state keeps still
+    runtime_log_tick();
     captured.finish();
-    EXPECT_EQ(captured.err().substr(captured.err().rfind("<3>")), "<3>qo3964_server: lost\n");
+    const std::vector<std::string> lines = qotest::lines_of(captured.err());
+    EXPECT_LE(lines.size(), static_cast<size_t>((minutes + 1) * (CHANGE_BURST + 1))) << captured.err();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().rfind("<5>qo3964_server: partner flapping: ", 0), 0u) << lines.back();
+    EXPECT_TRUE(lines.back().ends_with("changes held back; now: partner answers again")) << lines.back();
 }

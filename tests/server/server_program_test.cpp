@@ -7,14 +7,12 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/shm.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include "notify_socket.h"
 #include "server_harness.h"
 #include "shared_segment.h"
 #include "test_segment.h"
@@ -224,10 +222,13 @@ TEST(ServerStartup, FreshSegmentHoldsTheIdentificationAndResetValues)
     EXPECT_EQ(text_at(32), "09.06.2009");
     EXPECT_EQ(bytes[112], sizeof(void*) * 8);
     EXPECT_EQ(bytes[113], 2);
+    // The record of the line (128 to 415) and the counters (512 to 1023):
+    // the settings, the start, nothing counted yet; the reserved bytes zero.
     for (size_t i = 0; i < 1024; ++i) {
         const bool in_text = i < 13 || (i >= 16 && i < 23) || (i >= 32 && i < 42);
         const bool in_record = i >= offsetof(ServerInfoBlock, line) && i < offsetof(ServerInfoBlock, reserved_416);
-        if (!in_text && !in_record && i != 112 && i != 113) {
+        const bool counted = (i >= 512 && i < 535) || (i >= 536 && i < 544);
+        if (!in_text && !in_record && !counted && i != 112 && i != 113) {
             ASSERT_EQ(bytes[i], 0) << "offset " << i;
         }
     }
@@ -235,6 +236,16 @@ TEST(ServerStartup, FreshSegmentHoldsTheIdentificationAndResetValues)
     const LineRecord line = const_cast<const LineRecord&>(segment->info.line);
     EXPECT_EQ(line.server_pid, server.process().pid());
     EXPECT_EQ(std::string(line.key_file) + " " + line.port, server.shm_file() + " " + server.pty().slave_path());
+    const volatile ServerCounters& counters = segment->info.counters;
+    EXPECT_EQ(counters.layout, COUNTERS_LAYOUT);
+    EXPECT_EQ(counters.baud, 9600);
+    EXPECT_EQ(counters.zvz_ms, 220);
+    EXPECT_EQ(counters.qvz_ms, 2000);
+    EXPECT_EQ(counters.tds, 6);
+    EXPECT_EQ(counters.tdr, 6);
+    EXPECT_EQ(counters.mmode, 0);
+    EXPECT_EQ(counters.bcc_mode, 1);
+    EXPECT_GT(counters.started_ms, 0u);
     for (size_t block : {1024u, 5232u}) {
         for (size_t i = 0; i < 4208; ++i) {
             const bool timer = i >= 8 && i < 40;
@@ -457,29 +468,14 @@ TEST(ServerStop, SigintDuringStartupStopsRightAfterStartup)
 TEST(ServerStartup, ReadinessAndStopAreSentToTheServiceManager)
 {
     ServerHarness server;
-    const std::string socket_path = server.dir().file("notify");
-    const int sock = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(sock, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socket_path.c_str());
-    ASSERT_EQ(bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-    setenv("NOTIFY_SOCKET", socket_path.c_str(), 1);
-    const bool started = server.start();
-    unsetenv("NOTIFY_SOCKET");
+    NotifySocket manager(server.dir());
+    bool started = false;
+    {
+        ScopedEnv notify("NOTIFY_SOCKET", manager.path());
+        started = server.start();
+    }
     ASSERT_TRUE(started) << server.process().out();
-
-    const auto next_message = [sock] {
-        pollfd ready{sock, POLLIN, 0};
-        if (poll(&ready, 1, 10000) != 1) {
-            return std::string("(nothing)");
-        }
-        char text[256] = {};
-        const ssize_t n = recv(sock, text, sizeof text - 1, 0);
-        return std::string(text, n > 0 ? static_cast<size_t>(n) : 0);
-    };
-    EXPECT_EQ(next_message(), "READY=1");
+    EXPECT_EQ(manager.next(), "READY=1");
     EXPECT_EQ(server.stop(), 1);
-    EXPECT_EQ(next_message(), "STOPPING=1");
-    close(sock);
+    EXPECT_EQ(manager.next(), "STOPPING=1");
 }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <sstream>
 
 #include "hex_text.h"
@@ -42,184 +43,109 @@ std::string shown(const Bytes& telegram)
     return std::to_string(telegram.size()) + " bytes [" + shown(log_hex(telegram)) + "]";
 }
 
-// One of the partner's telegrams on its way to the application.
-struct Expected {
-    size_t index = 0;       // in the partner's log
-    std::string attempts;   // how its attempts failed, for notes
-    std::string hex;
-    bool required = false;  // acknowledged: must arrive once
-    int most = 0;           // deliveries it can explain
-    int delivered = 0;
-};
-
 // Walks the application's entries along the partner's sends. The server
-// keeps the order of the line, so each entry is the next telegram still
-// owed, a telegram before it that the partner gave up on (or a repetition)
-// when a late DLE explains it, or a status entry without data.
+// keeps the order of the line, so an entry with data (or an empty one with
+// a good status) must be the next telegram still to come: a telegram the
+// partner gave up on may be passed over, an acknowledged one may not, and
+// none may come twice. Anything else is a duplicate, a fragment or a
+// loss. Entries without data and with a negative status are the status
+// entries of failed receptions and refusals.
 class InboundMatcher {
 public:
-    InboundMatcher(const std::vector<PartnerSend>& sends, InboundTally& tally) : tally_(tally)
+    InboundMatcher(const std::vector<PartnerSend>& sends, InboundTally& tally)
+        : sends_(sends), delivered_(sends.size(), 0), tally_(tally)
     {
-        for (const PartnerSend& send : sends) {
-            Expected expected;
-            expected.index = expected_.size();
-            for (const std::string& failure : send.failures) {
-                expected.attempts += failure + ", ";
-            }
-            expected.attempts += send.outcome;
-            expected.hex = send.hex;
-            expected.required = send.outcome == "acknowledged";
-            expected.most = (expected.required ? 1 : 0) + send.unanswered_blocks();
-            expected_.push_back(expected);
-        }
     }
 
     void take(const AppEntry& entry, size_t index)
     {
-        // An entry without data and with a negative status is either a
-        // status entry of its own or an empty telegram that carries an
-        // earlier failure: the application cannot tell. It is settled once
-        // the next telegram with data shows whether an empty one was owed.
         if (entry.length == 0 && entry.status < 0) {
-            open_entries_.push_back(entry.status);
+            ++tally_.error_entries[entry.status];
+            if (!one_of(RECEIVE_FAILURES, entry.status) && entry.status != REFUSED_WHILE_FULL) {
+                problem("entry " + std::to_string(index) + " carries " + std::to_string(entry.status) +
+                        ", which no failed reception gives");
+            }
             return;
         }
-        // An empty entry with a good status is an empty telegram when one
-        // is owed; otherwise the server gave way to the partner's STX while
-        // connecting, and offered its empty rx_data on the way (one entry
-        // per conflict, none when a held telegram took its place).
-        if (entry.length == 0 && expected_at(owed()) != "-" && tally_.conflict_entries < tally_.connect_conflicts) {
-            ++tally_.conflict_entries;
-            return;
-        }
+        // The sends it may be: from the next one up to the first that was
+        // acknowledged (which may not be passed over). Of equal telegrams
+        // (the partner's conflict telegrams) the acknowledged one is taken.
         const std::string hex = log_hex(entry.data);
-        if (!match(hex, entry.status)) {
-            problem("entry " + std::to_string(index) + " (status " + std::to_string(entry.status) +
-                    ") is no telegram the partner sent at this point: " + shown(entry.data) + difference(hex));
+        std::optional<size_t> match;
+        for (size_t j = next_; j < sends_.size(); ++j) {
+            if (sends_[j].hex == hex && (!match || acknowledged(j))) {
+                match = j;
+            }
+            if (acknowledged(j)) {
+                break;
+            }
         }
-        if (entry.length > 0) {
-            close_open_entries();
+        if (match) {
+            deliver(*match, entry.status);
+            next_ = *match + 1;
+            return;
         }
+        problem("entry " + std::to_string(index) + " (status " + std::to_string(entry.status) + ") " +
+                what_it_is(hex) + ": " + shown(entry.data));
     }
 
     void finish()
     {
-        while (!open_entries_.empty() && owed() < expected_.size() && expected_[owed()].hex == "-") {
-            settle_as_empty_telegram(owed());
-        }
-        close_open_entries();
-        for (size_t i = 0; i < expected_.size(); ++i) {
-            const Expected& e = expected_[i];
-            if (e.required && e.delivered == 0) {
-                problem("lost: the partner's telegram " + std::to_string(i) + " was acknowledged but never reached "
-                        "the application: [" + shown(e.hex) + "]");
+        for (size_t j = 0; j < sends_.size(); ++j) {
+            if (acknowledged(j) && delivered_[j] == 0) {
+                problem("lost: the partner's telegram " + std::to_string(j) +
+                        " was acknowledged but never reached the application: [" + shown(sends_[j].hex) + "]");
             }
         }
     }
 
 private:
-    std::string expected_at(size_t r) const { return r < expected_.size() ? expected_[r].hex : std::string(); }
+    bool acknowledged(size_t j) const { return sends_[j].outcome == "acknowledged"; }
 
-    // The first telegram still owed from the current position on.
-    size_t owed() const
-    {
-        size_t r = position_;
-        while (r < expected_.size() && !(expected_[r].required && expected_[r].delivered == 0)) {
-            ++r;
-        }
-        return r;
-    }
-
-    bool match(const std::string& hex, int status)
-    {
-        for (;;) {
-            const size_t r = owed();
-            if (r < expected_.size() && expected_[r].hex == hex) {
-                deliver(r, status);
-                return true;
-            }
-            // Nothing owed can be passed over; before it, a telegram the
-            // partner gave up on, or one delivered already, may come again
-            // when a late DLE explains it.
-            for (size_t j = position_; j < r && j < expected_.size(); ++j) {
-                if (expected_[j].hex == hex && expected_[j].delivered < expected_[j].most) {
-                    ++tally_.late_acknowledged;
-                    tally_.notes.push_back("late acknowledgement: the partner's telegram " + std::to_string(j) + " (" +
-                                           expected_[j].attempts + ") arrived once more: [" +
-                                           shown(expected_[j].hex) + "]");
-                    deliver(j, status);
-                    return true;
-                }
-            }
-            if (r < expected_.size() && expected_[r].hex == "-" && !open_entries_.empty()) {
-                settle_as_empty_telegram(r);
-                continue;
-            }
-            return false;
-        }
-    }
-
-    // How an entry differs from the telegram owed at this point.
-    std::string difference(const std::string& hex) const
-    {
-        const size_t r = owed();
-        if (r >= expected_.size()) {
-            return "; no telegram is owed";
-        }
-        const std::string& owed_hex = expected_[r].hex;
-        size_t same = 0;
-        while (same < hex.size() && same < owed_hex.size() && hex[same] == owed_hex[same]) {
-            ++same;
-        }
-        const size_t from = same - same % 3;  // the first differing byte's "XX "
-        return "; the owed telegram " + std::to_string(r) + " differs from byte " + std::to_string(from / 3) +
-               " on: entry [" + shown(hex.substr(std::min(from, hex.size()))) + "], telegram [" +
-               shown(owed_hex.substr(std::min(from, owed_hex.size()))) + "]";
-    }
-
-    // A telegram handed over with a negative code instead of its length is
-    // lost to the application, which cannot take it.
     void deliver(size_t j, int status)
     {
-        Expected& e = expected_[j];
-        const bool good = status == GOOD_STATUS;
-        if (e.required && e.delivered == 0 && good) {
-            ++tally_.delivered;
-        }
-        ++e.delivered;
-        position_ = j;
+        delivered_[j] += 1;
         ++tally_.delivered_with_status[status];
-        if (!good) {
+        if (status != GOOD_STATUS) {
             problem("lost: the partner's telegram " + std::to_string(j) + " reached the application with status " +
                     std::to_string(status) + " instead of its length");
+            return;
+        }
+        if (acknowledged(j)) {
+            ++tally_.delivered;
+        } else {
+            // The server acknowledged it, but too late for the partner.
+            ++tally_.arrived_though_given_up;
+            tally_.notes.push_back("the partner's telegram " + std::to_string(j) + " (" + sends_[j].outcome +
+                                   ") reached the application: [" + shown(sends_[j].hex) + "]");
         }
     }
 
-    void settle_as_empty_telegram(size_t r)
+    // An entry that is not the next telegram to come.
+    std::string what_it_is(const std::string& hex) const
     {
-        const int status = open_entries_.front();
-        open_entries_.erase(open_entries_.begin());
-        deliver(r, status);
-    }
-
-    void close_open_entries()
-    {
-        for (int code : open_entries_) {
-            ++tally_.error_entries[code];
-            if (!one_of(RECEIVE_FAILURES, code) && code != REFUSED_WHILE_FULL) {
-                problem("an entry without data carries " + std::to_string(code) +
-                        ", which no failed reception gives");
+        for (size_t j = 0; j < next_; ++j) {
+            if (sends_[j].hex == hex && delivered_[j] > 0) {
+                return "is the partner's telegram " + std::to_string(j) + " once more (a duplicate)";
             }
         }
-        open_entries_.clear();
+        for (size_t j = next_; j < sends_.size(); ++j) {
+            if (hex != "-" && sends_[j].hex.find(hex) != std::string::npos) {
+                return "is a fragment of the partner's telegram " + std::to_string(j);
+            }
+            if (sends_[j].hex == hex) {
+                return "is the partner's telegram " + std::to_string(j) + ", out of order";
+            }
+        }
+        return "is no telegram the partner sent";
     }
 
     void problem(const std::string& text) { tally_.problems.push_back("partner -> application: " + text); }
 
+    const std::vector<PartnerSend>& sends_;
+    std::vector<int> delivered_;
     InboundTally& tally_;
-    std::vector<Expected> expected_;
-    size_t position_ = 0;
-    std::vector<int> open_entries_;  // statuses of entries not settled yet
+    size_t next_ = 0;  // the first send that may still come
 };
 
 }  // namespace

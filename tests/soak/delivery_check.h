@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
-// The accounting of a soak run: every telegram either arrived exactly once
-// and intact, or its sender was told that it failed; every other thing the
-// application was handed is a status entry with a code the procedure
-// gives. Problems are collected as text, one line each.
+// The accounting of a soak run: every telegram its sender saw acknowledged
+// arrived exactly once and intact; one its sender gave up on arrived at
+// most once; every other thing the application was handed is a status
+// entry with a code the procedure gives. A duplicate, a fragment or a loss
+// is a problem, collected as text, one line each.
 #pragma once
 
 #include <map>
@@ -46,16 +47,14 @@ struct InboundTally {
     int acknowledged = 0;
     std::map<std::string, int> failed;         // partner outcome -> count
     int conflict_telegrams = 0;                // sent by the partner's conflict fault
-    int delivered = 0;                         // intact, once
+    int delivered = 0;                         // acknowledged, arrived intact and once
     std::map<int, int> delivered_with_status;  // status carried by a delivered telegram (1; a code counts as lost)
-    int late_acknowledged = 0;                 // delivered again, or though the partner gave up,
-                                               // after a DLE that came later than qvz
+    int arrived_though_given_up = 0;           // the partner gave up on it, yet it arrived once
+                                               // (its last DLE came later than qvz)
     std::map<int, int> error_entries;          // entries without data: code -> count
     int connect_conflicts = 0;                 // both sides sent STX at once (the partner's count)
-    int conflict_entries = 0;                  // entries without data and with a good status that
-                                               // the server queued when it gave way in a conflict
-    std::vector<std::string> notes;            // each late acknowledgement, for the report
-    std::vector<std::string> problems;
+    std::vector<std::string> notes;            // each telegram that arrived though given up, for the report
+    std::vector<std::string> problems;         // a duplicate, a fragment or a loss, each
 };
 
 // `sends` is the partner's log of its own telegrams in the order it sent

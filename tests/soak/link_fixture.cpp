@@ -34,10 +34,11 @@ std::string link_rc_lines(const std::string& port)
            "\nTDS " + attempts + "\nTDR " + attempts + "\nBAUD 115200\n";
 }
 
-void LinkFixture::bring_up(const qopartner::PartnerSettings& settings, bool start_partner)
+void LinkFixture::bring_up(const qopartner::PartnerSettings& settings, bool start_partner,
+                           const std::string& rc_lines)
 {
     new_partner(settings);
-    server = std::make_unique<qotest::ServerHarness>(link_rc_lines(port_path_));
+    server = std::make_unique<qotest::ServerHarness>(link_rc_lines(port_path_) + rc_lines);
     ASSERT_TRUE(server->start(START_LIMIT_MS)) << server->process().out() << server->process().err();
     if (start_partner) {
         partner->start();

@@ -36,7 +36,9 @@ protected:
     void TearDown() override;
 
     // Server up on the partner's line, partner loop running, handle 0 open.
-    void bring_up(const qopartner::PartnerSettings& settings = link_partner_settings(), bool start_partner = true);
+    // `rc_lines` are added to the server's rc-file (e.g. "BCC_MODE 0\n").
+    void bring_up(const qopartner::PartnerSettings& settings = link_partner_settings(), bool start_partner = true,
+                  const std::string& rc_lines = "");
 
     // One entry fetched with qo3964m_receive, waiting up to `timeout_ms`;
     // checks that the library's result agrees with the entry.
@@ -59,6 +61,8 @@ protected:
     bool both_ways(int timeout_ms);
     void new_partner(const qopartner::PartnerSettings& settings = link_partner_settings());
     const std::string& port_path() const { return port_path_; }
+    // The private directory that holds the port's link.
+    const std::string& port_dir() const { return port_dir_.path(); }
 
     std::unique_ptr<qopartner::Partner> partner;
     std::unique_ptr<qotest::ServerHarness> server;

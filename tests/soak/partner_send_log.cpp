@@ -8,8 +8,6 @@ namespace qosoak {
 
 namespace {
 
-constexpr char NO_ACKNOWLEDGEMENT[] = "no-acknowledgement";
-
 std::vector<std::string> words_of(const std::string& line)
 {
     std::istringstream in(line);
@@ -29,11 +27,6 @@ int count_of(const std::string& word)
 }
 
 }  // namespace
-
-int PartnerSend::unanswered_blocks() const
-{
-    return static_cast<int>(std::count(failures.begin(), failures.end(), NO_ACKNOWLEDGEMENT));
-}
 
 std::vector<PartnerSend> PartnerSendLog::sends() const
 {

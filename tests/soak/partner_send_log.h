@@ -19,10 +19,6 @@ struct PartnerSend {
     std::string outcome;                // "acknowledged", "refused", ...
     int attempts = 0;
     std::vector<std::string> failures;  // outcome of each failed attempt, the last one included
-
-    // Attempts whose closing block got no DLE within qvz: the other side
-    // may have acknowledged it too late, and then holds the telegram.
-    int unanswered_blocks() const;
 };
 
 class PartnerSendLog : private std::streambuf {

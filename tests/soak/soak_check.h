@@ -7,6 +7,8 @@
 
 namespace qosoak {
 
-void soak_and_check(int telegrams_each_way);
+// A plan of `telegrams` each way with the seed of soak_seed().
+SoakPlan plan_of(int telegrams_each_way);
+void soak_and_check(const SoakPlan& plan);
 
 }  // namespace qosoak

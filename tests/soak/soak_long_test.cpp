@@ -11,5 +11,5 @@
 
 TEST(SoakLong, TenThousandTelegramsEachWayUnderRandomFaults)
 {
-    qosoak::soak_and_check(10000);
+    qosoak::soak_and_check(qosoak::plan_of(10000));
 }

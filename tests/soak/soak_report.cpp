@@ -43,9 +43,9 @@ std::string SoakResult::report() const
          << " of them conflict telegrams), acknowledged " << inbound.acknowledged << ", failed by the partner's report "
          << counts_of(inbound.failed) << "\n";
     text << "    delivered once and intact " << inbound.delivered << ", by carried status "
-         << counts_of(inbound.delivered_with_status) << "; late acknowledgements " << inbound.late_acknowledged
-         << "; entries without data by code " << counts_of(inbound.error_entries) << "; empty entries of "
-         << inbound.conflict_entries << " of the " << inbound.connect_conflicts << " connect conflicts\n";
+         << counts_of(inbound.delivered_with_status) << "; arrived though given up " << inbound.arrived_though_given_up
+         << "; entries without data by code " << counts_of(inbound.error_entries) << "; connect conflicts "
+         << inbound.connect_conflicts << "\n";
     text << "  faults injected: " << faults_of(partner) << " slow-reader=" << slow_reader_pauses << "\n";
     text << "  partner counts: attempts=" << partner.attempts << " refused=" << partner.refused
          << " rejected=" << partner.rejected << " stray=" << partner.stray << " conflicts=" << partner.conflicts
@@ -70,9 +70,8 @@ std::vector<std::pair<std::string, std::string>> SoakResult::properties() const
         {"in_failed", counts_of(inbound.failed)},
         {"in_delivered", std::to_string(inbound.delivered)},
         {"in_status", counts_of(inbound.delivered_with_status)},
-        {"in_late", std::to_string(inbound.late_acknowledged)},
+        {"in_given_up_arrived", std::to_string(inbound.arrived_though_given_up)},
         {"in_error_entries", counts_of(inbound.error_entries)},
-        {"in_conflict_entries", std::to_string(inbound.conflict_entries)},
         {"connect_conflicts", std::to_string(inbound.connect_conflicts)},
         {"faults", faults_of(partner) + " slow-reader=" + std::to_string(slow_reader_pauses)},
         {"problems", std::to_string(problems.size())},

@@ -27,9 +27,8 @@ using qopartner::Fault;
 
 // Procedure times: short enough for many telegrams, and well above the
 // scheduling delays of a loaded test machine. A delay longer than ZVZ
-// inside a telegram makes the receiver give up on it (and the server then
-// rejects the rest of it byte by byte, see PAUSED_LONGEST); a DLE later
-// than QVZ makes the sender repeat a telegram the receiver already has.
+// inside a telegram makes the receiver give up on it; a DLE later than QVZ
+// makes the sender repeat a telegram the receiver already has.
 constexpr int ZVZ_MS = 200;
 constexpr int QVZ_MS = 1000;
 constexpr int ATTEMPTS = 3;  // TDS and TDR, and the partner's attempts
@@ -41,23 +40,8 @@ constexpr auto OUTCOME_LIMIT = 60s;  // for one telegram, whatever befalls it
 constexpr auto POLL_PAUSE = 5ms;
 constexpr auto FETCH_PAUSE = 2ms;
 
-// A paused telegram's remaining bytes reach the server after it has given
-// up on the telegram; it rejects them one by one, zvz and a NAK for each.
-// Only short telegrams are paused, and only those whose remaining bytes
-// hold no STX and do not begin with DLE. An STX would start a reception of
-// the remainder, whose block check matches by chance once in 256 times. A
-// DLE first is worse: when the server has meanwhile written the STX of its
-// own send, it takes that DLE for the answer, writes its telegram, takes
-// the ETX that follows for a wrong acknowledgement and sends the telegram
-// again, so the partner, which had acknowledged the first block, gets it
-// twice (seen in soak runs; the procedure cannot tell a stale DLE from an
-// answer).
-constexpr size_t PAUSED_LONGEST = 4;
-constexpr uint8_t STX = 0x02;
-constexpr uint8_t DLE = 0x10;
-
-constexpr std::array<Fault, 5> CHEAP_FAULTS = {
-    Fault::nak_to_stx, Fault::nak_to_end, Fault::corrupt_bcc, Fault::stray_byte, Fault::conflict,
+constexpr std::array<Fault, 4> CHEAP_FAULTS = {
+    Fault::nak_to_stx, Fault::nak_to_end, Fault::corrupt_bcc, Fault::stray_byte,
 };
 constexpr std::array<Fault, 2> SILENCES = {Fault::silent_to_stx, Fault::silent_to_end};
 
@@ -84,16 +68,6 @@ qopartner::PartnerSettings partner_settings(uint64_t seed)
     return settings;
 }
 
-bool may_pause(const Bytes& telegram)
-{
-    if (telegram.size() > PAUSED_LONGEST) {
-        return false;
-    }
-    // The partner writes the first byte of the block, pauses, then the rest.
-    const Bytes block = qopartner::encode_block(telegram, true);
-    return block[1] != DLE && std::find(block.begin() + 1, block.end(), STX) == block.end();
-}
-
 // The partner's last telegram of a run, sent with every fault off: once the
 // application has it, everything before it has arrived too.
 Bytes closing_telegram(uint64_t seed)
@@ -109,9 +83,15 @@ struct FeederSend {
 
 // Everything the threads of one run share.
 struct Run {
-    explicit Run(const SoakPlan& p) : plan(p) {}
+    explicit Run(const SoakPlan& p)
+        : plan(p), end(p.seconds > 0 ? Clock::now() + std::chrono::seconds(p.seconds) : Clock::time_point::max())
+    {
+    }
+
+    bool time_up() const { return Clock::now() >= end; }
 
     const SoakPlan plan;
+    const Clock::time_point end;
     qopartner::Partner* partner = nullptr;
     const SegmentView* view = nullptr;
     Bytes closing;
@@ -161,7 +141,7 @@ int start_and_poll(const Bytes& telegram)
 void send_all(Run& run)
 {
     TelegramSource source(run.plan.seed * 4 + 1);
-    for (int k = 0; k < run.plan.telegrams; ++k) {
+    for (int k = 0; k < run.plan.telegrams && !run.time_up(); ++k) {
         const Bytes telegram = source.next();
         int result = 0;
         if (k % 2 == 0) {
@@ -222,12 +202,11 @@ void fetch_all(Run& run)
 void feed_partner(Run& run)
 {
     TelegramSource source(run.plan.seed * 4 + 3);
-    for (int j = 0; j < run.plan.telegrams; ++j) {
+    for (int j = 0; j < run.plan.telegrams && !run.time_up(); ++j) {
         Bytes telegram = source.next();
         while (log_hex(telegram) == run.conflict_hex || telegram == run.closing) {
             telegram = source.next();
         }
-        run.partner->faults().set_probability(Fault::pause, may_pause(telegram) ? run.plan.pause_chance : 0.0);
         std::future<qopartner::SendReport> report = run.partner->send(telegram);
         if (report.wait_for(OUTCOME_LIMIT) != std::future_status::ready) {
             run.problem("partner -> application: the partner's telegram " + std::to_string(j) +
@@ -296,6 +275,8 @@ void run_traffic(Run& run, qotest::ServerHarness& server)
     for (const Fault fault : SILENCES) {
         run.partner->faults().set_probability(fault, run.plan.silence_chance);
     }
+    run.partner->faults().set_probability(Fault::pause, run.plan.pause_chance);
+    run.partner->faults().set_probability(Fault::conflict, run.plan.conflict_chance);
     std::thread fetcher([&] { fetch_all(run); });
     std::thread sender([&] { send_all(run); });
     std::thread feeder([&] { feed_partner(run); });

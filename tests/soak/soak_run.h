@@ -15,13 +15,15 @@
 namespace qosoak {
 
 struct SoakPlan {
-    int telegrams = 300;        // each way
+    int telegrams = 300;  // each way, at most
+    int seconds = 0;      // > 0: both sides stop sending after this time
     uint64_t seed = 3964;
     // Per occasion, for each kind of the partner's faults; silence costs a
     // whole QVZ, so it comes less often.
     double fault_chance = 0.03;
     double silence_chance = 0.02;
-    double pause_chance = 0.3;  // for a short telegram without STX (see soak_run.cpp)
+    double pause_chance = 0.03;
+    double conflict_chance = 0.03;
     double slow_reader_chance = 0.01;  // per fetched entry: stop fetching for 1.5 to 2.5 s
 };
 

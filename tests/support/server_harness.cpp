@@ -46,6 +46,11 @@ bool ServerHarness::start(int timeout_ms)
     return process_->wait_for_output("[14] is up and ok", timeout_ms);
 }
 
+void ServerHarness::launch(const StdioPlan& plan)
+{
+    process_ = std::make_unique<Process>(std::vector<std::string>{server_, rc_file_}, dir_.path(), plan);
+}
+
 int ServerHarness::stop(int timeout_ms)
 {
     if (!process_) {

@@ -19,6 +19,9 @@ public:
 
     // Starts the server; true once it printed "[14] is up and ok".
     bool start(int timeout_ms = 10000);
+    // Starts the server with its standard descriptors as planned, and
+    // returns at once.
+    void launch(const StdioPlan& plan);
     // SIGINT, then waits for the exit; returns the exit status.
     int stop(int timeout_ms = 15000);
 

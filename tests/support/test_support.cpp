@@ -181,7 +181,17 @@ std::string hex(const Bytes& bytes)
     return text;
 }
 
-Process::Process(const std::vector<std::string>& argv, const std::string& workdir)
+std::vector<std::string> lines_of(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+Process::Process(const std::vector<std::string>& argv, const std::string& workdir, const StdioPlan& plan)
 {
     char pattern[] = "/tmp/qo3964_proc_XXXXXX";
     char* made = mkdtemp(pattern);
@@ -204,12 +214,20 @@ Process::Process(const std::vector<std::string>& argv, const std::string& workdi
     std::fflush(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
-        const int out = open(out_path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = open(err_path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int in = open("/dev/null", O_RDONLY);
-        dup2(in, 0);
-        dup2(out, 1);
-        dup2(err, 2);
+        const int out = plan.out == STDIO_DEFAULT ? open(out_path, O_WRONLY | O_CREAT | O_TRUNC, 0644) : plan.out;
+        const int err = plan.err == STDIO_DEFAULT ? open(err_path, O_WRONLY | O_CREAT | O_TRUNC, 0644) : plan.err;
+        const int in = plan.in == STDIO_DEFAULT ? open("/dev/null", O_RDONLY) : plan.in;
+        const int wanted[3] = {in, out, err};
+        for (int fd = 0; fd < 3; ++fd) {
+            if (wanted[fd] >= 0) {
+                dup2(wanted[fd], fd);
+            }
+        }
+        for (int fd = 0; fd < 3; ++fd) {
+            if (wanted[fd] == STDIO_CLOSED) {
+                close(fd);
+            }
+        }
         if (work != nullptr && chdir(work) != 0) {
             _exit(126);
         }

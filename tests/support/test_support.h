@@ -65,10 +65,24 @@ void drain(int fd);
 
 std::string hex(const Bytes& bytes);
 
+// The lines of a text, without their line ends.
+std::vector<std::string> lines_of(const std::string& text);
+
+// Where a child's standard descriptor goes: the default (standard input
+// from /dev/null, output and error captured into files), closed, or a
+// descriptor of the test's (any value from 0 on).
+inline constexpr int STDIO_DEFAULT = -1;
+inline constexpr int STDIO_CLOSED = -2;
+struct StdioPlan {
+    int in = STDIO_DEFAULT;
+    int out = STDIO_DEFAULT;
+    int err = STDIO_DEFAULT;
+};
+
 // A child process with standard output and error captured into files.
 class Process {
 public:
-    Process(const std::vector<std::string>& argv, const std::string& workdir = "");
+    Process(const std::vector<std::string>& argv, const std::string& workdir = "", const StdioPlan& plan = {});
     ~Process();  // kills and reaps the child if it still runs
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;

@@ -15,7 +15,7 @@ namespace qoctl {
 
 namespace {
 
-enum class OptionId { rc, handle, lang, help, version, timeout, file, follow, count };
+enum class OptionId { rc, handle, lang, help, version, timeout, file, follow, count, json, prometheus };
 
 constexpr unsigned command_bit(Command command)
 {
@@ -31,7 +31,7 @@ struct OptionRule {
     OptionId id;
 };
 
-constexpr std::array<OptionRule, 9> option_rules{{
+constexpr std::array<OptionRule, 11> option_rules{{
     {"rc", 'f', true, ANY_COMMAND, OptionId::rc},
     {"handle", 0, true, ANY_COMMAND, OptionId::handle},
     {"lang", 0, true, ANY_COMMAND, OptionId::lang},
@@ -42,6 +42,8 @@ constexpr std::array<OptionRule, 9> option_rules{{
     {"file", 0, true, command_bit(Command::send), OptionId::file},
     {"follow", 0, false, command_bit(Command::receive), OptionId::follow},
     {"count", 0, true, command_bit(Command::receive), OptionId::count},
+    {"json", 0, false, command_bit(Command::status), OptionId::json},
+    {"prometheus", 0, false, command_bit(Command::status), OptionId::prometheus},
 }};
 
 // getopt_long's code for a long option: past every character, so that it
@@ -174,6 +176,16 @@ int apply_option(const OptionRule& rule, const char* value, CtlOptions& options)
         }
         options.count = static_cast<int32_t>(number);
         break;
+    case OptionId::json:
+    case OptionId::prometheus: {
+        const StatusFormat format = rule.id == OptionId::json ? StatusFormat::json : StatusFormat::prometheus;
+        if (options.status_format != StatusFormat::text && options.status_format != format) {
+            complain("options --json and --prometheus exclude each other");
+            return EXIT_USAGE;
+        }
+        options.status_format = format;
+        break;
+    }
     }
     return EXIT_DONE;
 }

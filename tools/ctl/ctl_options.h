@@ -10,6 +10,9 @@ namespace qoctl {
 
 enum class Command { none, status, send, receive, stop, text };
 
+// How status prints its report.
+enum class StatusFormat { text, json, prometheus };
+
 // Which texts a result code is shown with.
 enum class Language { english, german, both };
 
@@ -44,6 +47,7 @@ struct CtlOptions {
     int32_t timeout_s = NOT_GIVEN;  // the command's default when not given
     bool follow = false;
     int32_t count = NOT_GIVEN;      // receive: telegrams to wait for
+    StatusFormat status_format = StatusFormat::text;
     const char* file = nullptr;     // send: the telegram's raw bytes
     std::vector<const char*> arguments;  // send: hex; text: the code
 };

@@ -30,7 +30,13 @@ Commands:
                           line is up (a port that went away is "down" until
                           the server has opened it again); and whether
                           the server still runs (the segment of a server
-                          that was killed stays behind: "abandoned").
+                          that was killed stays behind: "abandoned"); the
+                          settings it runs with and its counters since its
+                          start. Exits with 1 when no server runs.
+      --json              The same as one JSON object.
+      --prometheus        The same for node_exporter's textfile collector
+                          (metrics qo3964_..., label line: the rc-file's
+                          name).
   send HEX...             Sends one telegram and waits for the partner's
                           acknowledgement. The bytes are written in hex, two
                           digits each, alone or in groups, separated by
@@ -38,7 +44,9 @@ Commands:
                           01 10 02, "01 10 02", 011002 and 0x01,0x10 are alike.
                           "" sends a telegram of 0 bytes.
   send --file FILE        Sends the raw bytes of FILE as one telegram.
-      --timeout SECONDS   Time limit of the send (default 10).
+      --timeout SECONDS   Time limit of the send (default: what the server
+                          may take by its rc-file, TDS x (QVZ + the
+                          telegram's time at BAUD) and a margin).
                           Prints the result code and its text; exits with 0
                           only for 2 (sent and acknowledged). Safe beside
                           applications that send: it takes only its own
@@ -79,7 +87,7 @@ Exit status:
   0  success
   1  the server, the client library or the line reported a failure (no
      server, rc-file missing or wrong, bad handle, send not acknowledged,
-     time-out, receive error, server shut down)
+     time-out, receive error, server shut down); status: no server runs
   2  the command line was refused (unknown command or option, bad hex, a
      telegram over 4096 bytes, a bad number); nothing was done
 Messages go to standard error, beginning "qo3964_ctl: ".

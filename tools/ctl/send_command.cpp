@@ -10,6 +10,7 @@
 #include "ctl_report.h"
 #include "hex_telegram.h"
 #include "qo3964_client.h"
+#include "send_timeout.h"
 #include "server_handle.h"
 #include "telegram_file.h"
 
@@ -69,6 +70,17 @@ int read_file_argument(const CtlOptions& options, Telegram& telegram)
     return EXIT_DONE;
 }
 
+// The default limit from the settings the server keeps in its segment.
+int32_t server_send_timeout_s(const CtlOptions& options, const Telegram& telegram)
+{
+    KeyFile key_file{};
+    SegmentView view;
+    if (find_key_file(options.rc_path, key_file) != 0 || view.attach(key_file, false) != 0) {
+        return SEND_TIMEOUT_S;
+    }
+    return default_send_timeout_s(read_counters(*view.segment()), telegram);
+}
+
 }  // namespace
 
 int run_send(const CtlOptions& options)
@@ -83,7 +95,8 @@ int run_send(const CtlOptions& options)
     if (server.open() != 0) {
         return EXIT_FAILED;
     }
-    const int32_t timeout_s = timeout_or(options, SEND_TIMEOUT_S);
+    const int32_t timeout_s =
+        options.timeout_s != NOT_GIVEN ? options.timeout_s : server_send_timeout_s(options, telegram);
     const int32_t result = qo3964m_send(server.handle(), telegram.data.data(), telegram.length, timeout_s);
     print_result("result", result, options.language);
     if (result == QO3964_ERR_TIMEOUT) {

@@ -11,6 +11,7 @@
 #include "server_handle.h"
 #include "line_record.h"
 #include "server_segment.h"
+#include "status_report.h"
 
 using namespace qo3964;
 
@@ -28,18 +29,6 @@ const char* state_name(int32_t state)
 
 // One look at a job block, every field read once, so that a line never
 // mixes two readings of the same field.
-struct JobSnapshot {
-    int32_t state;
-    int32_t length;
-    int32_t result;
-    uint8_t server_busy;
-    uint8_t client_busy;
-    uint8_t block_mark;
-    uint8_t spare_mark;
-    uint8_t shutdown_mark;
-    uint8_t spare_flag;
-};
-
 JobSnapshot look_at(const volatile JobBlock& block)
 {
     // The block is handed over by `state`, written last: read it first.
@@ -125,30 +114,14 @@ void print_key_file_advice(const KeyFile& key_file)
     }
 }
 
-// The process the lockfile names, and whether it still runs: a server
-// holds the lock of its lockfile for its life.
-struct ServerProcess {
-    LockfileName lockfile;
-    pid_t pid;
-    bool running;
-};
-
-ServerProcess find_process(const KeyFile& key_file)
+void print_lockfile(const StatusReport& report)
 {
-    ServerProcess process{lockfile_name(key_file), 0, false};
-    process.pid = lockfile_pid(key_file);
-    process.running = process.pid != 0 && lockfile_held_by_server(key_file);
-    return process;
-}
-
-void print_lockfile(const ServerProcess& process)
-{
-    if (process.pid == 0) {
-        std::printf("lockfile: %s, missing or without a process ID\n", process.lockfile.path);
+    if (report.pid == 0) {
+        std::printf("lockfile: %s, missing or without a process ID\n", report.lockfile.path);
         return;
     }
-    std::printf("lockfile: %s, process %d %s\n", process.lockfile.path, static_cast<int>(process.pid),
-                process.running ? "running" : "not running");
+    std::printf("lockfile: %s, process %d %s\n", report.lockfile.path, static_cast<int>(report.pid),
+                report.lockfile_locked ? "running" : "not running");
 }
 
 void print_stop_order(int8_t request)
@@ -159,10 +132,13 @@ void print_stop_order(int8_t request)
                                : "not positive: ignored by the server");
 }
 
-// The server keeps its serial line's state in send_job's spare_flag.
-void print_line_state(uint8_t flag)
+// The server keeps its serial line's state in send_job's spare_flag; a
+// server that no longer runs serves no line, whatever the flag says.
+void print_line_state(const StatusReport& report)
 {
-    std::printf("line: %s\n", flag == LINE_STATE_UP     ? "up"
+    const uint8_t flag = report.send.spare_flag;
+    std::printf("line: %s\n", !report.served()           ? "not served (no server runs)"
+                              : flag == LINE_STATE_UP   ? "up"
                               : flag == LINE_STATE_DOWN ? "down (the port went away; the server is reopening it)"
                                                         : "unknown");
 }
@@ -173,16 +149,64 @@ void print_line_state(uint8_t flag)
 // same ID is not the server). The marks count only while it runs: a
 // server killed during its stop leaves a marked segment that nobody will
 // remove.
-void print_condition(bool marked, const SegmentView& view)
+void print_condition(const StatusReport& report)
+{
+    switch (report.condition) {
+    case Condition::running:
+        std::printf("condition: running\n");
+        break;
+    case Condition::shutting_down:
+        std::printf("condition: shutting down (shutdown marks set)\n");
+        break;
+    case Condition::unknown:
+        std::printf("condition: unknown (the segment holds no record of a server)\n");
+        break;
+    case Condition::abandoned:
+    case Condition::absent:
+        std::printf("condition: abandoned (its process has ended; remove the segment with ipcrm -m %d)\n",
+                    report.shmid);
+        break;
+    }
+}
+
+void print_status_text(const StatusReport& report, Language language)
+{
+    print_identification(report.info);
+    std::printf("segment: key file \"%s\", key 0x%08x, shmid %d, attached %d\n", report.key_file.path,
+                static_cast<unsigned>(report.key), report.shmid, report.attached);
+    print_key_file_advice(report.key_file);
+    print_lockfile(report);
+    print_job("send_job", report.send, language);
+    print_job("receive_job", report.receive, language);
+    print_stop_order(report.shutdown_request);
+    print_line_state(report);
+    print_condition(report);
+    print_counters_text(report);
+}
+
+Condition judge(const SegmentView& view, bool marked)
 {
     if (!line_record_present(view.line())) {
-        std::printf("condition: unknown (the segment holds no record of a server)\n");
-    } else if (view.server_alive()) {
-        std::printf(marked ? "condition: shutting down (shutdown marks set)\n" : "condition: running\n");
-    } else {
-        std::printf("condition: abandoned (its process has ended; remove the segment with ipcrm -m %d)\n",
-                    view.id());
+        return Condition::unknown;
     }
+    if (view.server_alive()) {
+        return marked ? Condition::shutting_down : Condition::running;
+    }
+    return Condition::abandoned;
+}
+
+// For a monitor, also a server that is not there is a report: down.
+int report_absent(const CtlOptions& options)
+{
+    StatusReport report;
+    report.rc_path = options.rc_path;
+    name_line(options.rc_path, report);
+    if (options.status_format == StatusFormat::json) {
+        print_status_json(report);
+    } else if (options.status_format == StatusFormat::prometheus) {
+        print_status_prometheus(report);
+    }
+    return EXIT_FAILED;
 }
 
 }  // namespace
@@ -191,35 +215,47 @@ int run_status(const CtlOptions& options)
 {
     ServerHandle server(options);
     if (server.open() != 0) {
-        return EXIT_FAILED;
+        return report_absent(options);
     }
-    qo3964_server_info info{};
-    const int32_t identified = qo3964m_svr_info(server.handle(), &info);
+    StatusReport report;
+    report.rc_path = options.rc_path;
+    name_line(options.rc_path, report);
+    const int32_t identified = qo3964m_svr_info(server.handle(), &report.info);
     if (identified != 0) {
         complain("status: no identification from the server: %d %s", identified, qo3964_errortext_en(identified));
         return EXIT_FAILED;
     }
-    KeyFile key_file{};
     SegmentView view;
-    if (attach_own_view(options, false, key_file, view) != 0) {
+    if (attach_own_view(options, false, report.key_file, view) != 0) {
         return EXIT_FAILED;
     }
     const volatile SharedSegment& segment = *view.segment();
-    const JobSnapshot send = look_at(segment.send_job);
-    const JobSnapshot receive = look_at(segment.receive_job);
-    const int8_t request = segment.shutdown_request;
+    report.send = look_at(segment.send_job);
+    report.receive = look_at(segment.receive_job);
+    report.shutdown_request = segment.shutdown_request;
+    report.counters = read_counters(segment);
+    report.key = view.key();
+    report.shmid = view.id();
+    report.attached = view.attach_count();
+    report.lockfile = lockfile_name(report.key_file);
+    report.pid = lockfile_pid(report.key_file);
+    report.lockfile_locked = report.pid != 0 && lockfile_held_by_server(report.key_file);
+    report.condition =
+        judge(view, report.send.shutdown_mark == SHUTDOWN_MARK || report.receive.shutdown_mark == SHUTDOWN_MARK);
 
-    print_identification(info);
-    std::printf("segment: key file \"%s\", key 0x%08x, shmid %d, attached %d\n", key_file.path,
-                static_cast<unsigned>(view.key()), view.id(), view.attach_count());
-    print_key_file_advice(key_file);
-    print_lockfile(find_process(key_file));
-    print_job("send_job", send, options.language);
-    print_job("receive_job", receive, options.language);
-    print_stop_order(request);
-    print_line_state(send.spare_flag);
-    print_condition(send.shutdown_mark == SHUTDOWN_MARK || receive.shutdown_mark == SHUTDOWN_MARK, view);
-    return EXIT_DONE;
+    switch (options.status_format) {
+    case StatusFormat::text:
+        print_status_text(report, options.language);
+        break;
+    case StatusFormat::json:
+        print_status_json(report);
+        break;
+    case StatusFormat::prometheus:
+        print_status_prometheus(report);
+        break;
+    }
+    // Only a server that runs is a good status.
+    return report.served() ? EXIT_DONE : EXIT_FAILED;
 }
 
 }  // namespace qoctl

@@ -9,12 +9,15 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "partner.h"
 #include "partner_options.h"
 #include "slave_link.h"
 #include "telegram_feeder.h"
+#include "trace_reader.h"
+#include "trace_replay.h"
 
 namespace {
 
@@ -23,6 +26,7 @@ using namespace qopartner;
 constexpr int EXIT_LINE = 1;
 constexpr int EXIT_USAGE = 2;
 constexpr int EXIT_SEND_FAILED = 3;
+constexpr int EXIT_REPLAY_DIFFERS = 4;
 
 std::string stats_line(const PartnerStats& stats)
 {
@@ -58,6 +62,43 @@ std::optional<PartnerLine> open_line(const ProgramOptions& options)
         std::cerr << "qo3964_partner: " << error.what() << std::endl;
         return std::nullopt;
     }
+}
+
+// Plays the trace on its own thread; the signals end it.
+int replay(const ProgramOptions& options, PartnerLine& line, const sigset_t& signals)
+{
+    std::vector<TraceLine> lines;
+    try {
+        lines = read_trace(options.replay);
+    } catch (const std::exception& error) {
+        std::cerr << "qo3964_partner: " << error.what() << std::endl;
+        return EXIT_USAGE;
+    }
+    TrafficLog log;
+    log.set_stream(&std::cout);
+    TraceReplay player(line, std::move(lines), options.replay_settings, log);
+    std::atomic<bool> stop{false};
+    std::atomic<bool> done{false};
+    ReplayResult result;
+    std::thread thread([&] {
+        result = player.run(stop);
+        done = true;
+    });
+    while (!done) {
+        timespec slice{0, 50 * 1000 * 1000};
+        if (sigtimedwait(&signals, nullptr, &slice) > 0) {
+            stop = true;
+        }
+    }
+    thread.join();
+    line.wait_drained(1000);
+    std::cout << "REPLAY-END written=" << result.written << " matched=" << result.matched
+              << " differed=" << result.differed << " missing=" << result.missing << " skipped=" << result.skipped
+              << std::endl;
+    if (result.line_lost) {
+        return EXIT_LINE;
+    }
+    return result.as_traced() ? 0 : EXIT_REPLAY_DIFFERS;
 }
 
 }  // namespace
@@ -96,6 +137,10 @@ int main(int argc, char** argv)
             std::cerr << "qo3964_partner: " << error << std::endl;
             return EXIT_LINE;
         }
+    }
+
+    if (!options.replay.empty()) {
+        return replay(options, *line, signals);
     }
 
     Partner partner(std::move(*line), options.settings);

@@ -47,6 +47,9 @@ enum OptionCode : int {
     OPT_STRAY_BYTE,
     OPT_STRAY_QUIET,
     OPT_CONFLICT_TELEGRAM,
+    OPT_REPLAY,
+    OPT_REPLAY_WAIT,
+    OPT_REPLAY_AFTER,
 };
 
 // '-': arguments that are no options come back in their place, so that the
@@ -54,7 +57,7 @@ enum OptionCode : int {
 // ':': a missing value is told apart from an unknown option.
 constexpr char SHORT_OPTIONS[] = "-:hV";
 
-constexpr std::array<option, 32> long_options{{  // ended by an entry of zeros
+constexpr std::array<option, 35> long_options{{  // ended by an entry of zeros
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {"device", required_argument, nullptr, OPT_DEVICE},
@@ -86,6 +89,9 @@ constexpr std::array<option, 32> long_options{{  // ended by an entry of zeros
     {"stray-byte", required_argument, nullptr, OPT_STRAY_BYTE},
     {"stray-quiet", required_argument, nullptr, OPT_STRAY_QUIET},
     {"conflict-telegram", required_argument, nullptr, OPT_CONFLICT_TELEGRAM},
+    {"replay", required_argument, nullptr, OPT_REPLAY},
+    {"replay-wait", required_argument, nullptr, OPT_REPLAY_WAIT},
+    {"replay-after", required_argument, nullptr, OPT_REPLAY_AFTER},
 }};
 
 long parse_number(const std::string& option, const std::string& text, long low, long high)
@@ -345,6 +351,18 @@ ProgramOptions parse_options(int argc, char** argv)
         case OPT_CONFLICT_TELEGRAM:
             settings.conflict_telegram = parse_telegram("of --conflict-telegram", value);
             break;
+        case OPT_REPLAY:
+            if (value.empty()) {
+                throw OptionError("--replay needs the trace file");
+            }
+            options.replay = value;
+            break;
+        case OPT_REPLAY_WAIT:
+            options.replay_settings.wait_ms = static_cast<int>(parse_number(option, value, 1, 3600000));
+            break;
+        case OPT_REPLAY_AFTER:
+            options.replay_settings.after_ms = static_cast<int>(parse_number(option, value, 0, 3600000));
+            break;
         default:
             throw OptionError("unknown option '" + arg + "'");
         }
@@ -357,6 +375,10 @@ ProgramOptions parse_options(int argc, char** argv)
     }
     if (!options.link.empty() && !options.device.empty()) {
         throw OptionError("--link applies to the pseudo-terminal only, not to --device");
+    }
+    if (!options.replay.empty() && (!options.telegrams.empty() || options.from_stdin || settings.echo ||
+                                    !options.fault_counts.empty() || !options.fault_rates.empty())) {
+        throw OptionError("--replay plays the trace alone: no telegrams, --stdin, --echo or faults with it");
     }
     if (settings.qvz_ms <= settings.zvz_ms) {
         throw OptionError("--qvz must be greater than --zvz");
@@ -431,6 +453,18 @@ stray, conflict):
   --conflict-telegram HEX  sent by the conflict fault when nothing is queued
                         (default 43 4F 4E 46 4C 49 43 54, "CONFLICT")
 
+Replaying a server's trace (rc key TRACEFILE):
+  --replay FILE         play the partner's side of the trace: the IN lines
+                        (what that server read) are written with the pauses
+                        they had (at most 10 s), each OUT line (what it
+                        wrote) is waited for and compared. Begins once the
+                        server has set up the line; ends after the last line
+  --replay-wait MS      how long each OUT line is waited for (default 5000)
+  --replay-after MS     pause after the server set up the line, before the
+                        first line (default 1000)
+  The server's side is driven as it was then: a send in the trace comes
+  only when an application sends it again.
+
 Ending: on SIGINT or SIGTERM, or
   --count N             after N telegrams have been received
   --duration S          after S seconds (decimals allowed)
@@ -454,9 +488,14 @@ where <hex> is "-" for the empty telegram:
   FAULT <kind>                     a fault was injected
 and at the end "STATS received=N rejected=N attempts=N sent=N acknowledged=N
 refused=N failed=N stray=N conflicts=N fault-<kind>=N ...".
+With --replay: REPLAY-IN, REPLAY-OUT (as traced), REPLAY-DIFFERS,
+REPLAY-MISSING and REPLAY-SKIP (a line error) with the trace's line number,
+and at the end "REPLAY-END written=N matched=N differed=N missing=N
+skipped=N".
 
 Exit status: 0 normal end, 1 the line could not be opened or was lost,
-2 bad option or bad hex, 3 a send failed (with --quit-after-send).
+2 bad option or bad hex, 3 a send failed (with --quit-after-send),
+4 the server did not write what the trace shows (with --replay).
 )";
 }
 

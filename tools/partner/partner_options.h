@@ -11,6 +11,7 @@
 #include "fault_plan.h"
 #include "line_bytes.h"
 #include "partner_settings.h"
+#include "trace_replay.h"
 
 namespace qopartner {
 
@@ -29,6 +30,8 @@ struct ProgramOptions {
     bool quit_after_send = false;
     long count = 0;         // stop after this many received telegrams (0: no limit)
     double duration_s = 0;  // stop after this many seconds (0: no limit)
+    std::string replay;  // a server's trace whose partner side is played
+    ReplaySettings replay_settings;
     bool help = false;
     bool version = false;
 };
