@@ -30,7 +30,7 @@ void deliver_received()
 {
     volatile JobBlock& job = server_segment->receive_job;
     if (p3964_fifo.count <= 0 || load_acquire(job.state) != JOB_IDLE || load_field(job.result) != 0 ||
-        !raise_server_busy(job, false)) {
+        !raise_server_busy(job, client_claim_abandoned(job))) {
         return;
     }
     TelegramSlot& entry = p3964_fifo.entries[p3964_fifo.head];
@@ -67,7 +67,7 @@ void move_send_job()
     }
     // The client lowers its byte right after state 1; a byte that stays up
     // belongs to a client that died there.
-    if (!raise_server_busy(job, client_claim_stale(job))) {
+    if (!raise_server_busy(job, client_claim_abandoned(job))) {
         return;
     }
     const int32_t length = load_field(job.length);
@@ -93,7 +93,6 @@ void service_jobs()
 {
     check_stop_order();
     repair_segment();
-    watch_client_claims();
     dispatcher_engine_step();
     deliver_received();
     move_send_job();
