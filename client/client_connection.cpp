@@ -97,10 +97,22 @@ int32_t attach(ClientConnection& connection)
         report_segment_error("QO7-Client shmat", settings.shm_namefile);
         return RC_NO_SEGMENT;
     }
+    // A segment under the same key may be another line's. Without SHMNAME
+    // the key file is the port itself.
+    const bool own_key_file = std::strcmp(settings.shm_namefile, settings.device_name) != 0;
+    if (check_segment_line(connection.segment->info, settings.shm_namefile,
+                           settings.port_named && own_key_file ? settings.device_name : nullptr) != 0) {
+        shmdt(address);
+        connection.segment = static_cast<volatile SharedSegment*>(SHMAT_FAILED);
+        return RC_NO_SEGMENT;
+    }
+    // A send handed over to another segment is not this one's.
+    if (id != connection.segment_id) {
+        connection.send_owner = JobOwner{};
+    }
     connection.segment_id = id;
     connection.next_liveness_ms = 0;
     connection.server_gone = false;
-    connection.claim_watch = ClaimWatch{};
     return 0;
 }
 

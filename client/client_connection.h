@@ -14,11 +14,11 @@ namespace qo3964::client {
 
 inline constexpr int HANDLE_COUNT = 10;
 
-// What a handle has seen of client_busy of send_job while it could not
-// claim it: the value and since when it has stood (0 while not watching).
-struct ClaimWatch {
-    uint8_t seen;
-    int64_t since_ms;
+// The owner of a send: the process and its own number for the job, as
+// written into send_job with the hand-over (seq 0: none).
+struct JobOwner {
+    int32_t pid;
+    uint32_t seq;
 };
 
 // One record per handle. The segment is shared with the server without a
@@ -37,7 +37,7 @@ struct ClientConnection {
     int segment_id;            // of the attached segment
     int64_t next_liveness_ms;  // when the server's liveness is looked at next
     bool server_gone;          // the server ended without its shutdown marks
-    ClaimWatch claim_watch;
+    JobOwner send_owner;       // of this handle's send not yet collected
 };
 
 // Milliseconds on the monotonic clock, for the library's own checks (the

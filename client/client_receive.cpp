@@ -2,6 +2,7 @@
 // Fetching a received telegram from `receive_job`.
 #include <cstdint>
 
+#include "block_claim.h"
 #include "client_connection.h"
 #include "qo3964_client.h"
 #include "result_codes.h"
@@ -18,13 +19,12 @@ bool impossible_entry(int32_t length, int32_t status)
     return length < 0 || length > TELEGRAM_MAX || status > RC_OK;
 }
 
-// Frees the block, `state` last, then lowers the byte.
+// Frees the block, `state` last.
 void free_block(volatile JobBlock& job)
 {
     store_field(job.length, int32_t{0});
     store_field(job.result, int32_t{0});
     store_release(job.state, int32_t{JOB_IDLE});
-    store_release(job.client_busy, uint8_t{0});
 }
 
 // Nothing to fetch: 0, or -100 when the server is gone without its marks
@@ -49,42 +49,46 @@ extern "C" int qo3964m_receive(int handle, void* buffer, int size)
     }
     // Too small a buffer leaves the telegram for a call with a larger one.
     const int32_t waiting = load_field(job.length);
-    if (waiting >= 0 && waiting <= TELEGRAM_MAX && waiting > size) {
+    if (waiting >= 0 && waiting <= TELEGRAM_MAX && (waiting > size || (buffer == nullptr && waiting > 0))) {
         return RC_TOO_LONG;
     }
     if (load_field(job.server_busy) != 0) {
         return RC_IN_WORK;  // the server is filling the block
     }
-    if (load_acquire(job.state) == JOB_IDLE) {
-        // A free block with client_busy up was left by a fetch that ended
-        // between freeing it and lowering the byte (a killed process): the
-        // server would never fill the block again, so lower it here.
-        if (load_field(job.client_busy) != 0) {
-            store_release(job.client_busy, uint8_t{0});
-        }
+    if (load_acquire(job.state) == JOB_IDLE && load_field(job.client_busy) == 0) {
         return nothing_received(connection);
     }
-    store_field(job.client_busy, uint8_t{1});
-    full_fence();
-    if (load_field(job.server_busy) != 0) {
-        store_release(job.client_busy, uint8_t{0});
+    // One application at a time empties the block: another one that holds
+    // it is taking this telegram, and the next call may get the next one.
+    const uint8_t claim = qo3964::client::claim_block(job);
+    if (claim == 0) {
         return RC_IN_WORK;
+    }
+    if (load_field(job.server_busy) != 0) {
+        qo3964::client::release_block(job, claim);
+        return RC_IN_WORK;
+    }
+    // Looked at again under the claim. A free block with client_busy up was
+    // left by a fetch that ended between freeing it and lowering the byte
+    // (a killed process); the release lowers it.
+    if (load_acquire(job.state) == JOB_IDLE) {
+        qo3964::client::release_block(job, claim);
+        return nothing_received(connection);
     }
     // The length that counts is the one seen after the state.
     const int32_t length = load_field(job.length);
     const int32_t status = load_field(job.result);
+    int result = status < 0 ? status : length;
     if (impossible_entry(length, status)) {
         // Reported once; left in place it would block reception for good.
         free_block(job);
-        return RC_TOO_LONG;
-    }
-    if (length > size || (buffer == nullptr && length > 0)) {
-        store_release(job.client_busy, uint8_t{0});
-        return RC_TOO_LONG;
-    }
-    if (length != 0) {
+        result = RC_TOO_LONG;
+    } else if (length > size || (buffer == nullptr && length > 0)) {
+        result = RC_TOO_LONG;
+    } else {
         copy_from_block(buffer, job, length);
+        free_block(job);
     }
-    free_block(job);
-    return status < 0 ? status : length;
+    qo3964::client::release_block(job, claim);
+    return result;
 }

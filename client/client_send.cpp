@@ -4,12 +4,14 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "block_claim.h"
 #include "client_connection.h"
 #include "client_pacing.h"
+#include "process_identity.h"
 #include "qo3964_client.h"
 #include "result_codes.h"
 #include "segment_access.h"
-#include "send_claim.h"
+#include "send_handover.h"
 #include "server_liveness.h"
 
 using namespace qo3964;
@@ -19,15 +21,15 @@ namespace qo3964::client {
 namespace {
 
 constexpr int64_t MS_PER_SECOND = 1000;
-// How long a result of another application is left for it to collect.
+// How long a result of another live application is left for it to collect.
 constexpr int64_t RESULT_GRACE_MS = 500;
 
 // The procedure's own steps.
 enum SendStep : int32_t {
-    STEP_CLAIM = 0,         // raise client_busy once server_busy is down
+    STEP_CLAIM = 0,         // claim the block once server_busy is down
     STEP_CHECK_CLAIM = 1,   // back off if the server started meanwhile
     STEP_HAND_OVER = 2,     // copy the telegram, state 1 last
-    STEP_AWAIT_RESULT = 3,  // poll for state 3
+    STEP_AWAIT_RESULT = 3,  // poll for the own result
 };
 
 // Send trace, shown from debug level 2 on.
@@ -37,21 +39,6 @@ void print(const char* text)
         std::printf("%s\n", text);
     }
     std::fflush(stdout);
-}
-
-// Takes the server's result of a finished send and frees the block.
-int32_t collect_result(ClientConnection& connection, volatile JobBlock& job)
-{
-    connection.send_phase = 0;
-    const int32_t server_result = load_field(job.result);
-    // A code is passed on whole; only the record's 16-bit copy is bounded.
-    const int32_t outcome = server_result < 0 ? server_result : RC_SEND_DONE;
-    connection.send_result = static_cast<int16_t>(outcome < INT16_MIN ? INT16_MIN : outcome);
-    store_field(job.result, int32_t{0});
-    // Only the finished job is freed: a telegram that another application
-    // handed over meanwhile keeps its state 1.
-    exchange_if<int32_t>(job.state, JOB_DONE, JOB_IDLE);
-    return outcome;
 }
 
 // A time-out in seconds as timer milliseconds, bounded to the longest
@@ -73,13 +60,14 @@ bool may_submit(int32_t state)
     return state == JOB_IDLE || state == JOB_DONE;
 }
 
-// A result at state 3 that this handle did not hand over may be awaited by
-// another application, which collects it at its next look: it is given
-// RESULT_GRACE_MS before a new telegram overwrites it. `grace_end` is 0
-// until the wait begins.
-bool result_may_be_overwritten(const ClientConnection& connection, int32_t state, int64_t& grace_end)
+// A result at state 3 is discarded by a new hand-over when it is the
+// handle's own or its owner has ended; a live owner is given
+// RESULT_GRACE_MS to collect it first. `grace_end` is 0 until the wait
+// begins.
+bool result_may_be_discarded(const ClientConnection& connection, const volatile JobBlock& job, int64_t& grace_end)
 {
-    if (state != JOB_DONE || connection.send_phase == 3) {
+    const int32_t owner = load_field(job.owner_pid);
+    if (owns_job(connection, job) || !process_alive(owner, 0)) {
         return true;
     }
     const int64_t now = now_ms();
@@ -87,6 +75,24 @@ bool result_may_be_overwritten(const ClientConnection& connection, int32_t state
         grace_end = now + RESULT_GRACE_MS;
     }
     return now >= grace_end;
+}
+
+// The telegram into the claimed block, handed over with the handle as its
+// owner. False when the block is no longer free (or no longer held).
+bool hand_over(ClientConnection& connection, volatile JobBlock& job, uint8_t claim, const void* telegram,
+               int32_t length)
+{
+    if (!claim_held(job, claim) || !may_submit(load_acquire(job.state))) {
+        return false;
+    }
+    copy_to_block(job, telegram, length);
+    const JobOwner owner = new_job_owner();
+    if (!publish_send(job, length, owner)) {
+        return false;
+    }
+    connection.send_owner = owner;
+    connection.send_phase = 3;
+    return true;
 }
 
 // The one send procedure: with `wait` 1 until the result is back, with 0
@@ -112,7 +118,7 @@ int32_t qom_send_intern(int handle, const void* telegram, int32_t length, int32_
     int32_t provisional = RC_TIMEOUT;
     int32_t step = STEP_CLAIM;
     bool leaving = false;
-    uint8_t claim = 0;  // our value in client_busy while we hold it
+    uint8_t claim = 0;  // our token in client_busy while we hold the block
     int64_t grace_end = 0;
 
     for (;;) {
@@ -121,7 +127,7 @@ int32_t qom_send_intern(int handle, const void* telegram, int32_t length, int32_
             break;
         }
         if (load_acquire(job.shutdown_mark) != 0 || server_gone(connection)) {
-            release_claim(job, claim);
+            release_block(job, claim);
             return RC_SHUTDOWN;
         }
         switch (step) {
@@ -131,19 +137,15 @@ int32_t qom_send_intern(int handle, const void* telegram, int32_t length, int32_
             if (!may_submit(state)) {
                 return RC_JOB_RUNNING;
             }
-            if (load_field(job.server_busy) != 0 || !result_may_be_overwritten(connection, state, grace_end)) {
+            if (load_field(job.server_busy) != 0 ||
+                (state == JOB_DONE && !result_may_be_discarded(connection, job, grace_end))) {
                 timer_wait(&pause, POLL_PAUSE_MS);
                 break;
             }
-            claim = claim_send_job(connection, job);
+            // Held by another application (handing its telegram over or
+            // collecting its result), also by one that stands still.
+            claim = claim_block(job);
             if (claim == 0) {
-                timer_wait(&pause, POLL_PAUSE_MS);  // another application is handing a telegram over
-                break;
-            }
-            // That application may have finished its hand-over between our
-            // look at the state and our claim.
-            if (!may_submit(load_acquire(job.state))) {
-                release_claim(job, claim);
                 return RC_JOB_RUNNING;
             }
             step = STEP_CHECK_CLAIM;
@@ -152,7 +154,7 @@ int32_t qom_send_intern(int handle, const void* telegram, int32_t length, int32_
         case STEP_CHECK_CLAIM:
             print("Schritt 1\n");
             if (load_field(job.server_busy) != 0) {
-                release_claim(job, claim);
+                release_block(job, claim);
                 claim = 0;
                 timer_wait(&pause, POLL_PAUSE_MS);
                 step = STEP_CLAIM;
@@ -160,23 +162,16 @@ int32_t qom_send_intern(int handle, const void* telegram, int32_t length, int32_
             }
             step = STEP_HAND_OVER;
             break;
-        case STEP_HAND_OVER:
+        case STEP_HAND_OVER: {
             print("Schritt 2\n");
-            if (!claim_still_held(job, claim)) {
-                claim = 0;  // taken over while this process stood still
-                timer_wait(&pause, POLL_PAUSE_MS);
-                step = STEP_CLAIM;
-                break;
-            }
-            copy_to_block(job, telegram, length);
-            store_field(job.result, int32_t{0});
-            store_field(job.length, length);
-            store_release(job.state, int32_t{JOB_SUBMITTED});
+            const bool handed = hand_over(connection, job, claim, telegram, length);
             // Lowered after state 1: an application that claims next finds
             // the block handed over and refuses with -26.
-            release_claim(job, claim);
+            release_block(job, claim);
             claim = 0;
-            connection.send_phase = 3;
+            if (!handed) {
+                return RC_JOB_RUNNING;
+            }
             provisional = RC_OK;
             if (wait != 0) {
                 timer_wait(&pause, HANDOVER_PAUSE_MS);
@@ -185,19 +180,30 @@ int32_t qom_send_intern(int handle, const void* telegram, int32_t length, int32_
                 leaving = true;
             }
             break;
-        default:  // STEP_AWAIT_RESULT
+        }
+        default: {  // STEP_AWAIT_RESULT
             print("Schritt 3\n");
-            if (load_acquire(job.state) == JOB_DONE) {
-                return collect_result(connection, job);
+            int32_t outcome = RC_TIMEOUT;
+            const Collected collected = load_acquire(job.state) == JOB_DONE ? collect_result(connection, job, outcome)
+                                        : owns_job(connection, job)         ? Collected::busy
+                                                                            : Collected::lost;
+            if (collected == Collected::done) {
+                return outcome;
+            }
+            if (collected == Collected::lost) {
+                // Its result was left uncollected so long that another
+                // application's hand-over discarded it.
+                return RC_TIMEOUT;
             }
             timer_wait(&pause, POLL_PAUSE_MS);
             break;
+        }
         }
     }
 
     // A time-out between claim and hand-over must not leave the block
     // claimed for the server.
-    release_claim(job, claim);
+    release_block(job, claim);
     if (server_stopped(connection, job)) {
         return RC_SHUTDOWN;
     }
@@ -205,6 +211,37 @@ int32_t qom_send_intern(int handle, const void* telegram, int32_t length, int32_
         return RC_TIMEOUT;
     }
     return provisional;
+}
+
+// qo3964m_send_control: the handle's own send only; another application's
+// job or result is none of its business.
+int32_t send_control(ClientConnection& connection)
+{
+    volatile JobBlock& job = connection.segment->send_job;
+    if (server_stopped(connection, job)) {
+        return RC_SHUTDOWN;
+    }
+    if (connection.send_owner.seq == 0) {
+        return RC_SEND_IDLE;
+    }
+    const int32_t state = load_acquire(job.state);
+    int32_t outcome = RC_TIMEOUT;
+    const Collected collected = !owns_job(connection, job) ? Collected::lost
+                                : state == JOB_DONE        ? collect_result(connection, job, outcome)
+                                                           : Collected::busy;
+    if (collected == Collected::done) {
+        return outcome;
+    }
+    if (collected == Collected::lost) {
+        connection.send_owner = JobOwner{};
+        return RC_TIMEOUT;
+    }
+    if (state == JOB_IDLE) {
+        connection.send_owner = JobOwner{};  // freed by a repair of the server
+        return RC_SEND_IDLE;
+    }
+    // Polled until the send ends: a server that is gone never ends it.
+    return server_gone(connection) ? RC_SHUTDOWN : RC_IN_WORK;
 }
 
 }  // namespace
@@ -227,21 +264,5 @@ extern "C" int qo3964m_send_control(int handle)
     if (checked != 0) {
         return checked;
     }
-    qo3964::client::ClientConnection& connection = *qo3964::client::connection_for(handle);
-    volatile JobBlock& job = connection.segment->send_job;
-    if (qo3964::client::server_stopped(connection, job)) {
-        return RC_SHUTDOWN;
-    }
-    const int32_t state = load_acquire(job.state);
-    if (state == JOB_DONE) {
-        return qo3964::client::collect_result(connection, job);
-    }
-    if (state == JOB_IDLE) {
-        return RC_SEND_IDLE;
-    }
-    // Polled until the send ends: a server that is gone never ends it.
-    if (qo3964::client::server_gone(connection)) {
-        return RC_SHUTDOWN;
-    }
-    return RC_IN_WORK;
+    return qo3964::client::send_control(*qo3964::client::connection_for(handle));
 }

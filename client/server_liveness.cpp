@@ -2,31 +2,30 @@
 #include "server_liveness.h"
 
 #include <cerrno>
-#include <csignal>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
+#include "line_record.h"
 #include "segment_access.h"
 
 namespace qo3964::client {
 
 namespace {
 
-bool segment_orphaned(int segment_id)
+bool segment_orphaned(const ClientConnection& connection)
 {
     shmid_ds status{};
-    if (shmctl(segment_id, IPC_STAT, &status) != 0) {
+    if (shmctl(connection.segment_id, IPC_STAT, &status) != 0) {
         // No permission to look tells nothing; a removed segment does.
         return errno == EIDRM || errno == EINVAL;
     }
     if ((status.shm_perm.mode & SHM_DEST) != 0) {
         return true;
     }
-    // The creator is the server. 0: it lives in another PID namespace, so
-    // nothing can be told. kill() refused for want of permission (EPERM)
-    // still means that the process exists.
-    const pid_t creator = status.shm_cpid;
-    return creator > 0 && kill(creator, 0) != 0 && errno == ESRCH;
+    // The creator is the server, as this process sees it; its start time
+    // in the segment tells it from a later process with the same ID.
+    const LineRecord record = read_line_record(connection.segment->info.line);
+    return !line_server_alive(record, status.shm_cpid);
 }
 
 }  // namespace
@@ -46,7 +45,7 @@ bool server_gone(ClientConnection& connection)
         return false;
     }
     connection.next_liveness_ms = now + LIVENESS_PERIOD_MS;
-    connection.server_gone = segment_orphaned(connection.segment_id);
+    connection.server_gone = segment_orphaned(connection);
     return connection.server_gone;
 }
 

@@ -7,7 +7,9 @@
 // wait for ever. So the calls that wait, or that an application polls
 // while it waits, also look at the segment itself, about once a second:
 // marked for removal, or its creating process (the server) no longer
-// alive, means the server is gone.
+// alive, means the server is gone. A zombie is not alive, nor is a later
+// process that got the server's ID: the segment holds the server's start
+// time.
 #pragma once
 
 #include "client_connection.h"

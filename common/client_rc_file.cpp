@@ -149,6 +149,7 @@ int32_t eval_line(char* line, bool cut, ClientRcSettings& settings, int& debug_l
         if (value_cut || !copy_value(settings.device_name, sizeof settings.device_name, value)) {
             return report_illegal(entry->key, value);
         }
+        settings.port_named = true;
         return rc_set(entry->label, nullptr, settings.device_name, debug_level);
     case RcKey::shm_name:
         if (value_cut || !copy_value(settings.shm_namefile, sizeof settings.shm_namefile, value)) {

@@ -19,6 +19,7 @@ inline constexpr int32_t SERVER_USER_SIZE = 64;    // with the NUL
 struct ClientRcSettings {
     // PORT: the server's serial device.
     char device_name[DEVICE_NAME_SIZE] = "/dev/ttyS1";
+    bool port_named = false;  // the rc-file has a PORT line
     // The key file handed to ftok: SHMNAME, else a copy of `device_name`.
     char shm_namefile[SHM_NAMEFILE_SIZE] = "";
     // SERVERUSER: the account whose segment alone is taken (empty: any);

@@ -14,8 +14,9 @@
 // - a side that raises its busy byte puts a full fence between that store
 //   and its look at the other side's byte, so that two sides that raise
 //   at the same moment cannot both miss each other;
-// - clients claim `client_busy` of send_job by compare-and-exchange, so
-//   that of two applications that claim at the same moment only one wins.
+// - clients claim a block by compare-and-exchange of its `claim_holder`,
+//   so that of two applications that claim at the same moment only one
+//   wins, and hand a job over by compare-and-exchange of `state`.
 #pragma once
 
 #include <atomic>
@@ -28,18 +29,14 @@ namespace qo3964 {
 static_assert(std::atomic_ref<uint8_t>::is_always_lock_free);
 static_assert(std::atomic_ref<int8_t>::is_always_lock_free);
 static_assert(std::atomic_ref<int32_t>::is_always_lock_free);
-// The server's counters: 64-bit words read whole also on i386 (x87 or SSE
-// loads, no locked write: the tools attach the segment read-only) and
-// arm64. They lie on 8-byte boundaries of the segment.
+static_assert(std::atomic_ref<uint32_t>::is_always_lock_free);
+// 64-bit words: the server's counters, read whole also on i386 (x87 or SSE
+// loads; the tools attach the segment read-only) and arm64, and the
+// claim_holder of a job block, taken by compare-and-exchange
+// (cmpxchg8b on i386). They lie on 8-byte boundaries of the segment.
 static_assert(std::atomic_ref<uint64_t>::is_always_lock_free);
 static_assert(std::atomic_ref<uint64_t>::required_alignment <= 8);
 static_assert(std::atomic_ref<int32_t>::required_alignment <= 4, "the segment's words lie on 4-byte boundaries");
-
-// A claim of `client_busy` older than this belongs to a client that died
-// holding it (a live client holds it only while it copies one telegram):
-// the library then takes the claim over, and the server stops waiting for
-// it and says so in its log.
-inline constexpr int32_t CLAIM_STALE_MS = 2000;
 
 namespace segment_detail {
 
@@ -88,6 +85,13 @@ template <typename T>
 bool exchange_if(volatile T& field, T expected, T desired)
 {
     return segment_detail::view(field).compare_exchange_strong(expected, desired, std::memory_order_seq_cst);
+}
+
+// Adds 1 to the field and returns the new value.
+template <typename T>
+T increment(volatile T& field)
+{
+    return static_cast<T>(segment_detail::view(field).fetch_add(T{1}, std::memory_order_relaxed) + T{1});
 }
 
 // Between raising one's own busy byte and looking at the other side's.

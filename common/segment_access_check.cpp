@@ -6,6 +6,7 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
+#include "line_record.h"
 #include "result_codes.h"
 
 namespace qo3964 {
@@ -42,6 +43,24 @@ int32_t check_segment_owner(int id, const char* key_file, const char* server_use
         return RC_NO_SEGMENT;
     }
     return 0;
+}
+
+int32_t check_segment_line(const volatile ServerInfoBlock& info, const char* key_file, const char* port)
+{
+    const LineRecord record = read_line_record(info.line);
+    if (!line_record_present(record)) {
+        return 0;
+    }
+    char why[512];
+    compare_line_record(record, key_file, port, why, sizeof why);
+    if (why[0] == '\0') {
+        return 0;
+    }
+    std::fprintf(stderr,
+                 "QO7-Client line: the segment under the key of %s belongs to another line: %s; give one of the "
+                 "lines another SHMNAME\n",
+                 key_file, why);
+    return RC_NO_SEGMENT;
 }
 
 }  // namespace qo3964

@@ -2,11 +2,11 @@
 #include "server_lockfile.h"
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,7 +14,6 @@ namespace qo3964 {
 
 namespace {
 
-constexpr char PROGRAM[] = "qo3964_server";
 // The file holds "%d\n": at least 2 and at most 12 bytes.
 constexpr int LOCK_READ_MAX = 15;
 constexpr int LOCK_MIN_BYTES = 2;
@@ -24,65 +23,14 @@ constexpr int LOCK_MAX_BYTES = 12;
 // or a device.
 constexpr int SAFE_OPEN = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 
-// The start of a small file under /proc as a terminated text.
-template <std::size_t N>
-bool read_small(const char* path, char (&text)[N])
-{
-    text[0] = '\0';
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    const ssize_t n = read(fd, text, N - 1);
-    close(fd);
-    text[n > 0 ? n : 0] = '\0';
-    return n > 0;
-}
-
-// The state letter of /proc/<pid>/stat; 0 when it cannot be read.
-char process_state(pid_t pid)
-{
-    char path[40];
-    std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
-    // "pid (name) S ...": the name may hold blanks and parentheses itself,
-    // so the state follows the last ')'.
-    char text[512];
-    if (!read_small(path, text)) {
-        return 0;
-    }
-    const char* close_paren = std::strrchr(text, ')');
-    if (close_paren == nullptr || close_paren[1] != ' ') {
-        return 0;
-    }
-    return close_paren[2];
-}
-
-// Whether the process runs the server program: by the path of its program
-// (" (deleted)" after a package upgrade replaced it), or, where that may
-// not be read (another account's process), by its command name.
-bool runs_server_program(pid_t pid)
-{
-    char path[40];
-    std::snprintf(path, sizeof path, "/proc/%d/exe", static_cast<int>(pid));
-    char exe[512];
-    const ssize_t n = readlink(path, exe, sizeof exe - 1);
-    if (n > 0) {
-        exe[n] = '\0';
-        char* deleted = std::strstr(exe, " (deleted)");
-        if (deleted != nullptr) {
-            *deleted = '\0';
-        }
-        const char* slash = std::strrchr(exe, '/');
-        return std::strcmp(slash != nullptr ? slash + 1 : exe, PROGRAM) == 0;
-    }
-    std::snprintf(path, sizeof path, "/proc/%d/comm", static_cast<int>(pid));
-    char comm[32];
-    if (!read_small(path, comm)) {
-        return false;
-    }
-    comm[std::strcspn(comm, "\n")] = '\0';
-    return std::strcmp(comm, PROGRAM) == 0;
-}
+// A look by lockfile_locked holds a shared lock for a moment; a server
+// holds its lock for its life. So a lock that stays taken for these
+// tries, a millisecond apart, is a server's.
+constexpr int LOCK_TRIES = 100;
+constexpr useconds_t LOCK_TRY_PAUSE_US = 1000;
+// A file removed by its server between our open and our lock is opened
+// again, as often as this.
+constexpr int OPEN_TRIES = 10;
 
 // The process ID at the start of an open lockfile; 0 when its size is not
 // that of "%d\n" or it names no positive ID.
@@ -126,6 +74,61 @@ bool write_own_pid(int fd)
     return ftruncate(fd, 0) == 0 && pwrite(fd, text, static_cast<size_t>(length), 0) == length;
 }
 
+// Takes the exclusive lock; false (errno EWOULDBLOCK) while a server holds it.
+bool lock_exclusive(int fd)
+{
+    for (int i = 0; i < LOCK_TRIES; ++i) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            return true;
+        }
+        if (errno != EWOULDBLOCK) {
+            return false;
+        }
+        usleep(LOCK_TRY_PAUSE_US);
+    }
+    errno = EWOULDBLOCK;
+    return false;
+}
+
+// True while the path names the file `info` describes.
+bool path_names(const char* path, const struct stat& info)
+{
+    struct stat now {};
+    return lstat(path, &now) == 0 && now.st_dev == info.st_dev && now.st_ino == info.st_ino;
+}
+
+// Opens the lockfile, creating it when there is none.
+int open_or_create(const char* path, mode_t mode, bool& created)
+{
+    created = false;
+    int fd = open(path, O_RDWR | SAFE_OPEN);
+    if (fd < 0 && errno == ENOENT) {
+        fd = open(path, O_RDWR | O_CREAT | O_EXCL | SAFE_OPEN, mode);
+        created = fd >= 0;
+    }
+    return fd;
+}
+
+// The lockfile opened for reading when it is one the server would have
+// written (with `owner` 0 or above: of that account); else -1.
+int open_usable(const char* path, long owner)
+{
+    const int fd = open(path, O_RDONLY | SAFE_OPEN);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat info {};
+    char why[128] = "cannot examine it";
+    if (fstat(fd, &info) == 0) {
+        judge(info, owner, why, sizeof why);
+    }
+    if (why[0] != '\0') {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 }  // namespace
 
 void lockfile_path_for(const char* shm_name, char* target, std::size_t size)
@@ -140,88 +143,104 @@ void lockfile_path_for(const char* shm_name, char* target, std::size_t size)
     }
 }
 
-int lockfile_claim(const char* path, const LockfileAccess& access, char* why, std::size_t why_size)
+int lockfile_claim(const char* path, const LockfileAccess& access, LockfileHold& hold, char* why,
+                   std::size_t why_size)
 {
     why[0] = '\0';
-    bool created = false;
-    int fd = open(path, O_RDWR | SAFE_OPEN);
-    if (fd < 0 && errno == ENOENT) {
-        fd = open(path, O_RDWR | O_CREAT | O_EXCL | SAFE_OPEN, access.mode);
-        created = fd >= 0;
+    for (int attempt = 0; attempt < OPEN_TRIES; ++attempt) {
+        bool created = false;
+        const int fd = open_or_create(path, access.mode, created);
+        if (fd < 0) {
+            if (errno == EEXIST) {
+                continue;  // made by another server starting at the same moment
+            }
+            return refuse(why, why_size, errno == ELOOP ? "it is a symbolic link" : "cannot open it", errno);
+        }
+        struct stat info {};
+        if (fstat(fd, &info) != 0) {
+            const int error = errno;
+            close(fd);
+            return refuse(why, why_size, "cannot examine it", error);
+        }
+        judge(info, static_cast<long>(geteuid()), why, why_size);
+        if (why[0] != '\0') {
+            close(fd);
+            return LOCKFILE_REFUSED;
+        }
+        if (!lock_exclusive(fd)) {
+            const int error = errno;
+            const pid_t holder = read_owner(fd);
+            close(fd);
+            if (error != EWOULDBLOCK) {
+                return refuse(why, why_size, "cannot lock it", error);
+            }
+            return holder > 0 ? static_cast<int>(holder) : LOCKFILE_HELD;
+        }
+        // Its server may have ended and removed it while we opened it.
+        if (!path_names(path, info)) {
+            close(fd);
+            continue;
+        }
+        if (created && access.exact_mode) {
+            fchmod(fd, access.mode);
+        }
+        if (created && access.group >= 0 &&
+            fchown(fd, static_cast<uid_t>(-1), static_cast<gid_t>(access.group)) != 0) {
+            // Not fatal: the file is still the server's; the caller may warn.
+            std::snprintf(why, why_size, "cannot give it the group ID %ld: %s", access.group, std::strerror(errno));
+        }
+        if (!write_own_pid(fd)) {
+            const int error = errno;
+            if (created) {
+                unlink(path);
+            }
+            close(fd);
+            return refuse(why, why_size, "cannot write the process ID into it", error);
+        }
+        hold = LockfileHold{fd, info.st_dev, info.st_ino};
+        return LOCKFILE_TAKEN;
     }
+    std::snprintf(why, why_size, "it was removed and made again %d times while the server tried to lock it",
+                  OPEN_TRIES);
+    return LOCKFILE_REFUSED;
+}
+
+bool lockfile_release(const char* path, LockfileHold& hold)
+{
+    if (hold.fd < 0) {
+        return false;
+    }
+    struct stat held {};
+    held.st_dev = hold.dev;
+    held.st_ino = hold.ino;
+    // Removed while still locked: a server that opened the file meanwhile
+    // finds it gone once it has the lock, and makes a new one.
+    const bool removed = path_names(path, held) && read_owner(hold.fd) == getpid() && unlink(path) == 0;
+    close(hold.fd);
+    hold = LockfileHold{};
+    return removed;
+}
+
+bool lockfile_locked(const char* path, long owner)
+{
+    const int fd = open_usable(path, owner);
     if (fd < 0) {
-        return refuse(why, why_size, errno == ELOOP ? "it is a symbolic link" : "cannot open it", errno);
+        return false;
     }
-    struct stat info {};
-    if (fstat(fd, &info) != 0) {
-        const int error = errno;
-        close(fd);
-        return refuse(why, why_size, "cannot examine it", error);
-    }
-    judge(info, static_cast<long>(geteuid()), why, why_size);
-    if (why[0] != '\0') {
-        close(fd);
-        return LOCKFILE_REFUSED;
-    }
-    if (!created) {
-        const pid_t pid = read_owner(fd);
-        if (pid == getpid()) {
-            close(fd);
-            return LOCKFILE_TAKEN;
-        }
-        if (server_process_alive(pid)) {
-            close(fd);
-            return static_cast<int>(pid);
-        }
-    }
-    if (created && access.exact_mode) {
-        fchmod(fd, access.mode);
-    }
-    if (created && access.group >= 0 && fchown(fd, static_cast<uid_t>(-1), static_cast<gid_t>(access.group)) != 0) {
-        // Not fatal: the file is still the server's; the caller may warn.
-        std::snprintf(why, why_size, "cannot give it the group ID %ld: %s", access.group, std::strerror(errno));
-    }
-    if (!write_own_pid(fd)) {
-        const int error = errno;
-        close(fd);
-        if (created) {
-            unlink(path);
-        }
-        return refuse(why, why_size, "cannot write the process ID into it", error);
-    }
-    close(fd);
-    return LOCKFILE_TAKEN;
+    const bool locked = flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    close(fd);  // also gives up a shared lock taken here
+    return locked;
 }
 
 pid_t lockfile_owner(const char* path, long owner)
 {
-    const int fd = open(path, O_RDONLY | SAFE_OPEN);
+    const int fd = open_usable(path, owner);
     if (fd < 0) {
         return 0;
     }
-    struct stat info {};
-    char why[128];
-    pid_t pid = 0;
-    if (fstat(fd, &info) == 0) {
-        judge(info, owner, why, sizeof why);
-        if (why[0] == '\0') {
-            pid = read_owner(fd);
-        }
-    }
+    const pid_t pid = read_owner(fd);
     close(fd);
     return pid;
-}
-
-bool server_process_alive(pid_t pid)
-{
-    if (pid <= 0) {
-        return false;
-    }
-    if (kill(pid, 0) != 0 && errno != EPERM) {
-        return false;
-    }
-    const char state = process_state(pid);
-    return state != 0 && state != 'Z' && state != 'X' && runs_server_program(pid);
 }
 
 }  // namespace qo3964

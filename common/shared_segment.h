@@ -57,6 +57,23 @@ inline constexpr uint32_t COUNTERS_LAYOUT = 1;
 
 #pragma pack(push, 4)
 
+// What a segment tells about its line, in bytes of the identification
+// block that the original layout leaves reserved: the key file and port
+// that its server serves (two key files may give one key), and which
+// process that server is, told apart from a later one with the same
+// process ID by its start time. Written by the server with the rest of
+// its identification; all zero in a segment that no server described.
+struct LineRecord {
+    uint32_t record_mark;    // LINE_RECORD_MARK once the record is written
+    int32_t server_pid;      // as the server sees itself
+    uint64_t server_start;   // its start, clock ticks after boot (/proc/<pid>/stat)
+    uint64_t key_file_dev;   // the key file (SHMNAME, else PORT)
+    uint64_t key_file_ino;
+    char key_file[128];      // its path, cut to 127 characters
+    char port[128];          // PORT, cut to 127 characters
+};
+inline constexpr uint32_t LINE_RECORD_MARK = 0x34363933;  // "3964"
+
 // What the server counts from its start, kept in the identification block
 // (offsets 512 to 1023) so that any program that may attach the segment
 // can read it while the server runs. The server alone writes it: first
@@ -121,23 +138,42 @@ struct ServerInfoBlock {
     // Rung by applications after each hand-over to the server: counted up
     // and woken as a futex (0 after the start's reset).
     uint32_t doorbell;
-    uint8_t reserved_120[392];
+    uint8_t reserved_120[8];
+    LineRecord line;            // 128..415
+    uint8_t reserved_416[96];
     ServerCounters counters;
 };
 
+// A job block has one owner at a time, named in bytes that the original
+// layout leaves reserved (0 after every reset):
+//
+// - `claim_holder`: the application process that holds `client_busy`,
+//   written by compare-and-exchange before it raises the byte and cleared
+//   after it lowers it: the process ID in the low 32 bits, the low 32 bits
+//   of its start time in the high ones. A claim is taken over only from a
+//   holder that has ended. 64 bits at an address that is a multiple of 8.
+// - `claim_serial`: the last token handed out; `client_busy` holds the
+//   token of the claim (1 to 255, rolling), so that a late release cannot
+//   lower another application's claim.
+// - `owner_pid`, `owner_seq`: in send_job, the process and its number for
+//   the job whose telegram or result is in the block, written before
+//   state 1; only that owner collects the result.
 struct JobBlock {
     uint8_t block_mark;     // 255 after reset, 156 in send_job at shutdown
     uint8_t server_busy;    // written only by the server
-    uint8_t client_busy;    // written only by clients
+    uint8_t client_busy;    // written only by clients: the claim's token
     uint8_t spare_mark;     // 0 after reset, 156 in receive_job at shutdown
     uint8_t shutdown_mark;  // SHUTDOWN_MARK once the server has stopped
-    uint8_t reserved_5[3];
+    uint8_t claim_serial;
+    uint8_t reserved_6[2];
     DeadlineTimer job_timer;  // armed for 0 ms by every reset
-    uint8_t reserved_40[4];
+    int32_t owner_pid;
     uint8_t spare_flag;
     uint8_t spare_id;
     uint8_t spare_bytes[4];
-    uint8_t reserved_50[14];
+    uint8_t reserved_50[2];
+    uint32_t owner_seq;
+    uint64_t claim_holder;
     uint8_t spare_area[36];
     uint8_t data[TELEGRAM_MAX];
     int32_t length;
@@ -166,6 +202,16 @@ static_assert(offsetof(ServerInfoBlock, info_code) == 113);
 static_assert(offsetof(ServerInfoBlock, reserved_114) == 114);
 static_assert(offsetof(ServerInfoBlock, doorbell) == 116);
 static_assert(offsetof(ServerInfoBlock, reserved_120) == 120);
+static_assert(offsetof(ServerInfoBlock, line) == 128);
+static_assert(offsetof(ServerInfoBlock, line) + offsetof(LineRecord, record_mark) == 128);
+static_assert(offsetof(ServerInfoBlock, line) + offsetof(LineRecord, server_pid) == 132);
+static_assert(offsetof(ServerInfoBlock, line) + offsetof(LineRecord, server_start) == 136);
+static_assert(offsetof(ServerInfoBlock, line) + offsetof(LineRecord, key_file_dev) == 144);
+static_assert(offsetof(ServerInfoBlock, line) + offsetof(LineRecord, key_file_ino) == 152);
+static_assert(offsetof(ServerInfoBlock, line) + offsetof(LineRecord, key_file) == 160);
+static_assert(offsetof(ServerInfoBlock, line) + offsetof(LineRecord, port) == 288);
+static_assert(sizeof(LineRecord) == 288);
+static_assert(offsetof(ServerInfoBlock, reserved_416) == 416);
 static_assert(offsetof(ServerInfoBlock, counters) == 512);
 
 static_assert(sizeof(JobBlock) == 4208);
@@ -174,17 +220,20 @@ static_assert(offsetof(JobBlock, server_busy) == 1);
 static_assert(offsetof(JobBlock, client_busy) == 2);
 static_assert(offsetof(JobBlock, spare_mark) == 3);
 static_assert(offsetof(JobBlock, shutdown_mark) == 4);
-static_assert(offsetof(JobBlock, reserved_5) == 5);
+static_assert(offsetof(JobBlock, claim_serial) == 5);
+static_assert(offsetof(JobBlock, reserved_6) == 6);
 static_assert(offsetof(JobBlock, job_timer) == 8);
 static_assert(offsetof(JobBlock, job_timer) + offsetof(DeadlineTimer, start_ticks) == 8);
 static_assert(offsetof(JobBlock, job_timer) + offsetof(DeadlineTimer, deadline_ticks) == 16);
 static_assert(offsetof(JobBlock, job_timer) + offsetof(DeadlineTimer, duration_ms) == 24);
 static_assert(offsetof(JobBlock, job_timer) + offsetof(DeadlineTimer, remaining_ms) == 32);
-static_assert(offsetof(JobBlock, reserved_40) == 40);
+static_assert(offsetof(JobBlock, owner_pid) == 40);
 static_assert(offsetof(JobBlock, spare_flag) == 44);
 static_assert(offsetof(JobBlock, spare_id) == 45);
 static_assert(offsetof(JobBlock, spare_bytes) == 46);
 static_assert(offsetof(JobBlock, reserved_50) == 50);
+static_assert(offsetof(JobBlock, owner_seq) == 52);
+static_assert(offsetof(JobBlock, claim_holder) == 56);
 static_assert(offsetof(JobBlock, spare_area) == 64);
 static_assert(offsetof(JobBlock, data) == 100);
 static_assert(offsetof(JobBlock, length) == 4196);
@@ -199,6 +248,10 @@ static_assert(offsetof(SharedSegment, shutdown_request) == 9440);
 static_assert(offsetof(SharedSegment, reserved_9441) == 9441);
 static_assert(offsetof(SharedSegment, send_job) + offsetof(JobBlock, length) == 5220);
 static_assert(offsetof(SharedSegment, receive_job) + offsetof(JobBlock, state) == 9436);
+// The segment starts on a page: claim_holder lies on a multiple of 8 in
+// both blocks, as its 64-bit compare-and-exchange needs on every target.
+static_assert((offsetof(SharedSegment, send_job) + offsetof(JobBlock, claim_holder)) % 8 == 0);
+static_assert((offsetof(SharedSegment, receive_job) + offsetof(JobBlock, claim_holder)) % 8 == 0);
 
 // In the segment (offsets 512 to 1023 of the identification block).
 static_assert(sizeof(ServerCounters) == 512);

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "deadline_timer.h"
+#include "process_identity.h"
 #include "runtime_log.h"
 #include "segment_access.h"
 #include "segment_owner.h"
@@ -12,10 +13,15 @@ namespace qo3964 {
 
 namespace {
 
+constexpr int32_t LOOK_AGAIN_MS = 1000;
+
+// The claim last judged in a block.
 struct ClaimWatch {
-    DeadlineTimer since{};
-    bool watching = false;  // client_busy was up at the last look
-    bool stale = false;     // ... and has been for CLAIM_STALE_MS
+    bool judged = false;
+    uint8_t token = 0;
+    uint64_t holder = 0;
+    bool abandoned = false;
+    DeadlineTimer look_again{};  // when a live holder is looked at again
 };
 
 std::array<ClaimWatch, 2> watches{};  // send_job, receive_job
@@ -25,36 +31,48 @@ ClaimWatch& watch_of(const volatile JobBlock& job)
     return &job == &server_segment->send_job ? watches[0] : watches[1];
 }
 
-void look_at(const volatile JobBlock& job, const char* name)
+const char* name_of(const volatile JobBlock& job)
 {
-    ClaimWatch& watch = watch_of(job);
-    if (load_field(job.client_busy) == 0) {
-        watch = ClaimWatch{};
-        return;
-    }
-    if (!watch.watching) {
-        timer_start(&watch.since, CLAIM_STALE_MS);
-        watch.watching = true;
-        return;
-    }
-    if (!watch.stale && timer_read(&watch.since) == 0) {
-        watch.stale = true;
-        log_event(LOG_PRI_WARNING, "client claim", "%s: client_busy up for over %d s: a client died holding it",
-                  name, CLAIM_STALE_MS / 1000);
+    return &job == &server_segment->send_job ? "send_job" : "receive_job";
+}
+
+void report(const volatile JobBlock& job, const ClaimWatch& watch)
+{
+    if (watch.holder == 0) {
+        log_event(LOG_PRI_WARNING, "client claim", "%s: client_busy %u names no holder: taken for left over",
+                  name_of(job), watch.token);
+    } else {
+        log_event(LOG_PRI_WARNING, "client claim",
+                  "%s: client_busy %u held by process %d, which has ended: taken for left over", name_of(job),
+                  watch.token, static_cast<int>(holder_pid(watch.holder)));
     }
 }
 
 }  // namespace
 
-void watch_client_claims()
+bool client_claim_abandoned(const volatile JobBlock& job)
 {
-    look_at(server_segment->send_job, "send_job");
-    look_at(server_segment->receive_job, "receive_job");
-}
-
-bool client_claim_stale(const volatile JobBlock& job)
-{
-    return watch_of(job).stale;
+    ClaimWatch& watch = watch_of(job);
+    const uint8_t token = load_acquire(job.client_busy);
+    if (token == 0) {
+        watch = ClaimWatch{};
+        return false;
+    }
+    const uint64_t holder = load_field(job.claim_holder);
+    const bool same = watch.judged && watch.token == token && watch.holder == holder;
+    // An ended holder stays ended; a live one may end any time.
+    if (same && (watch.abandoned || timer_read(&watch.look_again) > 0)) {
+        return watch.abandoned;
+    }
+    watch.judged = true;
+    watch.token = token;
+    watch.holder = holder;
+    watch.abandoned = !holder_alive(holder);
+    timer_start(&watch.look_again, LOOK_AGAIN_MS);
+    if (watch.abandoned) {
+        report(job, watch);
+    }
+    return watch.abandoned;
 }
 
 void client_claim_watch_reset()

@@ -30,7 +30,7 @@ bool deliver_received(Link& link)
     ReceiveFifo& p3964_fifo = link.p3964_fifo;
     volatile JobBlock& job = server_segment->receive_job;
     if (p3964_fifo.count <= 0 || load_acquire(job.state) != JOB_IDLE || load_field(job.result) != 0 ||
-        !raise_server_busy(job, false)) {
+        !raise_server_busy(job, client_claim_abandoned(job))) {
         return false;
     }
     TelegramSlot& entry = p3964_fifo.entries[p3964_fifo.head];
@@ -78,7 +78,7 @@ bool move_send_job(Link& link)
     }
     // The client lowers its byte right after state 1; a byte that stays up
     // belongs to a client that died there.
-    if (!raise_server_busy(job, client_claim_stale(job))) {
+    if (!raise_server_busy(job, client_claim_abandoned(job))) {
         return false;
     }
     const int32_t length = load_field(job.length);
@@ -105,7 +105,6 @@ bool service_jobs(Link& link, EngineStepFn step)
 {
     check_stop_order();
     repair_segment(link);
-    watch_client_claims();
     bool moved = step(link);
     moved = deliver_received(link) || moved;
     moved = move_send_job(link) || moved;

@@ -99,6 +99,10 @@ void repair_receive_result(volatile JobBlock& job)
 void repair_segment(const Link& link)
 {
     volatile SharedSegment& segment = *server_segment;
+    // Applications and qo3964_ctl tell the line and its server by it.
+    if (put_back_server_info()) {
+        repaired("the identification was overwritten, put back");
+    }
     put_back_server_bytes(segment.send_job, "send_job");
     put_back_server_bytes(segment.receive_job, "receive_job");
     repair_send_state(link, segment.send_job);

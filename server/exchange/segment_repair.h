@@ -5,8 +5,8 @@
 // segment can write anything anywhere; a wrong value in a field that only
 // the server writes, or a state that no client may leave behind, would
 // otherwise stop sending or receiving until a restart. The server owns
-// server_busy, the shutdown marks and the states it moves, so it repairs
-// them, and says so in its runtime log.
+// server_busy, the shutdown marks, the states it moves and its
+// identification, so it repairs them, and says so in its runtime log.
 #pragma once
 
 namespace qo3964 {

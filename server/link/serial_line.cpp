@@ -15,6 +15,7 @@
 #include "deadline_timer.h"
 #include "io_monitor.h"
 #include "line_trace.h"
+#include "port_claim.h"
 #include "port_path_check.h"
 #include "result_codes.h"
 
@@ -247,6 +248,20 @@ bool drain_output(SerialLine& line, int32_t limit_ms)
     return drain_port_buffer(line, limit_ms);
 }
 
+// A port that cannot be opened or is held by another process: closed
+// again, errno kept for the caller's report.
+int refuse_port(SerialLine& line, bool announce)
+{
+    const int error = errno;
+    if (line.line_fd >= 0) {
+        close(line.line_fd);
+        line.line_fd = -1;
+    }
+    const int result = announce ? fail("Cannot open this device.") : -1;
+    errno = error;
+    return result;
+}
+
 // Opens the device and sets the line mode; `announce` prints the steps.
 int open_device(SerialLine& line, const char* path, int32_t baud, char parity, char flow, bool announce)
 {
@@ -263,9 +278,9 @@ int open_device(SerialLine& line, const char* path, int32_t baud, char parity, c
     // O_NOCTTY: the port must never become the server's controlling
     // terminal, or a hang-up on it would kill the server without its
     // orderly stop.
-    line.line_fd = open(path, O_RDWR | O_EXCL | O_NONBLOCK | O_NOCTTY);
-    if (line.line_fd < 0) {
-        return announce ? fail("Cannot open this device.") : -1;
+    line.line_fd = open(path, O_RDWR | O_EXCL | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (line.line_fd < 0 || port_claim(line.line_fd) != 0) {
+        return refuse_port(line, announce);
     }
     if (announce) {
         std::printf("Success.\n");

@@ -11,9 +11,11 @@
 
 #include "console_output.h"
 #include "doorbell_listener.h"
+#include "line_record.h"
 #include "line_trace.h"
 #include "link.h"
 #include "link_counters.h"
+#include "port_claim.h"
 #include "runtime_log.h"
 #include "segment_owner.h"
 #include "server_config.h"
@@ -142,12 +144,13 @@ LockfileAccess lockfile_access()
 
 // Replaces the rule that an unusable lockfile lets the start go on: a file
 // put there by another account, a link, a FIFO or a directory stops the
-// start, and the server neither writes nor removes it.
+// start, and the server neither writes nor removes it. A server runs while
+// it holds the file's lock, not while the process ID in it is taken.
 void claim_lockfile()
 {
     lockfile_path_for(link_settings.shm_name, lockfile_path, sizeof lockfile_path);
     char why[256];
-    const int owner = lockfile_claim(lockfile_path, lockfile_access(), why, sizeof why);
+    const int owner = lockfile_claim(lockfile_path, lockfile_access(), lockfile_hold, why, sizeof why);
     if (owner == LOCKFILE_REFUSED) {
         static char reason[sizeof lockfile_path + sizeof why + 64];
         std::snprintf(reason, sizeof reason, "[4b] cannot use the lockfile \"%s\": %s", lockfile_path, why);
@@ -156,8 +159,13 @@ void claim_lockfile()
                         lockfile_path);
         server_shutdown(reason);
     }
-    if (owner > 0 && owner != static_cast<int>(getpid())) {
-        add_stop_detail(LOG_PRI_NOTICE, "%s names the running qo3964_server process %d", lockfile_path, owner);
+    if (owner > 0 || owner == LOCKFILE_HELD) {
+        if (owner > 0) {
+            add_stop_detail(LOG_PRI_NOTICE, "%s is locked by the running qo3964_server process %d", lockfile_path,
+                            owner);
+        } else {
+            add_stop_detail(LOG_PRI_NOTICE, "%s is locked by a qo3964_server that is starting", lockfile_path);
+        }
         server_shutdown("[4a] a server, attaching this shm,is already running");
     }
     if (why[0] != '\0') {
@@ -166,7 +174,8 @@ void claim_lockfile()
     lockfile_held = true;
 }
 
-// Who holds the key of a segment in the way, and how to clear it.
+// Who holds the key of a segment in the way, and how to clear it: removing
+// it is offered only when no live server holds it.
 void explain_segment_in_the_way(int key)
 {
     SegmentMaker maker{};
@@ -175,9 +184,17 @@ void explain_segment_in_the_way(int key)
     }
     add_stop_detail(LOG_PRI_ERR, "segment %d under key 0x%08x was made by process %ld of user ID %ld", maker.id,
                     static_cast<unsigned>(key), maker.pid, maker.uid);
-    if (maker.uid != static_cast<long>(geteuid())) {
+    if (line_record_present(maker.line) && line_server_alive(maker.line, static_cast<pid_t>(maker.pid))) {
+        add_stop_detail(LOG_PRI_NOTICE, "hint: another line uses the key: the running qo3964_server of key file "
+                                        "\"%s\" and port %s; give this line another SHMNAME",
+                        maker.line.key_file, maker.line.port);
+    } else if (maker.uid != static_cast<long>(geteuid())) {
         add_stop_detail(LOG_PRI_NOTICE, "hint: it belongs to another account, not to this server's: find out "
                                         "who made it before removing it (ipcrm -m %d)",
+                        maker.id);
+    } else if (!line_record_present(maker.line)) {
+        add_stop_detail(LOG_PRI_NOTICE, "hint: no qo3964_server made it: find out which program did before "
+                                        "removing it (ipcrm -m %d)",
                         maker.id);
     } else {
         add_stop_detail(LOG_PRI_NOTICE, "hint: a server killed without its orderly stop leaves it: "
@@ -225,7 +242,7 @@ void open_segment()
         std::printf("%s [9] shared memory attached, now initializing ..\n", PROGRESS);
     }
     reset_segment();
-    fill_server_info();
+    fill_server_info(s.shm_name, s.port_path);
     start_counting(s.baud, s.zvz, s.qvz, s.tds, s.tdr, s.mmode, s.bcc_mode);
 }
 
@@ -252,7 +269,13 @@ void explain_port_failure(const Link& link, int error)
     } else if (error == ENOENT || error == ENODEV || error == ENXIO) {
         add_stop_detail(LOG_PRI_NOTICE, "hint: %s is not there: is the adapter plugged in?", port);
     } else if (error == EBUSY) {
-        add_stop_detail(LOG_PRI_NOTICE, "hint: another program holds %s open", port);
+        const pid_t holder = port_holder(port);
+        if (holder > 0) {
+            add_stop_detail(LOG_PRI_NOTICE, "hint: process %d holds %s (another qo3964_server?)",
+                            static_cast<int>(holder), port);
+        } else {
+            add_stop_detail(LOG_PRI_NOTICE, "hint: another program holds %s open", port);
+        }
     }
 }
 

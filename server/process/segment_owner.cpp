@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "segment_owner.h"
 
+#include <array>
 #include <cerrno>
+#include <cstddef>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
+#include "line_record.h"
 #include "link_counters.h"
 #include "segment_access.h"
 #include "segment_wake.h"
@@ -15,6 +18,22 @@ volatile SharedSegment* server_segment = nullptr;
 int server_segment_id = -1;
 
 namespace {
+
+// What fill_server_info wrote, to put back what another program changes.
+ServerInfoBlock written_info{};
+bool info_written = false;
+
+// The bytes of the identification block that the server writes: the three
+// texts, word_bits and info_code, and the record of its line.
+struct ByteRange {
+    std::size_t first;
+    std::size_t end;
+};
+constexpr std::array<ByteRange, 3> identification_ranges{{
+    {offsetof(ServerInfoBlock, server_name), offsetof(ServerInfoBlock, reserved_48)},
+    {offsetof(ServerInfoBlock, word_bits), offsetof(ServerInfoBlock, reserved_114)},
+    {offsetof(ServerInfoBlock, line), offsetof(ServerInfoBlock, line) + sizeof(LineRecord)},
+}};
 
 void store_text(volatile char* field, const char* text)
 {
@@ -33,15 +52,12 @@ int segment_key(const char* shm_name)
 
 int segment_create(int key, int mode, long group)
 {
-    // Probe first: a segment left by a killed server (or used by another
-    // running one) must not be taken over; one this account may not use
-    // is in the way just the same.
-    if (shmget(key, SEGMENT_SIZE, 0666) >= 0 || errno == EACCES) {
-        return SEGMENT_EXISTS;
-    }
-    server_segment_id = shmget(key, SEGMENT_SIZE, IPC_CREAT | (mode & 0666));
+    // Exclusive: a segment left by a killed server, used by another
+    // running one, or made by another account under the key (also in the
+    // moment before this call) is never taken over.
+    server_segment_id = shmget(key, SEGMENT_SIZE, IPC_CREAT | IPC_EXCL | (mode & 0666));
     if (server_segment_id < 0) {
-        return SEGMENT_NO_MEMORY;
+        return errno == EEXIST ? SEGMENT_EXISTS : SEGMENT_NO_MEMORY;
     }
     if (group >= 0) {
         shmid_ds info{};
@@ -65,7 +81,15 @@ bool segment_maker(int key, SegmentMaker& maker)
     if (id < 0 || shmctl(id, IPC_STAT, &info) != 0) {
         return false;
     }
-    maker = {id, static_cast<long>(info.shm_perm.cuid), static_cast<long>(info.shm_cpid)};
+    maker = {id, static_cast<long>(info.shm_perm.cuid), static_cast<long>(info.shm_cpid), LineRecord{}};
+    // Its record, where this account may read it.
+    void* address = shmat(id, nullptr, SHM_RDONLY);
+    if (address != reinterpret_cast<void*>(-1)) {
+        if (info.shm_segsz >= sizeof(ServerInfoBlock)) {
+            maker.line = read_line_record(static_cast<const volatile ServerInfoBlock*>(address)->line);
+        }
+        shmdt(address);
+    }
     return true;
 }
 
@@ -92,6 +116,10 @@ void reset_job_block(volatile JobBlock& block)
     block.job_timer.deadline_ticks = armed.deadline_ticks;
     block.job_timer.duration_ms = armed.duration_ms;
     block.job_timer.remaining_ms = armed.remaining_ms;
+    block.claim_serial = 0;
+    block.owner_pid = 0;
+    block.owner_seq = 0;
+    block.claim_holder = 0;
     block.spare_flag = 0;
     block.spare_id = 255;
     for (volatile uint8_t& byte : block.spare_bytes) {
@@ -112,7 +140,7 @@ void reset_segment()
     reset_job_block(server_segment->receive_job);
 }
 
-void fill_server_info()
+void fill_server_info(const char* key_file, const char* port)
 {
     volatile ServerInfoBlock& info = server_segment->info;
     store_text(info.server_version, SERVER_VERSION);
@@ -120,6 +148,31 @@ void fill_server_info()
     store_text(info.server_date, SERVER_DATE);
     info.word_bits = static_cast<uint8_t>(WORD_BITS);
     info.info_code = SERVER_INFO_CODE;
+    fill_line_record(info.line, key_file, port);
+    const volatile uint8_t* written = reinterpret_cast<const volatile uint8_t*>(&info);
+    for (std::size_t i = 0; i < sizeof written_info; ++i) {
+        reinterpret_cast<uint8_t*>(&written_info)[i] = written[i];
+    }
+    info_written = true;
+}
+
+bool put_back_server_info()
+{
+    if (!info_written) {
+        return false;
+    }
+    volatile uint8_t* bytes = reinterpret_cast<volatile uint8_t*>(&server_segment->info);
+    const uint8_t* own = reinterpret_cast<const uint8_t*>(&written_info);
+    bool put_back = false;
+    for (const ByteRange range : identification_ranges) {
+        for (std::size_t i = range.first; i < range.end; ++i) {
+            if (bytes[i] != own[i]) {
+                bytes[i] = own[i];
+                put_back = true;
+            }
+        }
+    }
+    return put_back;
 }
 
 void start_counting(int32_t baud, int32_t zvz, int32_t qvz, int16_t tds, int16_t tdr, int16_t mmode,

@@ -23,22 +23,29 @@ extern int server_segment_id;
 // The key of the segment from the SHMNAME file; -1 when there is no file.
 int segment_key(const char* shm_name);
 // Creates the segment under the key with the permission bits `mode`,
-// unless one exists already; with `group` 0 or above the segment is given
-// that group. errno tells why a creation failed.
+// unless one exists already (SEGMENT_EXISTS, whoever made it and however
+// large it is); with `group` 0 or above the segment is given that group.
+// errno tells why a creation failed.
 int segment_create(int key, int mode = 0666, long group = -1);
 // Who made the segment under the key, for the report of one that is in the
-// way: its identifier, creator's user ID and process; false when none.
+// way: its identifier, creator's user ID and process, and the record of
+// its line where it may be read (else all zero); false when none.
 struct SegmentMaker {
     int id;
     long uid;
     long pid;
+    LineRecord line;
 };
 bool segment_maker(int key, SegmentMaker& maker);
 // Attaches the created segment; false when the attach fails.
 bool segment_attach();
 void reset_job_block(volatile JobBlock& block);
 void reset_segment();
-void fill_server_info();
+// The identification, with the record of the line of `key_file` and `port`.
+void fill_server_info(const char* key_file, const char* port);
+// Puts back what another program changed in the identification that
+// fill_server_info wrote; true when something was put back.
+bool put_back_server_info();
 // Describes the procedure settings in the segment's counters, notes the
 // start time and counts into the segment from now on (for qo3964_ctl
 // status and its time limits).

@@ -27,6 +27,7 @@ volatile std::sig_atomic_t stop_reason = STOP_NONE;
 char rc_path[512] = "./qo3964.rc";
 char lockfile_path[600] = "";
 bool lockfile_held = false;
+LockfileHold lockfile_hold{};
 bool segment_ready = false;
 bool port_ready = false;
 SerialLine* port_line = nullptr;
@@ -158,9 +159,13 @@ void server_shutdown(const char* reason)
         segment_ready = false;
     }
     if (lockfile_held) {
-        std::remove(lockfile_path);
         lockfile_held = false;
-        std::printf("\n++++++ qo3964_server: delete lockfile ...");
+        // Only while the file is still the one this server made and locked.
+        if (lockfile_release(lockfile_path, lockfile_hold)) {
+            std::printf("\n++++++ qo3964_server: delete lockfile ...");
+        } else {
+            log_event(LOG_PRI_WARNING, "lockfile", "%s is no longer this server's: left alone", lockfile_path);
+        }
     }
     std::printf("\n++++++ qo3964_server: ENDED ++++++\n");
     pause_a_second();

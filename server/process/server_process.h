@@ -5,6 +5,8 @@
 
 #include <csignal>
 
+#include "server_lockfile.h"
+
 namespace qo3964 {
 
 struct SerialLine;
@@ -22,6 +24,7 @@ extern volatile std::sig_atomic_t stop_reason;
 extern char rc_path[512];
 extern char lockfile_path[600];
 extern bool lockfile_held;  // delete the lockfile at shutdown
+extern LockfileHold lockfile_hold;  // the lock on it, held for the server's life
 extern bool segment_ready;  // remove the segment at shutdown
 extern bool port_ready;     // restore the serial port at shutdown
 extern SerialLine* port_line;  // the line whose port that is

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "fake_server_segment.h"
+#include "line_record.h"
 #include "qo3964_client.h"
 #include "test_segment.h"
 #include "test_support.h"
@@ -356,6 +357,33 @@ TEST_F(Connection, FailedReadOfAnotherRcFileKeepsTheAttachment)
     EXPECT_EQ(qo3964m_open_shm(0, dir.file("absent.rc").c_str()), QO3964_ERR_NO_RCFILE);
     EXPECT_EQ(qo3964m_send_control(0), QO3964_TASK_IDLE);
     EXPECT_EQ(server.attach_count(), 2);
+}
+
+// Two key files may give one key: the segment's record of its line tells
+// whether it is the rc-file's. The segment of another key file or port is
+// refused with -53 and a line that names it.
+TEST_F(Connection, SegmentOfAnotherLineUnderTheKeyGivesMinus53)
+{
+    qotest::FakeServerSegment server(dir);
+    ASSERT_TRUE(server.ok());
+    const std::string rc = write_rc("line.rc", "SHMNAME " + server.key_file() + "\nPORT /dev/null\n");
+    const std::string other_key = dir.file("other_key");
+    qotest::write_file(other_key, "");
+    const std::vector<std::pair<std::string, std::string>> records{
+        {other_key, "/dev/null"}, {server.key_file(), "/dev/ttyS7"}, {server.key_file(), "/dev/null"}};
+    for (const auto& [key_file, port] : records) {
+        fill_line_record(server.segment().info.line, key_file.c_str(), port.c_str());
+        CaptureStderr();
+        const int opened = qo3964m_open_shm(0, rc.c_str());
+        const std::string err = GetCapturedStderr();
+        const bool own = key_file == server.key_file() && port == "/dev/null";
+        EXPECT_EQ(opened, own ? 0 : QO3964_ERR_NO_SHM) << key_file << " " << port;
+        EXPECT_EQ(err.rfind("QO7-Client line: the segment under the key of " + server.key_file() +
+                                " belongs to another line: its server serves ",
+                            0),
+                  own ? std::string::npos : 0u)
+            << err;
+    }
 }
 
 TEST_F(Connection, FailedAttachOfAnotherServerLeavesTheHandleUnattached)

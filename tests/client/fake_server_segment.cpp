@@ -6,6 +6,8 @@
 #include <cstring>
 #include <sys/shm.h>
 
+#include "line_record.h"
+
 using namespace qo3964;
 
 namespace qotest {
@@ -50,6 +52,8 @@ FakeServerSegment::FakeServerSegment(const TempDir& dir, const std::string& name
     put_text(fresh.info.server_date, SERVER_DATE);
     fresh.info.word_bits = 32;
     fresh.info.info_code = SERVER_INFO_CODE;
+    // The test is the server of the key file's line.
+    fill_line_record(fresh.info.line, key_file_.c_str(), "/dev/ttyS1");
 
     rc_file_ = dir.file(name + ".rc");
     write_file(rc_file_, "# made by the test\nSHMNAME " + key_file_ + "\n");

@@ -206,7 +206,8 @@ TEST_F(JobExchange, SendWhileTheServerHoldsAJobGivesMinus26)
         // At once, not after the time-out.
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(timeout_s / 4));
         EXPECT_EQ(server.snapshot(), before);
-        EXPECT_EQ(qo3964m_send_control(HANDLE), QO3964_IN_WORK);
+        // Another application's job: this handle has nothing outstanding.
+        EXPECT_EQ(qo3964m_send_control(HANDLE), QO3964_TASK_IDLE);
     }
 }
 
@@ -241,15 +242,37 @@ TEST_F(JobExchange, SendControlReportsIdleUnderWayDoneThenIdle)
     EXPECT_EQ(qo3964m_send_control(HANDLE), QO3964_TASK_IDLE);
 
     // A failed send is reported once with the server's code.
+    EXPECT_EQ(qo3964m_send_strt(HANDLE, telegram.data(), 4, 10), QO3964_SEND_STARTED);
     job.result = QO3964_ERR_BREAK;
     job.state = JOB_DONE;
     EXPECT_EQ(qo3964m_send_control(HANDLE), QO3964_ERR_BREAK);
     EXPECT_EQ(qo3964m_send_control(HANDLE), QO3964_TASK_IDLE);
 
     // A code wider than 16 bits is passed on whole.
+    EXPECT_EQ(qo3964m_send_strt(HANDLE, telegram.data(), 4, 10), QO3964_SEND_STARTED);
     job.result = -70000;
     job.state = JOB_DONE;
     EXPECT_EQ(qo3964m_send_control(HANDLE), -70000);
+}
+
+// Only its owner collects a result: another handle gets 4 and leaves it
+// alone; its hand-over discards the result once the owner has had time to
+// collect it, and the owner then gets -99, not the other's result.
+TEST_F(JobExchange, ResultIsCollectedOnlyByItsOwner)
+{
+    volatile JobBlock& job = server.send_job();
+    const Bytes telegram = pattern(4, 2);
+    ASSERT_EQ(qo3964m_open_shm(HANDLE + 1, server.rc_file().c_str()), 0);
+    EXPECT_EQ(qo3964m_send_strt(HANDLE, telegram.data(), 4, 10), QO3964_SEND_STARTED);
+    job.result = 1;
+    job.state = JOB_DONE;
+    const Bytes before = server.snapshot();
+    EXPECT_EQ(qo3964m_send_control(HANDLE + 1), QO3964_TASK_IDLE);
+    EXPECT_EQ(server.snapshot(), before);
+    EXPECT_EQ(qo3964m_send_strt(HANDLE + 1, telegram.data(), 4, 10), QO3964_SEND_STARTED);
+    EXPECT_EQ(qo3964m_send_control(HANDLE), QO3964_ERR_TIMEOUT);
+    EXPECT_EQ(qo3964m_send_control(HANDLE + 1), QO3964_IN_WORK);
+    qo3964m_close_shm(HANDLE + 1);
 }
 
 TEST_F(JobExchange, SendWaitsWhileTheServerIsBusy)
@@ -503,30 +526,6 @@ TEST_F(JobExchange, ImpossibleEntryIsFreedAndReportedOnce)
     EXPECT_EQ(qo3964m_receive(HANDLE, buffer.data(), 4096), QO3964_IN_WORK);
     deliver(pattern(5, 5), 1);
     EXPECT_EQ(qo3964m_receive(HANDLE, buffer.data(), 4096), 5);
-}
-
-// Another application holds its claim of send_job: this send waits, and
-// finding that application's telegram handed over, refuses with -26
-// without touching it.
-TEST_F(JobExchange, SendWaitsForAnotherClaimAndRefusesItsHandOver)
-{
-    volatile JobBlock& job = server.send_job();
-    job.client_busy = 1;
-    std::atomic<int> result{-1000};
-    const Bytes telegram = pattern(8, 8);
-    player = std::thread([&] { result = qo3964m_send(HANDLE, telegram.data(), 8, 10); });
-    // Well short of the stale time: the claim is neither taken nor written over.
-    ASSERT_TRUE(untouched_for_a_while(job, 1));
-    EXPECT_EQ(result, -1000);
-    job.data[0] = 0xAB;
-    job.length = 1;
-    job.state = JOB_SUBMITTED;
-    job.client_busy = 0;
-    player.join();
-    EXPECT_EQ(result, QO3964_ERR_JOB_RUNNING);
-    EXPECT_EQ(job.data[0], 0xAB);
-    EXPECT_EQ(job.length, 1);
-    EXPECT_EQ(job.client_busy, 0);
 }
 
 // A segment removed without shutdown marks (its server is gone) ends every

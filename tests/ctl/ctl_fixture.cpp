@@ -4,6 +4,8 @@
 #include <sstream>
 #include <sys/shm.h>
 
+#include "line_record.h"
+
 namespace ctltest {
 
 using qotest::Process;
@@ -64,6 +66,22 @@ AbandonedSegment::AbandonedSegment() : key_file_(dir_.file("link.shm")), rc_file
     qotest::write_file(key_file_, "");
     qotest::write_file(rc_file_, "SHMNAME " + key_file_ + "\n");
     id_ = qotest::create_segment(key_file_, SEGMENT_SIZE, 0600);
+    record(Server::ended);
+}
+
+void AbandonedSegment::record(Server server)
+{
+    SegmentAttachment attached(id_);
+    if (!attached.attached()) {
+        return;
+    }
+    volatile LineRecord& line = attached.segment().info.line;
+    fill_line_record(line, key_file_.c_str(), "/dev/ttyS1");
+    if (server == Server::ended) {
+        line.server_start = line.server_start + 1;
+    } else if (server == Server::none) {
+        line.record_mark = 0;
+    }
 }
 
 AbandonedSegment::~AbandonedSegment()

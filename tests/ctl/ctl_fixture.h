@@ -67,13 +67,19 @@ private:
 
 // A segment that no server serves, as a server killed without its orderly
 // stop leaves it, under the key file named by an rc-file of its own;
-// removed at the end.
+// removed at the end. The test made it, so it is its creator; the record
+// of its server names the test's process with another start time, as
+// when a later process got the ID of the ended server.
 class AbandonedSegment {
 public:
     AbandonedSegment();
     ~AbandonedSegment();
     AbandonedSegment(const AbandonedSegment&) = delete;
     AbandonedSegment& operator=(const AbandonedSegment&) = delete;
+
+    // The record names no server, an ended one, or a live one (the test).
+    enum class Server { none, ended, live };
+    void record(Server server);
 
     int id() const { return id_; }
     const std::string& key_file() const { return key_file_; }

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <map>
 #include <sys/shm.h>
+#include <unistd.h>
 
 #include "ctl_fixture.h"
 
@@ -130,28 +131,32 @@ TEST(CtlStatus, TellsAnAbandonedSegmentFromARunningServer)
     const std::string& key_file = abandoned.key_file();
     const std::string& rc = abandoned.rc_file();
     const std::string lockfile = qotest::lockfile_for(key_file);
+    const std::string gone =
+        "abandoned (its process has ended; remove the segment with ipcrm -m " + std::to_string(abandoned.id()) + ")";
 
-    // Nobody serves it: status says so and exits with 1.
+    // Nobody serves it (the process ID of its server is taken by a process
+    // that is not it): status says so and exits with 1.
     CtlRun run = run_ctl({"--rc", rc, "status"});
     ASSERT_EQ(run.status, 1) << run.err;
     std::map<std::string, std::string> lines = by_label(run.out);
     EXPECT_EQ(lines["identification"], "none (the segment holds no server identification)");
     EXPECT_EQ(lines["line"], "not served (no server runs)");
     EXPECT_EQ(lines["lockfile"], lockfile + ", missing or without a process ID");
-    EXPECT_EQ(lines["condition"], "unknown (no process named in the lockfile)");
+    EXPECT_EQ(lines["condition"], gone);
 
-    // The lockfile names a process that has ended.
+    // The lockfile names a process that has ended, or a running process
+    // that does not hold its lock.
     qotest::Process ended({"/bin/true"});
     ASSERT_EQ(ended.wait_exit(5000), 0);
-    qotest::write_file(lockfile, std::to_string(ended.pid()) + "\n");
-    run = run_ctl({"--rc", rc, "status"});
-    std::remove(lockfile.c_str());
-    EXPECT_EQ(run.status, 1);
-    lines = by_label(run.out);
-    EXPECT_EQ(lines["lockfile"], lockfile + ", process " + std::to_string(ended.pid()) + " not running");
-    EXPECT_EQ(lines["condition"],
-              "abandoned (its process has ended; remove the segment with ipcrm -m " + std::to_string(abandoned.id()) +
-                  ")");
+    for (const pid_t named : {ended.pid(), getpid()}) {
+        qotest::write_file(lockfile, std::to_string(named) + "\n");
+        run = run_ctl({"--rc", rc, "status"});
+        std::remove(lockfile.c_str());
+        EXPECT_EQ(run.status, 1);
+        lines = by_label(run.out);
+        EXPECT_EQ(lines["lockfile"], lockfile + ", process " + std::to_string(named) + " not running");
+        EXPECT_EQ(lines["condition"], gone);
+    }
 
     // Killed during its orderly stop: the marks are set, nobody serves it.
     {
@@ -160,13 +165,13 @@ TEST(CtlStatus, TellsAnAbandonedSegmentFromARunningServer)
         attached.segment().send_job.shutdown_mark = SHUTDOWN_MARK;
         attached.segment().receive_job.shutdown_mark = SHUTDOWN_MARK;
     }
-    qotest::write_file(lockfile, std::to_string(ended.pid()) + "\n");
     run = run_ctl({"--rc", rc, "status"});
-    std::remove(lockfile.c_str());
-    lines = by_label(run.out);
-    EXPECT_EQ(lines["condition"],
-              "abandoned (its process has ended; remove the segment with ipcrm -m " + std::to_string(abandoned.id()) +
-                  ")");
+    EXPECT_EQ(by_label(run.out)["condition"], gone);
+
+    // No server made it: nothing tells whether one serves it.
+    abandoned.record(AbandonedSegment::Server::none);
+    run = run_ctl({"--rc", rc, "status"});
+    EXPECT_EQ(by_label(run.out)["condition"], "unknown (the segment holds no record of a server)");
 }
 
 }  // namespace

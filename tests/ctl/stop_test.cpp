@@ -86,20 +86,15 @@ TEST(CtlStop, GivesUpAtItsTimeLimitAndSaysWhatIsMissing)
     ASSERT_TRUE(attached.attached());
     EXPECT_EQ(attached.segment().shutdown_request, 1);
 
-    // A lockfile that names a running server (of another line): it is
-    // waited for too.
-    qotest::ServerHarness other;
-    ASSERT_TRUE(other.start()) << other.process().out();
-    const pid_t other_pid = other.process().pid();
-    const std::string lockfile = qotest::lockfile_for(key_file);
-    qotest::write_file(lockfile, std::to_string(other_pid) + "\n");
+    // A server that still runs (here the test, named in the segment's
+    // record) is waited for too.
+    abandoned.record(AbandonedSegment::Server::live);
     attached.segment().send_job.shutdown_mark = SHUTDOWN_MARK;
     attached.segment().receive_job.shutdown_mark = SHUTDOWN_MARK;
     run = run_ctl({"--rc", rc, "stop", "--timeout=1"});
-    std::remove(lockfile.c_str());
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "qo3964_ctl: stop: the server has not gone within 1 s, segment still there, process " +
-                           std::to_string(other_pid) + " still running\n");
+                           std::to_string(getpid()) + " still running\n");
     EXPECT_NE(run.out.find("shutdown marks set: the server has left its main loop\n"), std::string::npos);
 }
 

@@ -138,7 +138,7 @@ void bcc_error_recovered(FaultMatrix& m)
 
 // An application killed while it holds client_busy of send_job and a send
 // is in work: the send is handed back all the same, and the next send
-// takes the dead claim over after the stale time.
+// takes the dead claim over.
 void client_killed_holding_the_send_block(FaultMatrix& m)
 {
     m.partner->faults().arm(qopartner::Fault::silent_to_end, 1);  // keeps the send in work for a QVZ

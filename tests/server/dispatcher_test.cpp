@@ -6,12 +6,15 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <tuple>
+#include <unistd.h>
 
 #include "captured_output.h"
 #include "client_claim_watch.h"
 #include "deadline_timer.h"
 #include "job_dispatcher.h"
 #include "link.h"
+#include "process_identity.h"
 #include "result_codes.h"
 #include "runtime_log.h"
 #include "segment_access.h"
@@ -54,13 +57,15 @@ void queue_entry(const std::vector<uint8_t>& data, int32_t status)
 
 class Dispatcher : public ::testing::Test {
 protected:
-    SharedSegment segment{};
+    // On 8 bytes, as a segment's page is: claim_holder is a 64-bit atomic.
+    alignas(8) SharedSegment segment{};
 
     void SetUp() override
     {
         std::memset(&segment, 0, sizeof segment);
         server_segment = &segment;
         reset_segment();
+        fill_server_info("/dev/null", "/dev/ttyS1");
         tested().snd_set = TelegramSlot{};
         tested().p3964_fifo = ReceiveFifo{};
         tested().transfer = LinkTransfer{};
@@ -82,6 +87,13 @@ protected:
         segment.send_job.result = 0;
         segment.send_job.length = static_cast<int32_t>(data.size());
         segment.send_job.state = JOB_SUBMITTED;
+    }
+
+    // A client's claim of `job`, by `holder` (0: none named).
+    static void hold(JobBlock& job, uint64_t holder)
+    {
+        job.claim_holder = holder;
+        job.client_busy = 1;
     }
 
     // What a client does to collect the received telegram.
@@ -139,7 +151,7 @@ TEST_F(Dispatcher, ReceiveErrorWithoutDataReachesTheClientAsItsCode)
 TEST_F(Dispatcher, ReceiveJobIsFilledOnlyWhenIdleAndNotHeldByAClient)
 {
     queue_entry({7}, 1);
-    segment.receive_job.client_busy = 1;
+    hold(segment.receive_job, own_holder_id());
     service_jobs(tested(), scripted_step);
     EXPECT_EQ(segment.receive_job.state, JOB_IDLE);
     segment.receive_job.client_busy = 0;
@@ -226,7 +238,7 @@ TEST_F(Dispatcher, HandBackAndStagingNeverHappenInOnePass)
 TEST_F(Dispatcher, JobIsNotStagedWhileAClientHoldsTheBlockOrTheSlotIsBusy)
 {
     submit({1});
-    segment.send_job.client_busy = 1;
+    hold(segment.send_job, own_holder_id());
     service_jobs(tested(), scripted_step);
     EXPECT_EQ(segment.send_job.state, JOB_SUBMITTED);
     // A submission beside a send in work can only come from a faulty write
@@ -308,7 +320,11 @@ TEST_F(Dispatcher, ResetWritesTheAfterResetValuesAndLeavesDataAlone)
         EXPECT_EQ(block->result, 0);
         EXPECT_EQ(block->length, 0);
         EXPECT_EQ(block->data[0], 0x5A);
-        EXPECT_EQ(block->reserved_5[0], 0x5A);
+        EXPECT_EQ(block->claim_serial, 0);
+        EXPECT_EQ(block->owner_pid, 0);
+        EXPECT_EQ(block->owner_seq, 0u);
+        EXPECT_EQ(block->claim_holder, 0u);
+        EXPECT_EQ(block->reserved_6[0], 0x5A);
     }
     EXPECT_EQ(segment.shutdown_request, 0);
 }
@@ -325,33 +341,34 @@ TEST_F(Dispatcher, ShutdownMarksGoIntoTheFourMarkBytes)
     EXPECT_EQ(bytes[1027], 0);    // spare_mark of send_job stays
 }
 
-int32_t fake_now = 0;
-int32_t fake_ticks() { return fake_now; }
-
-// A client that died between its state 1 and lowering its byte: the job is
-// staged once the byte has been up for the stale time, and the log says so.
-TEST_F(Dispatcher, JobOfAClientThatDiedHoldingItsByteIsStagedAfterTheStaleTime)
+// A claim holds the server back for as long as its holder lives; one whose
+// holder has ended (killed in a hand-over or a fetch), or that names none,
+// no longer, and the log says so.
+TEST_F(Dispatcher, ClaimWithoutALiveHolderHoldsTheServerBackNoLonger)
 {
+    const pid_t ended = qotest::ended_process_id();
+    const std::string held_by = " held by process " + std::to_string(ended) + ", which has ended";
+    const std::vector<std::tuple<uint64_t, bool, std::string>> cases{
+        {own_holder_id(), false, ""}, {static_cast<uint32_t>(ended), true, held_by}, {0, true, " names no holder"}};
     qotest::TempDir dir;
-    tick_source = fake_ticks;
-    clocks_p_sec = 100;
-    runtime_log_reset();
-    client_claim_watch_reset();
-    submit({4});
-    segment.send_job.client_busy = 1;
-    CapturedOutput output(dir);
-    service_jobs(tested(), scripted_step);
-    fake_now += CLAIM_STALE_MS / 10 - 1;
-    service_jobs(tested(), scripted_step);
-    const int32_t before_stale = segment.send_job.state;
-    fake_now += 1;
-    service_jobs(tested(), scripted_step);
-    output.finish();
-    tick_source = times_ticks;
-    EXPECT_EQ(before_stale, JOB_SUBMITTED);
-    EXPECT_EQ(segment.send_job.state, JOB_IN_WORK);
-    EXPECT_EQ(tested().snd_set.state, SLOT_STAGED);
-    EXPECT_EQ(output.err(), "<4>qo3964_server: send_job: client_busy up for over 2 s: a client died holding it\n");
+    for (const auto& [holder, taken, why] : cases) {
+        SetUp();
+        runtime_log_reset();
+        submit({4});
+        hold(segment.send_job, holder);
+        queue_entry({5}, 1);
+        hold(segment.receive_job, holder);
+        CapturedOutput output(dir);
+        service_jobs(tested(), scripted_step);
+        service_jobs(tested(), scripted_step);
+        output.finish();
+        EXPECT_EQ(segment.send_job.state, taken ? JOB_IN_WORK : JOB_SUBMITTED) << why;
+        EXPECT_EQ(segment.receive_job.state, taken ? JOB_DONE : JOB_IDLE) << why;
+        const auto line = [why = why](const char* block) {
+            return "<4>qo3964_server: " + std::string(block) + ": client_busy 1" + why + ": taken for left over\n";
+        };
+        EXPECT_EQ(output.err(), taken ? line("receive_job") + line("send_job") : "");
+    }
 }
 
 // What only the server writes is put back at the start of the next pass,
@@ -399,6 +416,14 @@ TEST_F(Dispatcher, WrongValuesInTheServersFieldsArePutBack)
          },
          [&] { return send.state == JOB_IN_WORK; }},
         {"receive length when idle", [&] { receive.length = 100; }, [&] { return receive.length == 0; }},
+        // Applications and qo3964_ctl tell the line and its server by these.
+        {"server name", [&] { segment.info.server_name[0] = 'X'; },
+         [&] { return std::string(segment.info.server_name) == SERVER_NAME; }},
+        {"info_code", [&] { segment.info.info_code = 0; }, [&] { return segment.info.info_code == SERVER_INFO_CODE; }},
+        {"record of the line", [&] { segment.info.line.server_pid = 1; },
+         [&] { return segment.info.line.server_pid == getpid(); }},
+        {"port in the record", [&] { std::memset(segment.info.line.port, 0, sizeof segment.info.line.port); },
+         [&] { return std::string(segment.info.line.port) == "/dev/ttyS1"; }},
     };
     for (const Case& c : cases) {
         SetUp();

@@ -222,15 +222,20 @@ TEST(ServerStartup, FreshSegmentHoldsTheIdentificationAndResetValues)
     EXPECT_EQ(text_at(32), "09.06.2009");
     EXPECT_EQ(bytes[112], sizeof(void*) * 8);
     EXPECT_EQ(bytes[113], 2);
-    // The counters (512 to 1023): the settings, the start, nothing
-    // counted yet, and the reserved bytes zero.
+    // The record of the line (128 to 415) and the counters (512 to 1023):
+    // the settings, the start, nothing counted yet; the reserved bytes zero.
     for (size_t i = 0; i < 1024; ++i) {
         const bool in_text = i < 13 || (i >= 16 && i < 23) || (i >= 32 && i < 42);
+        const bool in_record = i >= offsetof(ServerInfoBlock, line) && i < offsetof(ServerInfoBlock, reserved_416);
         const bool counted = (i >= 512 && i < 535) || (i >= 536 && i < 544);
-        if (!in_text && !counted && i != 112 && i != 113) {
+        if (!in_text && !in_record && !counted && i != 112 && i != 113) {
             ASSERT_EQ(bytes[i], 0) << "offset " << i;
         }
     }
+    // The record of its line: the server's process, key file and port.
+    const LineRecord line = const_cast<const LineRecord&>(segment->info.line);
+    EXPECT_EQ(line.server_pid, server.process().pid());
+    EXPECT_EQ(std::string(line.key_file) + " " + line.port, server.shm_file() + " " + server.pty().slave_path());
     const volatile ServerCounters& counters = segment->info.counters;
     EXPECT_EQ(counters.layout, COUNTERS_LAYOUT);
     EXPECT_EQ(counters.baud, 9600);
@@ -325,9 +330,7 @@ TEST(ServerLockfile, RunningServerStopsTheStartAndKeepsItsLockfile)
 // hold the lockfile; nor does one that has ended. Neither is signalled.
 TEST(ServerLockfile, ProcessThatIsNoServerOrHasEndedIsReplaced)
 {
-    const pid_t child = fork();
-    if (child == 0) _exit(0);
-    waitpid(child, nullptr, 0);
+    const pid_t child = ended_process_id();
     for (const pid_t named : {getpid(), child}) {
         ServerHarness server;
         write_file(server.lockfile(), std::to_string(named) + "\n");
@@ -373,7 +376,8 @@ TEST(ServerStartupFailure, LeftOverSegmentIsNotTakenOver)
     EXPECT_FALSE(file_exists(server.lockfile()));
 }
 
-TEST(ServerStartupFailure, SmallerSegmentUnderTheKeyCannotBeCreated)
+// Whatever its size: a segment under the key is one the server must not take.
+TEST(ServerStartupFailure, SmallerSegmentUnderTheKeyIsInTheWay)
 {
     ServerHarness server;
     const int id = create_segment(server.shm_file(), 100);
@@ -381,7 +385,7 @@ TEST(ServerStartupFailure, SmallerSegmentUnderTheKeyCannotBeCreated)
     EXPECT_FALSE(server.start(3000));
     EXPECT_EQ(server.process().wait_exit(10000), 1);
     EXPECT_TRUE(server.process().out().ends_with(
-        stop_text("[7] not able to get shared memory", false, false, true)));
+        stop_text("[7a] shared memory already or still exists", false, false, true)));
     shmctl(id, IPC_RMID, nullptr);
 }
 

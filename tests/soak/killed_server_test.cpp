@@ -3,6 +3,7 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <termios.h>
 #include <unistd.h>
@@ -90,6 +91,46 @@ TEST_F(KilledServer, RestartStopsAt7aUntilTheSegmentIsRemoved)
     EXPECT_EQ(server->stop(), 1);
     EXPECT_FALSE(qotest::segment_exists(server->shm_file()));
     EXPECT_FALSE(qotest::file_exists(server->lockfile()));
+}
+
+// A server killed without its orderly stop is seen as gone however its
+// process ID looks afterwards: a zombie that its parent has not reaped, or
+// the ID taken by another process that runs a program named qo3964_server.
+// A waiting send ends, qo3964_ctl calls the segment abandoned, and a new
+// start gets past the lockfile to the segment, which it offers to remove.
+TEST_F(KilledServer, ServerIsToldGoneWhateverItsProcessIdShowsAfterwards)
+{
+    for (const bool taken : {false, true}) {
+        SCOPED_TRACE(taken ? "process ID taken by another qo3964_server" : "zombie");
+        bring_up();
+        const pid_t killed = server->process().pid();
+        server->process().signal(SIGKILL);
+        ASSERT_TRUE(wait_until([&] { return qotest::process_state(killed) == 'Z'; }));
+        std::unique_ptr<qotest::ProcessWithId> impostor;
+        if (taken) {
+            ASSERT_EQ(server->process().wait_exit(5000), 128 + SIGKILL);
+            const std::string program = server->dir().file("qo3964_server");
+            std::filesystem::copy_file("/bin/sleep", program);
+            impostor = std::make_unique<qotest::ProcessWithId>(killed, std::vector<std::string>{program, "60"});
+            if (!impostor->started()) {
+                GTEST_SKIP() << qotest::NO_PID_CHOICE;
+            }
+            ASSERT_TRUE(wait_until([&] { return qotest::read_file("/proc/" + std::to_string(killed) + "/comm") ==
+                                                "qo3964_server\n"; }));
+        }
+
+        const Bytes telegram = {'l', 'a', 't', 'e'};
+        EXPECT_EQ(qo3964m_send(APP_HANDLE, telegram.data(), static_cast<int>(telegram.size()), 10),
+                  QO3964_ERR_SHUTDOWN);
+        qotest::Process status({qotest::program_path("qo3964_ctl"), "--rc", server->rc_file(), "status"});
+        EXPECT_EQ(status.wait_exit(15000), 1);  // no server runs
+        EXPECT_NE(status.out().find("\ncondition: abandoned"), std::string::npos) << status.out();
+        qotest::Process restart({qotest::program_path("qo3964_server"), server->rc_file()}, server->dir().path());
+        ASSERT_EQ(restart.wait_exit(15000), 1) << restart.out();
+        EXPECT_NE(restart.out().find("[7a] shared memory already or still exists"), std::string::npos)
+            << restart.out();
+        EXPECT_NE(restart.err().find("ipcrm -m"), std::string::npos) << restart.err();
+    }
 }
 
 }  // namespace

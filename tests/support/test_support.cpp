@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/sched.h>
+#include <sys/syscall.h>
 #include <filesystem>
 #include <fstream>
 #include <poll.h>
@@ -293,6 +295,53 @@ void Process::signal(int sig) const
 std::string program_path(const std::string& name)
 {
     return std::string(QO3964_BINARY_DIR) + "/" + name;
+}
+
+pid_t ended_process_id()
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        _exit(0);
+    }
+    waitpid(child, nullptr, 0);
+    return child;
+}
+
+char process_state(pid_t pid)
+{
+    // "pid (name) S ...": the name may hold blanks and parentheses.
+    const std::string text = read_file("/proc/" + std::to_string(pid) + "/stat");
+    const size_t name_end = text.rfind(") ");
+    return name_end == std::string::npos || name_end + 2 >= text.size() ? 0 : text[name_end + 2];
+}
+
+ProcessWithId::ProcessWithId(pid_t pid, const std::vector<std::string>& argv)
+{
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    clone_args clone{};
+    clone.exit_signal = SIGCHLD;
+    clone.set_tid = reinterpret_cast<uintptr_t>(&pid);
+    clone.set_tid_size = 1;
+    const long child = syscall(SYS_clone3, &clone, sizeof clone);
+    if (child == 0) {
+        // Only system calls: the test has threads.
+        syscall(SYS_execve, args[0], args.data(), environ);
+        syscall(SYS_exit, 127);
+    }
+    pid_ = child > 0 ? static_cast<pid_t>(child) : -1;
+    started_ = child == pid;
+}
+
+ProcessWithId::~ProcessWithId()
+{
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
 }
 
 }  // namespace qotest

@@ -110,4 +110,29 @@ private:
 // Path of a built program, from the build tree (set by CMake).
 std::string program_path(const std::string& name);
 
+// The ID of a process of the test's that has ended and been reaped.
+pid_t ended_process_id();
+
+// The state letter of a process (R, S, T stopped, Z zombie, ...); 0 when
+// there is none.
+char process_state(pid_t pid);
+
+// A process that runs `argv` under the free process ID `pid`, as when a
+// process gets the ID of one that has ended (clone3 with set_tid, which
+// needs root); killed and reaped at the end.
+class ProcessWithId {
+public:
+    ProcessWithId(pid_t pid, const std::vector<std::string>& argv);
+    ~ProcessWithId();
+    ProcessWithId(const ProcessWithId&) = delete;
+    ProcessWithId& operator=(const ProcessWithId&) = delete;
+    bool started() const { return started_; }
+
+private:
+    pid_t pid_ = -1;
+    bool started_ = false;
+};
+
+inline constexpr char NO_PID_CHOICE[] = "needs root to start a process under a chosen ID (clone3 with set_tid)";
+
 }  // namespace qotest

@@ -21,7 +21,9 @@ rc-file it was started with (its SHMNAME line, else its PORT line).
 
 Commands:
   status                  The server's identification, its segment and
-                          lockfile, and the live state of both job blocks
+                          lockfile (/tmp/qo_ + the SHMNAME path with '/',
+                          '.' and blanks as '_' + _A, locked by the server
+                          while it runs), the live state of both job blocks
                           (send_job, receive_job: state, length, result,
                           server_busy, client_busy and the mark bytes) and
                           of the stop order shutdown_request; whether its
@@ -46,7 +48,9 @@ Commands:
                           may take by its rc-file, TDS x (QVZ + the
                           telegram's time at BAUD) and a margin).
                           Prints the result code and its text; exits with 0
-                          only for 2 (sent and acknowledged).
+                          only for 2 (sent and acknowledged). Safe beside
+                          applications that send: it takes only its own
+                          result (-26 while theirs is in work).
   receive                 Waits for one received telegram and prints it in
                           hex with its length, or the code and text of a
                           receive error.
@@ -59,12 +63,12 @@ Commands:
                           A telegram of 0 bytes cannot be told apart from
                           "nothing received" (the library gives 0 for both):
                           it is taken from the server but not shown.
+                          Beside applications that fetch too, each telegram
+                          reaches exactly one of them, whole.
   stop                    Gives the server the stop order (shutdown_request
                           1) and waits until it has gone: its segment is
-                          removed and the process named in its lockfile
-                          (/tmp/qo_ + the SHMNAME path with '/', '.' and
-                          blanks as '_' + _A) has ended. Its shutdown marks
-                          are shown when they are seen.
+                          removed and its process has ended. Its shutdown
+                          marks are shown when they are seen.
       --timeout SECONDS   Time limit (default 15).
   text CODE               The English and German texts of a result code.
 

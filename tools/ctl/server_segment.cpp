@@ -5,6 +5,7 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
+#include "line_record.h"
 #include "qo3964_client.h"
 #include "segment_access_check.h"
 #include "server_lockfile.h"
@@ -30,6 +31,9 @@ int32_t find_key_file(const char* rc_path, KeyFile& key_file)
     static_assert(sizeof key_file.server_user == sizeof settings.server_user);
     std::memcpy(key_file.server_user, settings.server_user, sizeof key_file.server_user);
     key_file.server_uid = settings.server_user[0] != '\0' ? settings.server_uid : -1;
+    static_assert(sizeof key_file.port == sizeof settings.device_name);
+    std::memcpy(key_file.port, settings.device_name, sizeof key_file.port);
+    key_file.port_named = settings.port_named;
     return 0;
 }
 
@@ -43,6 +47,11 @@ LockfileName lockfile_name(const KeyFile& key_file)
 pid_t lockfile_pid(const KeyFile& key_file)
 {
     return lockfile_owner(lockfile_name(key_file).path, key_file.server_uid);
+}
+
+bool lockfile_held_by_server(const KeyFile& key_file)
+{
+    return lockfile_locked(lockfile_name(key_file).path, key_file.server_uid);
 }
 
 namespace {
@@ -82,6 +91,15 @@ int32_t SegmentView::attach(const KeyFile& key_file, bool writable)
         return QO3964_ERR_NO_SHM;
     }
     segment_ = static_cast<volatile SharedSegment*>(address);
+    // The creator as this process sees it (0 in another PID namespace).
+    shmid_ds info{};
+    creator_ = shmctl(id_, IPC_STAT, &info) == 0 ? info.shm_cpid : 0;
+    const bool port_known = key_file.port_named && !key_file.is_port;
+    if (check_segment_line(segment_->info, key_file.path, port_known ? key_file.port : nullptr) != 0) {
+        shmdt(address);
+        segment_ = nullptr;
+        return QO3964_ERR_NO_SHM;
+    }
     return 0;
 }
 
@@ -97,6 +115,16 @@ int32_t SegmentView::attach_count() const
         return -1;
     }
     return static_cast<int32_t>(info.shm_nattch);
+}
+
+bool SegmentView::server_alive() const
+{
+    return line_server_alive(line(), creator_);
+}
+
+LineRecord SegmentView::line() const
+{
+    return read_line_record(segment_->info.line);
 }
 
 }  // namespace qoctl

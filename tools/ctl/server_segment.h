@@ -22,6 +22,9 @@ struct KeyFile {
     // SERVERUSER of the rc-file (empty: none) and its user ID.
     char server_user[SERVER_USER_SIZE];
     long server_uid = -1;
+    // PORT, when the rc-file names it.
+    char port[DEVICE_NAME_SIZE];
+    bool port_named = false;
 };
 
 // The key file named by the rc-file: SHMNAME, else PORT, else the default
@@ -39,6 +42,8 @@ LockfileName lockfile_name(const KeyFile& key_file);
 // the file is not one the server would have written (with SERVERUSER, it
 // must belong to that account).
 pid_t lockfile_pid(const KeyFile& key_file);
+// True while a server holds that lockfile's lock.
+bool lockfile_held_by_server(const KeyFile& key_file);
 
 // True when a segment of the server's size lies under the key of `key_file`.
 bool segment_present(const KeyFile& key_file);
@@ -52,8 +57,9 @@ public:
     SegmentView& operator=(const SegmentView&) = delete;
 
     // Attaches the segment of `key_file`, read-only or for writing.
-    // Returns 0, or -53 (no segment under the key, no permission, or with
-    // SERVERUSER a segment of another account).
+    // Returns 0, or -53 (no segment under the key, no permission, with
+    // SERVERUSER a segment of another account, or the segment of another
+    // line under the same key).
     int32_t attach(const KeyFile& key_file, bool writable);
 
     volatile SharedSegment* segment() const { return segment_; }
@@ -65,11 +71,17 @@ public:
     bool removed() const;
     // Processes attached to the segment (this one included), or -1.
     int32_t attach_count() const;
+    // Whether the server that made the segment still runs: its process,
+    // told apart from a later one with the same ID by its start time.
+    bool server_alive() const;
+    // What the segment says about its line and server.
+    LineRecord line() const;
 
 private:
     volatile SharedSegment* segment_ = nullptr;
     key_t key_ = -1;
     int id_ = -1;
+    pid_t creator_ = 0;
 };
 
 }  // namespace qoctl

@@ -9,7 +9,7 @@
 #include "ctl_report.h"
 #include "qo3964_client.h"
 #include "server_handle.h"
-#include "server_lockfile.h"
+#include "line_record.h"
 #include "server_segment.h"
 #include "status_report.h"
 
@@ -121,7 +121,7 @@ void print_lockfile(const StatusReport& report)
         return;
     }
     std::printf("lockfile: %s, process %d %s\n", report.lockfile.path, static_cast<int>(report.pid),
-                report.condition == Condition::abandoned ? "not running" : "running");
+                report.lockfile_locked ? "running" : "not running");
 }
 
 void print_stop_order(int8_t request)
@@ -144,9 +144,11 @@ void print_line_state(const StatusReport& report)
 }
 
 // A segment whose server was killed stays behind until the operator
-// removes it; the lockfile tells whether anybody still serves it. The
-// marks count only while that process runs: a server killed during its
-// stop leaves a marked segment that nobody will remove.
+// removes it; the record of its server in the segment tells whether it
+// still runs (its process ID and start time: a later process with the
+// same ID is not the server). The marks count only while it runs: a
+// server killed during its stop leaves a marked segment that nobody will
+// remove.
 void print_condition(const StatusReport& report)
 {
     switch (report.condition) {
@@ -157,7 +159,7 @@ void print_condition(const StatusReport& report)
         std::printf("condition: shutting down (shutdown marks set)\n");
         break;
     case Condition::unknown:
-        std::printf("condition: unknown (no process named in the lockfile)\n");
+        std::printf("condition: unknown (the segment holds no record of a server)\n");
         break;
     case Condition::abandoned:
     case Condition::absent:
@@ -182,12 +184,15 @@ void print_status_text(const StatusReport& report, Language language)
     print_counters_text(report);
 }
 
-Condition judge(const StatusReport& report, bool marked)
+Condition judge(const SegmentView& view, bool marked)
 {
-    if (server_process_alive(report.pid)) {
+    if (!line_record_present(view.line())) {
+        return Condition::unknown;
+    }
+    if (view.server_alive()) {
         return marked ? Condition::shutting_down : Condition::running;
     }
-    return report.pid == 0 ? Condition::unknown : Condition::abandoned;
+    return Condition::abandoned;
 }
 
 // For a monitor, also a server that is not there is a report: down.
@@ -234,8 +239,9 @@ int run_status(const CtlOptions& options)
     report.attached = view.attach_count();
     report.lockfile = lockfile_name(report.key_file);
     report.pid = lockfile_pid(report.key_file);
+    report.lockfile_locked = report.pid != 0 && lockfile_held_by_server(report.key_file);
     report.condition =
-        judge(report, report.send.shutdown_mark == SHUTDOWN_MARK || report.receive.shutdown_mark == SHUTDOWN_MARK);
+        judge(view, report.send.shutdown_mark == SHUTDOWN_MARK || report.receive.shutdown_mark == SHUTDOWN_MARK);
 
     switch (options.status_format) {
     case StatusFormat::text:

@@ -30,10 +30,10 @@ struct JobSnapshot {
 
 enum class Condition {
     absent,         // no segment under the key: no server
-    running,        // the process named in the lockfile runs
+    running,        // the server process that the segment records runs
     shutting_down,  // ... and has left its main loop
-    abandoned,      // the process named in the lockfile has ended
-    unknown,        // no process named in the lockfile
+    abandoned,      // that process has ended
+    unknown,        // the segment holds no record of a server
 };
 
 struct StatusReport {
@@ -46,7 +46,8 @@ struct StatusReport {
     int shmid = -1;
     int32_t attached = -1;
     LockfileName lockfile{};
-    pid_t pid = 0;
+    pid_t pid = 0;                 // named in the lockfile
+    bool lockfile_locked = false;  // ... and its lock held: a server runs on it
     JobSnapshot send{};
     JobSnapshot receive{};
     int8_t shutdown_request = 0;

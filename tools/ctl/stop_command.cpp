@@ -8,7 +8,7 @@
 #include "ctl_report.h"
 #include "deadline_timer.h"
 #include "server_handle.h"
-#include "server_lockfile.h"
+#include "line_record.h"
 #include "segment_wake.h"
 #include "server_segment.h"
 
@@ -38,8 +38,15 @@ bool shutdown_marked(const volatile SharedSegment& segment)
     return segment.send_job.shutdown_mark == SHUTDOWN_MARK && segment.receive_job.shutdown_mark == SHUTDOWN_MARK;
 }
 
+// Whether the server still runs: by the segment's record of its process,
+// or, in a segment without one, by the lock of its lockfile.
+bool server_running(const SegmentView& view, const KeyFile& key_file)
+{
+    return line_record_present(view.line()) ? view.server_alive() : lockfile_held_by_server(key_file);
+}
+
 // Looks once; reports each step when it is first seen.
-void look(const SegmentView& view, pid_t pid, Going& going)
+void look(const SegmentView& view, const KeyFile& key_file, pid_t pid, Going& going)
 {
     if (!going.marked && shutdown_marked(*view.segment())) {
         going.marked = true;
@@ -49,7 +56,7 @@ void look(const SegmentView& view, pid_t pid, Going& going)
         going.removed = true;
         std::printf("segment removed\n");
     }
-    if (!going.ended && !server_process_alive(pid)) {
+    if (!going.ended && !server_running(view, key_file)) {
         going.ended = true;
         if (pid > 0) {
             std::printf("server process %d has ended\n", static_cast<int>(pid));
@@ -92,10 +99,10 @@ int run_stop(const CtlOptions& options)
     if (attach_own_view(options, true, key_file, view) != 0) {
         return EXIT_FAILED;
     }
-    const LockfileName lockfile = lockfile_name(key_file);
-    pid_t pid = lockfile_pid(key_file);
-    if (!server_process_alive(pid)) {
-        std::printf("no running process named in %s: waiting for the segment only\n", lockfile.path);
+    const LineRecord line = view.line();
+    pid_t pid = line_record_present(line) ? line.server_pid : lockfile_pid(key_file);
+    if (!server_running(view, key_file)) {
+        std::printf("no running process named in %s: waiting for the segment only\n", lockfile_name(key_file).path);
         pid = 0;
     }
     view.segment()->shutdown_request = 1;
@@ -113,7 +120,7 @@ int run_stop(const CtlOptions& options)
     }
     Going going;
     for (;;) {
-        look(view, pid, going);
+        look(view, key_file, pid, going);
         if (going.gone()) {
             std::printf("server stopped\n");
             return EXIT_DONE;
