@@ -159,6 +159,8 @@ PartnerLine& PartnerLine::operator=(PartnerLine&& other) noexcept
         std::copy(std::begin(other.buffer_), std::end(other.buffer_), std::begin(buffer_));
         buffer_pos_ = std::exchange(other.buffer_pos_, 0);
         buffer_len_ = std::exchange(other.buffer_len_, 0);
+        buffer_arrival_ = other.buffer_arrival_;
+        wire_ = other.wire_;
     }
     return *this;
 }
