@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "bench_rig.h"
 
+#include <cmath>
 #include <csignal>
 #include <exception>
 
@@ -43,6 +44,11 @@ void drop_received()
             break;
         }
     }
+}
+
+int server_qvz_ms(const BenchOptions& options, const LineUnderTest& line)
+{
+    return options.qvz_ms + static_cast<int>(std::ceil(line.wire_ms(numbered_telegram(0, QO3964_TELEGRAM_MAX))));
 }
 
 BenchRig::~BenchRig()
@@ -97,7 +103,7 @@ bool BenchRig::open(const BenchOptions& options, const LineUnderTest& line, cons
                                 "PARITY " + std::string(1, options.parity) + "\n"
                                 "BCC_MODE " + std::to_string(options.bcc_mode) + "\n"
                                 "ZVZ " + std::to_string(options.zvz_ms) + "\n"
-                                "QVZ " + std::to_string(options.qvz_ms) + "\n";
+                                "QVZ " + std::to_string(server_qvz_ms(options, line)) + "\n";
     if (!write_text_file(shm_file, "") || !write_text_file(rc_file, rc_text)) {
         error = "cannot write the rc-file or the SHMNAME file in " + dir_.path();
         return false;

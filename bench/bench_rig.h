@@ -56,6 +56,13 @@ private:
     std::vector<uint32_t> partner_numbers_;
 };
 
+// The server's QVZ on `line`. A pty has no output queue that the server
+// could watch drain, so on an emulated line the server begins to wait for
+// the acknowledgement when it has handed the block over, not when the
+// block's last character has left: its QVZ is lengthened by the wire time
+// of the longest telegram, so that this wait still covers the wire.
+int server_qvz_ms(const BenchOptions& options, const LineUnderTest& line);
+
 // Fetches and drops what the server holds for BENCH_HANDLE.
 void drop_received();
 

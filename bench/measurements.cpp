@@ -12,8 +12,6 @@ namespace {
 // The idle measurement sleeps in short pieces, so that SIGINT ends it soon.
 constexpr auto IDLE_PIECE = std::chrono::milliseconds(100);
 constexpr size_t SHORTEST_SERIES = 3;
-// The waits for a turn stop at a trial that waits longer than this.
-constexpr int WAIT_LIMIT_S = 20;
 
 Usage measure_idle(BenchRig& rig, int seconds)
 {

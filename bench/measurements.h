@@ -17,6 +17,9 @@
 
 namespace qobench {
 
+// The waits for a turn stop at a trial that waits longer than this.
+inline constexpr int WAIT_LIMIT_S = 20;
+
 struct Measurements {
     LineUnderTest line;
     Usage idle;

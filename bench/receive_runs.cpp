@@ -102,10 +102,17 @@ ReceiveSeries run_receives(BenchRig& rig, const LineUnderTest& line, size_t leng
     series.elapsed_s = std::chrono::duration<double>(last_new - first).count();
     series.lost = count - series.delivered;
     series.complete = series.delivered == count;
+    // The application may have the last telegram before the partner has
+    // seen the DLE that acknowledges it: a character later on a slow line.
+    if (!reports.empty() && !interrupted()) {
+        reports.back().wait_for(QUIET_LIMIT);
+    }
     if (!all_ready(reports)) {
-        // Cut short: the partner drops what it has not sent yet, so that
-        // the next run starts on a quiet line.
+        // Cut short: the partner drops what it has not sent yet, and the
+        // answers to what it had begun, so that the next run starts on a
+        // quiet line.
         rig.partner().stop();
+        rig.partner().line().discard_input();
         rig.partner().start();
     }
     for (auto& report : reports) {

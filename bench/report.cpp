@@ -170,12 +170,21 @@ std::string floor_notes(const std::vector<Measurements>& lines, const BenchOptio
              ") and DLE; a request/response has both telegrams. For a rate the wire floor is\n"
              "the wire's own rate. Ratio = measured / wire floor: 1.00 is the line's own speed, above\n"
              "1 a time costs more, below 1 a rate falls short.\n";
+    for (const Measurements& m : lines) {
+        if (m.line.speed != 0) {
+            notes += "On \"" + m.line.name + "\" the server's QVZ is " + std::to_string(server_qvz_ms(options, m.line)) +
+                     " ms: a pty has no output queue that the server could watch\n"
+                     "drain, so its wait for the acknowledgement covers the wire time of the longest telegram too.\n";
+        }
+    }
     notes += "On an emulated line a series stops at about " + std::to_string(options.line_seconds) +
              " s of wire time (3 telegrams at least).\n";
     notes += "Waits for a turn: " + std::to_string(options.trials) +
              " trials each, at random moments while the other side sends " + length_name(SHORT_LENGTH) +
              " telegrams back to back;\n"
              "the send is timed to its acknowledgement, the partner's telegram until the application has it.\n"
+             "A series stops at a trial that waits longer than " + std::to_string(WAIT_LIMIT_S) +
+             " s, which counts with the time it waited.\n"
              "Taking turns fairly, neither waits longer than its own telegram and one of the busy side:\n";
     for (const Measurements& m : lines) {
         const WaitSeries& w = m.send_waits;
@@ -224,8 +233,8 @@ std::string run_warnings(const std::vector<Measurements>& lines)
     };
     const auto check_waits = [&add](const WaitSeries& w, const std::string& what) {
         if (w.over_limit != 0) {
-            add(what + ": a trial waited longer than the limit; the series stopped after " +
-                std::to_string(w.waits_ms.size()) + " trials");
+            add(what + ": trial " + std::to_string(w.waits_ms.size()) +
+                " waited longer than the limit, its time is a lower bound; the series stopped there");
         }
         if (w.failed != 0 || w.busy_lost != 0 || w.busy_duplicated != 0) {
             add(what + ": " + std::to_string(w.failed) + " failed, the busy side's telegrams " +

@@ -240,6 +240,9 @@ WaitSeries run_send_waits(BenchRig& rig, const LineUnderTest& line, size_t trial
             series.waits_ms.push_back(ms_between(start, end));
             series.floors_ms.push_back(line.wire_ms(telegram));
         } else if (result == QO3964_ERR_TIMEOUT) {
+            // Counted with the limit: the wait was at least that long.
+            series.waits_ms.push_back(ms_between(start, end));
+            series.floors_ms.push_back(line.wire_ms(telegram));
             ++series.over_limit;
             break;
         } else {
@@ -276,12 +279,12 @@ WaitSeries run_receive_waits(BenchRig& rig, const LineUnderTest& line, size_t tr
         const Clock::time_point start = Clock::now();
         reports.push_back(rig.partner().send(telegram));
         const std::optional<Clock::time_point> came = drain.wait_for(number, start + std::chrono::seconds(limit_s));
+        series.waits_ms.push_back(ms_between(start, came ? *came : Clock::now()));
+        series.floors_ms.push_back(line.wire_ms(telegram));
         if (!came) {
-            ++series.over_limit;
+            ++series.over_limit;  // counted with the limit: the wait was at least that long
             break;
         }
-        series.waits_ms.push_back(ms_between(start, *came));
-        series.floors_ms.push_back(line.wire_ms(telegram));
     }
     stream.stop();
     for (auto& report : reports) {

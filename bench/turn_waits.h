@@ -7,7 +7,8 @@
 //    the moment the partner has it to send until the application has
 //    fetched it (qo3964m_receive_wait on a second handle), with any
 //    repetition of the partner after a refused or failed attempt.
-// A series stops at the first trial that waits longer than its limit.
+// A series stops at the first trial that waits longer than its limit; that
+// trial counts with the time it waited, a lower bound.
 #pragma once
 
 #include <cstddef>
@@ -22,7 +23,7 @@ struct WaitSeries {
     std::vector<double> waits_ms;
     std::vector<double> floors_ms;  // the waiting telegram's own wire time
     double busy_ms = 0;             // wire time of one telegram of the busy side
-    size_t over_limit = 0;          // trials that waited past the limit
+    size_t over_limit = 0;          // trials that waited past the limit (the last one)
     size_t failed = 0;              // sends that failed, telegrams the partner gave up
     size_t repeated = 0;            // trials in which the partner needed more than one attempt
     size_t busy_lost = 0;           // telegrams of the busy side acknowledged but not received
