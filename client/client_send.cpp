@@ -94,7 +94,6 @@ bool hand_over(ClientConnection& connection, volatile JobBlock& job, uint8_t cla
     }
     connection.send_owner = owner;
     connection.send_phase = 3;
-    ring_doorbell(*connection.segment);
     return true;
 }
 
@@ -185,6 +184,9 @@ int32_t qom_send_intern(int handle, const void* telegram, int32_t length, int32_
             if (!handed) {
                 return RC_JOB_RUNNING;
             }
+            // Rung once the claim is down: woken earlier, the server would
+            // find the block still held and wait for its next look.
+            ring_doorbell(*connection.segment);
             provisional = RC_OK;
             if (wait != 0) {
                 step = STEP_AWAIT_RESULT;

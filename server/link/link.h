@@ -35,9 +35,9 @@ struct LinkWait {
 };
 
 LinkWait link_wait_plan(Link& link);
-// Tells the link what the wait saw on its descriptor (a hang-up loses the
-// port at the next step).
-void link_events_seen(Link& link, int16_t revents);
+// Tells the link what a wait for `watched` saw on its descriptor (a
+// hang-up loses the port at the next step).
+void link_events_seen(Link& link, int16_t watched, int16_t revents);
 
 // One wait for whatever calls for the next step: the line as the link's
 // state asks, `wake_fd` (whose count is read off), and the link's earliest

@@ -106,6 +106,7 @@ void partner_answered(Link& link)
 void finish_send(Link& link, int32_t status)
 {
     complete_send(link, status);
+    link.engine.gave_way = 0;
     if (status == RC_OK) {
         link.engine.line_suspect = 0;
         log_telegram_sent(link.transfer.tx_length);
@@ -166,6 +167,7 @@ bool send_waited_enough(Link& link)
 // ---- idle ---------------------------------------------------------------
 
 Flow accept_connection(Link& link);
+void give_partner_the_turn(Link& link);
 
 Flow request_connection(Link& link)
 {
@@ -495,9 +497,18 @@ Flow step_tx_connect(Link& link)
         }
     }
     if (c == STX) {
-        // Both sides want to send: give way without counting an attempt;
-        // the own send stays pending and is tried again from idle.
-        return go(link, ENGINE_RX_BLOCKED);
+        if (link.engine.gave_way == 0) {
+            // Both sides want to send: give way without counting an
+            // attempt; the own send stays pending and is tried again from
+            // idle, right after the partner's telegram.
+            link.engine.gave_way = 1;
+            return go(link, ENGINE_RX_BLOCKED);
+        }
+        // It gave way once already: now the partner waits (not ready) and
+        // repeats after our telegram, which has its turn then.
+        write_control(link, NAK);
+        give_partner_the_turn(link);
+        return request_connection(link);
     }
     if (c == RC_SILENCE && !expired(link)) {
         return Flow::wait;
@@ -827,12 +838,18 @@ int receive_body(Link& link, bool reset, uint8_t* buffer, int32_t capacity, int3
         timer_start(&e.char_timer, link.procedure.zvz);
         return 0;
     }
+    bool took = false;
     for (int c = next_byte(link); c != RC_SILENCE; c = next_byte(link)) {
-        timer_start(&e.char_timer, link.procedure.zvz);
+        took = true;
         const int r = take_body_char(link, c, buffer, capacity, length);
         if (r != 0) {
             return r;
         }
+    }
+    // zvz runs from the last byte: armed once for what came together.
+    if (took) {
+        timer_start(&e.char_timer, link.procedure.zvz);
+        return 0;
     }
     if (timer_read(&e.char_timer) > 0) {
         return 0;
@@ -860,9 +877,9 @@ LinkWait link_wait_plan(Link& link)
     return wait;
 }
 
-void link_events_seen(Link& link, int16_t revents)
+void link_events_seen(Link& link, int16_t watched, int16_t revents)
 {
-    serial_note_events(link.line, revents);
+    serial_note_events(link.line, watched, revents);
 }
 
 void link_wait(Link& link, int wake_fd, int32_t max_ms)
@@ -871,7 +888,8 @@ void link_wait(Link& link, int wake_fd, int32_t max_ms)
     const int32_t timeout = plan.timeout_ms >= 0 ? std::min(plan.timeout_ms, max_ms) : max_ms;
     std::array<pollfd, 2> watched{{{wake_fd, POLLIN, 0}, {plan.fd, plan.events, 0}}};
     const nfds_t count = plan.fd >= 0 ? 2 : 1;
-    if (poll(watched.data(), count, timeout) <= 0) {
+    const int ready = poll(watched.data(), count, timeout);
+    if (ready < 0) {
         return;
     }
     if ((watched[0].revents & POLLIN) != 0) {
@@ -879,7 +897,7 @@ void link_wait(Link& link, int wake_fd, int32_t max_ms)
         [[maybe_unused]] const ssize_t read_back = read(wake_fd, &rung, sizeof rung);
     }
     if (count == 2) {
-        link_events_seen(link, watched[1].revents);
+        link_events_seen(link, watched[1].events, watched[1].revents);
     }
 }
 

@@ -90,6 +90,11 @@ struct ProtocolEngine {
     // that repeats only on a quiet line is not starved by our sends.
     int32_t partner_turn = 0;
     DeadlineTimer turn_timer{};
+    // 1 once the pending send has given way to the partner's crossing STX:
+    // at its next crossing it keeps the line (the partner's STX is refused
+    // with NAK and ours repeated), so a partner that sends back to back
+    // lets it through after one of its telegrams.
+    int32_t gave_way = 0;
     // ENGINE_TX_CONNECT and ENGINE_TX_ACK: 1 while a DLE read there waits
     // (until alone_timer) to show that it stands alone and is an answer.
     int32_t answer_read = 0;

@@ -73,13 +73,19 @@ void lose_line(SerialLine& line)
 // or with EIO, means the port is gone.
 bool fill_input(SerialLine& line, bool reported_ready)
 {
-    if (line.line_lost != 0) {
+    // A wait that watched the line and saw nothing to read saves the read.
+    if (line.line_lost != 0 || (line.input_expected == 0 && !reported_ready)) {
         return false;
     }
     const ssize_t n = read(line.input_fd >= 0 ? line.input_fd : line.line_fd, line.input, sizeof line.input);
     if (n > 0) {
         line.input_pos = 0;
         line.input_len = static_cast<int32_t>(n);
+        // Less than the buffer holds: the driver had no more just now, so
+        // the next look waits for the line rather than reading in vain.
+        if (n < static_cast<ssize_t>(sizeof line.input)) {
+            line.input_expected = 0;
+        }
         return true;
     }
     if ((n == 0 && reported_ready) || (n < 0 && port_gone(errno))) {
@@ -388,6 +394,9 @@ int serial_getc(SerialLine& line, int32_t ms)
     // A byte already read costs no system call; the limit is armed only
     // when the reader has to wait.
     int byte = read_byte(line);
+    if (byte < 0 && ms <= 0) {
+        return RC_SILENCE;
+    }
     if (byte < 0) {
         DeadlineTimer limit;
         timer_start(&limit, ms);
@@ -487,8 +496,9 @@ int32_t serial_output_queued(SerialLine& line)
     return queued;
 }
 
-void serial_note_events(SerialLine& line, int16_t revents)
+void serial_note_events(SerialLine& line, int16_t watched, int16_t revents)
 {
+    line.input_expected = (watched & POLLIN) == 0 || (revents & POLLIN) != 0 ? 1 : 0;
     // A hang-up or an error on the descriptor with nothing left to read:
     // the port is gone (a pulled adapter, the pty's other side closed).
     if (line.line_fd >= 0 && (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && peek_byte(line, true) < 0) {

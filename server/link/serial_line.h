@@ -34,6 +34,9 @@ struct SerialLine {
     // Why the last open refused the port's path (another account could
     // change where it leads); empty when it did not.
     char path_refusal[384] = "";
+    // 0 after a wait that watched the line for input and saw none: the
+    // engine's next look costs no read (1 otherwise, also without waits).
+    int input_expected = 1;
     // Read from the port and not handed out yet.
     uint8_t input[SERIAL_INPUT_SIZE];
     int32_t input_pos = 0;
@@ -79,8 +82,9 @@ void serial_flush_input(SerialLine& line);
 void serial_flush_output(SerialLine& line);
 // Bytes read from the port and not handed out yet.
 int32_t serial_input_held(const SerialLine& line);
-// What a wait saw on the descriptor: a hang-up loses the line.
-void serial_note_events(SerialLine& line, int16_t revents);
+// What a wait that watched the descriptor for `watched` saw: a hang-up
+// loses the line, and no byte to read saves the next read.
+void serial_note_events(SerialLine& line, int16_t watched, int16_t revents);
 // Points the line at another descriptor, with an empty input (tests).
 void serial_use(SerialLine& line, int fd);
 // Puts the saved mode back, closes the port, ends the traffic display;
