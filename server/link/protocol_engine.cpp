@@ -23,6 +23,10 @@ constexpr int32_t CHUNK_MAX = 1000;
 // After a failure on the line, an STX must stand alone this many character
 // times before it counts as a connection request.
 constexpr int32_t ALONE_CHARS = 2;
+// From this many data bytes of a telegram on, bytes that come one by one
+// are taken in batches of RX_BATCH_CHARS character times.
+constexpr int32_t RX_BATCH_AFTER = 256;
+constexpr int32_t RX_BATCH_CHARS = 8;
 // Transitions of one step at the most: a guard, far above what any line
 // can bring about between two looks.
 constexpr int STEP_TRANSITIONS_MAX = 10000;
@@ -40,14 +44,25 @@ void write_control(Link& link, ControlChar c)
     serial_putc(link.line, c);
 }
 
+// The engine's timers, at the step's tick count.
+void start(Link& link, DeadlineTimer& timer, int32_t ms)
+{
+    timer_start_at(&timer, ms, link.engine.now_ticks);
+}
+
+int32_t left(Link& link, DeadlineTimer& timer)
+{
+    return timer_read_at(&timer, link.engine.now_ticks);
+}
+
 void arm(Link& link, int32_t ms)
 {
-    timer_start(&link.engine.engine_timer, ms);
+    start(link, link.engine.engine_timer, ms);
 }
 
 bool expired(Link& link)
 {
-    return timer_read(&link.engine.engine_timer) == 0;
+    return left(link, link.engine.engine_timer) == 0;
 }
 
 Flow go(Link& link, EngineState next)
@@ -157,11 +172,11 @@ bool send_waited_enough(Link& link)
         return false;
     }
     if (e.reject_limited == 0) {
-        timer_start(&e.reject_limit, link.procedure.qvz);
+        start(link, e.reject_limit, link.procedure.qvz);
         e.reject_limited = 1;
         return false;
     }
-    return timer_read(&e.reject_limit) == 0;
+    return left(link, e.reject_limit) == 0;
 }
 
 // ---- idle ---------------------------------------------------------------
@@ -196,13 +211,13 @@ Flow partner_requests(Link& link)
 void give_partner_the_turn(Link& link)
 {
     link.engine.partner_turn = 1;
-    timer_start(&link.engine.turn_timer, link.procedure.qvz + 2 * link.procedure.zvz);
+    start(link, link.engine.turn_timer, link.procedure.qvz + 2 * link.procedure.zvz);
 }
 
 bool partner_has_the_turn(Link& link)
 {
     ProtocolEngine& e = link.engine;
-    if (e.partner_turn != 0 && timer_read(&e.turn_timer) == 0) {
+    if (e.partner_turn != 0 && left(link, e.turn_timer) == 0) {
         e.partner_turn = 0;
     }
     return e.partner_turn != 0;
@@ -468,14 +483,14 @@ Answer dle_answer(Link& link, bool stx_may_follow)
     if (e.answer_read == 0) {
         e.answer_read = 1;
         const int32_t wait_ms = e.line_suspect != 0 ? serial_wire_ms(link.line, ALONE_CHARS) + 1 : 0;
-        timer_start(&e.alone_timer, wait_ms);
+        start(link, e.alone_timer, wait_ms);
     }
     const int next = serial_peek(link.line);
     if (next >= 0 && !(stx_may_follow && next == STX)) {
         e.answer_read = 0;
         return Answer::no;
     }
-    if (timer_read(&e.alone_timer) > 0) {
+    if (left(link, e.alone_timer) > 0) {
         return Answer::not_yet;
     }
     e.answer_read = 0;
@@ -762,28 +777,28 @@ int32_t state_deadline(Link& link)
     ProtocolEngine& e = link.engine;
     switch (e.engine_state) {
     case ENGINE_IDLE:
-        return link.transfer.send_pending == 1 && e.partner_turn != 0 ? timer_read(&e.turn_timer) : -1;
+        return link.transfer.send_pending == 1 && e.partner_turn != 0 ? left(link, e.turn_timer) : -1;
     case ENGINE_RX_BODY:
-        return timer_read(&e.char_timer);
+        return left(link, e.char_timer);
     case ENGINE_TX_CONNECT:
     case ENGINE_TX_ACK:
-        return e.answer_read != 0 ? timer_read(&e.alone_timer) : timer_read(&e.engine_timer);
+        return e.answer_read != 0 ? left(link, e.alone_timer) : left(link, e.engine_timer);
     case ENGINE_REJECT: {
-        int32_t left = timer_read(&e.engine_timer);
+        int32_t quiet_ms = left(link, e.engine_timer);
         if (link.transfer.send_pending == 1 && e.reject_limited != 0) {
-            left = std::min(left, timer_read(&e.reject_limit));
+            quiet_ms = std::min(quiet_ms, left(link, e.reject_limit));
         }
-        return left;
+        return quiet_ms;
     }
     case ENGINE_TX_DATA:
         if (e.tx_phase == PHASE_DRAIN) {
             // Looked at again when the queue should have left.
             const int32_t queued = std::max(serial_output_queued(link.line), 1);
-            return std::min(timer_read(&e.engine_timer), serial_wire_ms(link.line, queued));
+            return std::min(left(link, e.engine_timer), serial_wire_ms(link.line, queued));
         }
-        return timer_read(&e.engine_timer);
+        return left(link, e.engine_timer);
     default:
-        return timer_read(&e.engine_timer);
+        return left(link, e.engine_timer);
     }
 }
 
@@ -805,6 +820,7 @@ int link_open(Link& link, const char* port_path, int32_t baud, char parity, char
 
 bool engine_step(Link& link)
 {
+    link.engine.now_ticks = tick_source();
     take_send_job(link);
     if (link_line_down(link)) {
         return step_line_down(link);
@@ -835,7 +851,7 @@ int receive_body(Link& link, bool reset, uint8_t* buffer, int32_t capacity, int3
         e.rx_fault = 0;
         e.rx_dle_read = 0;
         e.rx_bcc_due = 0;
-        timer_start(&e.char_timer, link.procedure.zvz);
+        start(link, e.char_timer, link.procedure.zvz);
         return 0;
     }
     bool took = false;
@@ -848,10 +864,10 @@ int receive_body(Link& link, bool reset, uint8_t* buffer, int32_t capacity, int3
     }
     // zvz runs from the last byte: armed once for what came together.
     if (took) {
-        timer_start(&e.char_timer, link.procedure.zvz);
+        start(link, e.char_timer, link.procedure.zvz);
         return 0;
     }
-    if (timer_read(&e.char_timer) > 0) {
+    if (left(link, e.char_timer) > 0) {
         return 0;
     }
     // The partner paused longer than zvz: inside the data, or before the BCC.
@@ -874,6 +890,15 @@ LinkWait link_wait_plan(Link& link)
         wait.events = 0;  // no room is asked for; the queue is looked at again
     }
     wait.timeout_ms = state_deadline(link);
+    // Deep in a long telegram on a slow line, where the bytes come one by
+    // one, they are taken a few at a time rather than each on its own
+    // wake-up: its end is seen at most RX_BATCH_CHARS character times
+    // later, which short telegrams (an answer, a request) never pay.
+    if (link.engine.engine_state == ENGINE_RX_BODY && link.transfer.rx_length >= RX_BATCH_AFTER &&
+        link.line.last_read < RX_BATCH_CHARS) {
+        wait.events = 0;
+        wait.timeout_ms = std::min(wait.timeout_ms, serial_wire_ms(link.line, RX_BATCH_CHARS));
+    }
     return wait;
 }
 

@@ -54,6 +54,10 @@ enum SendPhase : int32_t {
 
 struct ProtocolEngine {
     int32_t engine_state = ENGINE_IDLE;
+    // The tick count of the current step, read once at its start: every
+    // timer of the step is armed and read at it (the clock read is a
+    // system call).
+    int32_t now_ticks = 0;
     // The state's time limit: zvz of quiet in ENGINE_REJECT, 400 ms or qvz
     // in ENGINE_RX_BLOCKED, the moment an STX has stood alone in
     // ENGINE_RX_ACCEPT, qvz in ENGINE_TX_CONNECT and ENGINE_TX_ACK, and in

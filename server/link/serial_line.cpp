@@ -81,6 +81,7 @@ bool fill_input(SerialLine& line, bool reported_ready)
     if (n > 0) {
         line.input_pos = 0;
         line.input_len = static_cast<int32_t>(n);
+        line.last_read = static_cast<int32_t>(n);
         // Less than the buffer holds: the driver had no more just now, so
         // the next look waits for the line rather than reading in vain.
         if (n < static_cast<ssize_t>(sizeof line.input)) {

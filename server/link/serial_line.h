@@ -37,6 +37,7 @@ struct SerialLine {
     // 0 after a wait that watched the line for input and saw none: the
     // engine's next look costs no read (1 otherwise, also without waits).
     int input_expected = 1;
+    int32_t last_read = 0;  // bytes the last read that took any brought
     // Read from the port and not handed out yet.
     uint8_t input[SERIAL_INPUT_SIZE];
     int32_t input_pos = 0;

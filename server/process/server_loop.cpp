@@ -11,6 +11,7 @@
 #include "link.h"
 #include "link_counters.h"
 #include "runtime_log.h"
+#include "segment_access.h"
 #include "segment_owner.h"
 #include "server_process.h"
 #include "service_watchdog.h"
@@ -40,12 +41,24 @@ void tend_the_run(const Link& link)
     count_total(&ServerCounters::output_dropped, console_dropped());
 }
 
-// The loop's longest wait: the regular look, or the watchdog's next ping
-// when it is due sooner.
-int32_t longest_wait_ms()
+// A program that does not ring may hand a job over while send_job is free
+// (or has one waiting), and may take a telegram while the ring holds the
+// next: then the loop looks within LOOK_MS. Otherwise (a send in work, an
+// empty ring) only a stop byte can come unrung, and a second will do.
+int32_t look_ms(const Link& link)
 {
+    const int32_t state = load_acquire(server_segment->send_job.state);
+    const bool job_may_come = state != JOB_IN_WORK;
+    return job_may_come || link.p3964_fifo.count > 0 ? LOOK_MS : STOP_LOOK_MS;
+}
+
+// The loop's longest wait: the look, or the watchdog's next ping when it
+// is due sooner.
+int32_t longest_wait_ms(const Link& link)
+{
+    const int32_t look = look_ms(link);
     const int32_t watchdog = watchdog_due_ms();
-    return watchdog >= 0 ? std::clamp(watchdog, int32_t{1}, LOOK_MS) : LOOK_MS;
+    return watchdog >= 0 ? std::clamp(watchdog, int32_t{1}, look) : look;
 }
 
 }  // namespace
@@ -62,7 +75,7 @@ void run_server_loop(Link& link, int wake_fd)
         // result handed back frees the send slot, a delivered telegram
         // makes room in the ring).
         if (!moved) {
-            link_wait(link, wake_fd, longest_wait_ms());
+            link_wait(link, wake_fd, longest_wait_ms(link));
         }
     }
 }

@@ -15,6 +15,9 @@ struct Link;
 // doorbell (an older library) is found within this, a stop byte written by
 // a program outside the system too.
 inline constexpr int32_t LOOK_MS = 100;
+// The longest wait while no unrung job can come (a send in work): a stop
+// byte written by a program outside the system is found within this.
+inline constexpr int32_t STOP_LOOK_MS = 1000;
 
 // Runs passes until a stop reason is set.
 void run_server_loop(Link& link, int wake_fd);
