@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "segment_repair.h"
 
-#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 
@@ -19,22 +18,6 @@ namespace qo3964 {
 namespace {
 
 constexpr char KIND[] = "segment repair";
-
-// The identification is looked at once in this long, not at every pass:
-// it is hundreds of bytes, and a pass comes with every byte of a telegram
-// on a slow line.
-constexpr auto IDENTIFICATION_LOOK = std::chrono::milliseconds(100);
-
-bool identification_due()
-{
-    static std::chrono::steady_clock::time_point next{};
-    const auto now = std::chrono::steady_clock::now();
-    if (now < next) {
-        return false;
-    }
-    next = now + IDENTIFICATION_LOOK;
-    return true;
-}
 
 // Counts one repair and says what was put back.
 void repaired(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -117,7 +100,7 @@ void repair_segment(const Link& link)
 {
     volatile SharedSegment& segment = *server_segment;
     // Applications and qo3964_ctl tell the line and its server by it.
-    if (identification_due() && put_back_server_info()) {
+    if (put_back_server_info()) {
         repaired("the identification was overwritten, put back");
     }
     put_back_server_bytes(segment.send_job, "send_job");
