@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "bench_options.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <string_view>
 
@@ -33,19 +33,17 @@ struct IntOption {
     long high;
 };
 
-constexpr std::array<IntOption, 12> INT_OPTIONS{{
+constexpr std::array<IntOption, 10> INT_OPTIONS{{
     {"--baud", &BenchOptions::baud, 1200, 115200},
     {"--bcc", &BenchOptions::bcc_mode, 0, 1},
     {"--zvz", &BenchOptions::zvz_ms, 1, 60000},
     {"--qvz", &BenchOptions::qvz_ms, 2, 60000},
-    {"--sends", &BenchOptions::latency_sends, 1, 100000},
+    {"--sends", &BenchOptions::sends, 1, 100000},
     {"--burst", &BenchOptions::burst, 1, 100000},
     {"--idle", &BenchOptions::idle_seconds, 1, 3600},
-    {"--rounds", &BenchOptions::rounds, 1, 100},
-    {"--poll-ms", &BenchOptions::poll_ms, 0, 1000},
-    {"--model-runs", &BenchOptions::model_runs, 1, 1000},
-    {"--kernel-hz", &BenchOptions::kernel_hz, 0, 10000},
-    {"--seed", nullptr, 0, LONG_MAX},
+    {"--trials", &BenchOptions::trials, 1, 1000},
+    {"--line-seconds", &BenchOptions::line_seconds, 1, 3600},
+    {"--receives", nullptr, 1, 100000},
 }};
 
 constexpr std::array<std::string_view, 5> TEXT_OPTIONS{"--csv", "--plots", "--samples", "--server", "--parity"};
@@ -69,13 +67,12 @@ bool takes_value(std::string_view arg)
 void make_quick(BenchOptions& options)
 {
     options.quick = true;
-    options.latency_sends = 20;
-    options.send_counts = {10, 10, 5};
-    options.receive_counts = {40, 40, 10};
+    options.sends = 20;
+    options.receive_counts = {40, 10};
     options.burst = 50;
     options.idle_seconds = 3;
-    options.rounds = 1;
-    options.model_runs = 3;
+    options.trials = 3;
+    options.line_seconds = 5;
 }
 
 }  // namespace
@@ -83,26 +80,27 @@ void make_quick(BenchOptions& options)
 const char* usage_text()
 {
     return "usage: qo3964_bench [options]\n"
-           "Runs qo3964_server on a pseudo-terminal against the partner simulator and\n"
-           "measures send latency, throughput, a receive burst and the server's CPU time.\n"
+           "Runs qo3964_server against the partner simulator, first on a bare pseudo-terminal,\n"
+           "then on one that the partner makes as slow as a real line, and measures send\n"
+           "latency, request/response, throughput, a receive burst, the waits for a turn\n"
+           "and the server's CPU time, each beside the time its characters take on the wire.\n"
            "  --quick          few iterations and a short idle time (a smoke run)\n"
            "  --csv PATH       write the figures as CSV too\n"
            "  --plots DIR      PNG charts (needs gnuplot); default: the CSV's folder\n"
-           "  --samples PATH   every send latency, measured and floor, as CSV\n"
+           "  --samples PATH   every send latency as CSV\n"
            "  --server PATH    the server program (default: next to qo3964_bench)\n"
-           "  --baud N         BAUD of the rc-file and of the real-line floor (9600)\n"
-           "  --parity E|O|N   PARITY likewise (E)\n"
+           "  --baud N         speed of the emulated line and BAUD of the rc-file (9600)\n"
+           "  --parity E|O|N   its character (11 bits with E or O, 10 with N), PARITY (E)\n"
            "  --bcc 0|1        BCC_MODE: 1 3964R, 0 3964 (1)\n"
            "  --zvz MS         character delay time, server and partner (220)\n"
            "  --qvz MS         acknowledgement delay time, server and partner (2000)\n"
-           "  --sends N        sends per latency figure (200)\n"
+           "  --sends N        sends per latency series, request/response cycles (200)\n"
+           "  --receives N     16 B telegrams per receive series (1000; 4096 B: N / 5)\n"
            "  --burst N        telegrams of the receive burst (200)\n"
-           "  --idle S         seconds of the idle CPU measurement (30)\n"
-           "  --rounds N       runs per throughput figure, median shown (3)\n"
-           "  --poll-ms MS     the application's pause between empty receive polls (1)\n"
-           "  --model-runs N   simulated runs per floor (8)\n"
-           "  --seed N         seed of the floor simulation (1)\n"
-           "  --kernel-hz N    the kernel's tick rate for the floors (0: find it out)\n"
+           "  --idle S         seconds of each idle measurement (30)\n"
+           "  --trials N       trials of each wait for a turn (10)\n"
+           "  --line-seconds S on the emulated line, a series stops at about S seconds of\n"
+           "                   wire time, with 3 telegrams at least (40)\n"
            "Exit status: 0 done, 1 set-up failed, 2 bad command line, 3 a telegram was\n"
            "lost or duplicated, 130 interrupted. The figures themselves are never judged.\n";
 }
@@ -170,7 +168,7 @@ bool parse_options(int argc, char** argv, BenchOptions& options, std::string& er
                 return false;
             }
             if (option.field == nullptr) {
-                options.seed = static_cast<uint64_t>(number);
+                options.receive_counts = {static_cast<int>(number), std::max(1, static_cast<int>(number) / 5)};
             } else {
                 options.*option.field = static_cast<int>(number);
             }

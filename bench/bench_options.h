@@ -3,7 +3,6 @@
 #pragma once
 
 #include <array>
-#include <cstdint>
 #include <string>
 
 namespace qobench {
@@ -13,31 +12,28 @@ struct BenchOptions {
     std::string csv;        // where the figures go as CSV; empty: nowhere
     std::string plots;      // folder of the PNG charts; empty: the CSV's folder, if any
     std::string samples;    // where every send latency goes as CSV; empty: nowhere
-    int baud = 9600;        // written to the rc-file; the real-line floor is computed for it
+    int baud = 9600;        // of the emulated line, and BAUD of the rc-file
     char parity = 'E';      // 'E', 'O' or 'N', likewise
     int bcc_mode = 1;       // 1: 3964R, 0: 3964
     int zvz_ms = 220;       // character delay time, server and partner alike
     int qvz_ms = 2000;      // acknowledgement delay time, server and partner alike
-    int latency_sends = 200;
-    // Telegrams per throughput run, for 16, 256 and 4096 bytes.
-    std::array<int, 3> send_counts{100, 100, 50};
-    std::array<int, 3> receive_counts{1000, 1000, 200};
+    int sends = 200;        // sends per latency series, and request/response cycles / 2
+    // Telegrams per receive series, for 16 and 4096 bytes.
+    std::array<int, 2> receive_counts{1000, 200};
     int burst = 200;
     int idle_seconds = 30;
-    int rounds = 3;         // throughput runs per figure; the median is shown
-    int poll_ms = 1;        // the application's pause between empty qo3964m_receive calls
-    int model_runs = 8;     // simulated runs per floor
-    int kernel_hz = 0;      // the kernel's tick rate for the floors; 0: watch times() to find it
-    uint64_t seed = 1;      // of the floor simulation
+    int trials = 10;        // of each of the two waits for a turn
+    int line_seconds = 40;  // on the emulated line, a series stops at about this much wire time
     bool quick = false;
 };
 
-// The telegram lengths of the throughput runs.
-inline constexpr std::array<int, 3> THROUGHPUT_LENGTHS{16, 256, 4096};
-// The telegram lengths of the latency runs.
-inline constexpr std::array<int, 2> LATENCY_LENGTHS{16, 4096};
-// The telegram length of the receive burst.
-inline constexpr int BURST_LENGTH = 16;
+// The telegram lengths of the send and receive series.
+inline constexpr std::array<int, 2> LENGTHS{16, 4096};
+// The request/response cycle: this much out, the partner's answer back.
+inline constexpr int REQUEST_LENGTH = 16;
+inline constexpr int ANSWER_LENGTH = 64;
+// The telegrams of the receive burst and of the waits for a turn.
+inline constexpr int SHORT_LENGTH = 16;
 
 // Fills `options` from the command line. On a refusal returns false with
 // the reason in `error`; `help` is set for --help.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "bench_rig.h"
 
+#include <cmath>
 #include <csignal>
 #include <exception>
 
@@ -34,12 +35,29 @@ void install_interrupt_handler()
     std::signal(SIGINT, on_interrupt);
 }
 
+void drop_received()
+{
+    std::vector<uint8_t> buffer(QO3964_TELEGRAM_MAX);
+    // The server holds at most 16 queued telegrams and one in receive_job.
+    for (int left = 0; left < 64; ++left) {
+        if (qo3964m_receive(BENCH_HANDLE, buffer.data(), static_cast<int>(buffer.size())) == 0) {
+            break;
+        }
+    }
+}
+
+int server_qvz_ms(const BenchOptions& options, const LineUnderTest& line)
+{
+    return options.qvz_ms + static_cast<int>(std::ceil(line.wire_ms(numbered_telegram(0, QO3964_TELEGRAM_MAX))));
+}
+
 BenchRig::~BenchRig()
 {
     close();
 }
 
-bool BenchRig::open(const BenchOptions& options, const std::string& server_program, std::string& error)
+bool BenchRig::open(const BenchOptions& options, const LineUnderTest& line, const std::string& server_program,
+                    std::string& error)
 {
     if (dir_.path().empty()) {
         error = "cannot create a directory under /tmp";
@@ -50,16 +68,29 @@ bool BenchRig::open(const BenchOptions& options, const std::string& server_progr
     settings.zvz_ms = options.zvz_ms;
     settings.qvz_ms = options.qvz_ms;
     try {
-        partner_ = std::make_unique<qopartner::Partner>(qopartner::PartnerLine::open_pty(), settings);
+        qopartner::PartnerLine pty = qopartner::PartnerLine::open_pty();
+        if (line.speed != 0) {
+            pty.emulate_speed(line.speed, line.parity);
+        }
+        partner_ = std::make_unique<qopartner::Partner>(std::move(pty), settings);
     } catch (const std::exception& failure) {
         error = std::string("cannot open a pty for the partner: ") + failure.what();
         return false;
     }
     partner_->on_received([this](const qopartner::Bytes& telegram) {
         const std::optional<uint32_t> number = telegram_number(telegram.data(), telegram.size());
-        if (number) {
+        if (!number) {
+            return;
+        }
+        {
             std::lock_guard lock(numbers_mutex_);
             partner_numbers_.push_back(*number);
+        }
+        // Queued before the partner's DLE goes out: it sends the answer as
+        // soon as the line is its own again.
+        const size_t answer = answer_length_;
+        if (answer != 0) {
+            partner_->send(numbered_telegram(*number, answer));
         }
     });
 
@@ -72,7 +103,7 @@ bool BenchRig::open(const BenchOptions& options, const std::string& server_progr
                                 "PARITY " + std::string(1, options.parity) + "\n"
                                 "BCC_MODE " + std::to_string(options.bcc_mode) + "\n"
                                 "ZVZ " + std::to_string(options.zvz_ms) + "\n"
-                                "QVZ " + std::to_string(options.qvz_ms) + "\n";
+                                "QVZ " + std::to_string(server_qvz_ms(options, line)) + "\n";
     if (!write_text_file(shm_file, "") || !write_text_file(rc_file, rc_text)) {
         error = "cannot write the rc-file or the SHMNAME file in " + dir_.path();
         return false;
@@ -84,21 +115,23 @@ bool BenchRig::open(const BenchOptions& options, const std::string& server_progr
         return false;
     }
     partner_->start();
-    const int opened = qo3964m_open_shm(BENCH_HANDLE, rc_file.c_str());
-    if (opened != 0) {
-        error = "qo3964m_open_shm: " + std::to_string(opened) + " " + qo3964_errortext_en(opened);
-        return false;
+    for (const int handle : {BENCH_HANDLE, DRAIN_HANDLE}) {
+        const int opened = qo3964m_open_shm(handle, rc_file.c_str());
+        if (opened != 0) {
+            error = "qo3964m_open_shm: " + std::to_string(opened) + " " + qo3964_errortext_en(opened);
+            return false;
+        }
+        attached_.push_back(handle);
     }
-    attached_ = true;
     return true;
 }
 
 void BenchRig::close()
 {
-    if (attached_) {
-        qo3964m_close_shm(BENCH_HANDLE);
-        attached_ = false;
+    for (const int handle : attached_) {
+        qo3964m_close_shm(handle);
     }
+    attached_.clear();
     if (server_) {
         server_->stop(STOP_LIMIT_MS);
     }

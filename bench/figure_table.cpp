@@ -42,40 +42,30 @@ std::string csv_field(const std::string& text)
 
 }  // namespace
 
-double overhead(const Figure& figure)
+double ratio(const Figure& figure)
 {
-    if (figure.sense == Sense::count || figure.floor_pty <= 0 || figure.measured <= 0) {
-        return -1;
-    }
-    return figure.sense == Sense::time ? figure.measured / figure.floor_pty : figure.floor_pty / figure.measured;
+    return figure.wire > 0 && figure.measured >= 0 ? figure.measured / figure.wire : -1;
 }
 
-double ratio_to_before(const Figure& figure)
+std::string markdown_table(const std::vector<Figure>& figures)
 {
-    return figure.before > 0 && figure.measured >= 0 ? figure.measured / figure.before : -1;
-}
-
-std::string markdown_table(const std::vector<Figure>& figures, const std::string& line_heading)
-{
-    std::string table = "| Measurement | Figure | Unit | Measured | Floor (pty) | Overhead × | " + line_heading +
-                        " | Before | Now / before |\n"
-                        "|---|---|---|---:|---:|---:|---:|---:|---:|\n";
+    std::string table = "| Line | Measurement | Figure | Unit | Measured | Wire floor | Ratio | Today |\n"
+                        "|---|---|---|---|---:|---:|---:|---:|\n";
     for (const Figure& f : figures) {
-        table += "| " + f.section + " | " + f.name + " | " + f.unit + " | " + shown(f.measured, f.decimals) + " | " +
-                 shown(f.floor_pty, f.decimals) + " | " + shown(overhead(f), 2) + " | " +
-                 shown(f.floor_line, f.decimals) + " | " + shown(f.before, f.decimals) + " | " +
-                 shown(ratio_to_before(f), 3) + " |\n";
+        table += "| " + f.line + " | " + f.section + " | " + f.name + " | " + f.unit + " | " +
+                 shown(f.measured, f.decimals) + " | " + shown(f.wire, f.decimals) + " | " + shown(ratio(f), 2) +
+                 " | " + shown(f.today, f.decimals) + " |\n";
     }
     return table;
 }
 
 std::string csv_text(const std::vector<Figure>& figures)
 {
-    std::string text = "measurement,figure,unit,measured,floor_pty,overhead,floor_line,before,ratio_to_before\n";
+    std::string text = "line,measurement,figure,unit,measured,wire_floor,ratio,today\n";
     for (const Figure& f : figures) {
-        text += csv_field(f.section) + "," + csv_field(f.name) + "," + csv_field(f.unit) + "," +
-                number(f.measured, 4) + "," + number(f.floor_pty, 4) + "," + number(overhead(f), 4) + "," +
-                number(f.floor_line, 4) + "," + number(f.before, 4) + "," + number(ratio_to_before(f), 4) + "\n";
+        text += csv_field(f.line) + "," + csv_field(f.section) + "," + csv_field(f.name) + "," + csv_field(f.unit) +
+                "," + number(f.measured, 4) + "," + number(f.wire, 4) + "," + number(ratio(f), 4) + "," +
+                number(f.today, 4) + "\n";
     }
     return text;
 }

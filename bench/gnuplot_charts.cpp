@@ -76,7 +76,7 @@ std::vector<std::string> draw_charts(const std::vector<LatencySeries>& latencies
     std::ostringstream script;
     script << TERMINAL;
     script << "set output '" << latency_png << "'\n"
-           << "set title 'qo3964m\\_send latency: measured and floor (pty)'\n"
+           << "set title 'qo3964m\\_send latency'\n"
            << "set xlabel 'latency (ms)'\nset ylabel 'share of sends'\nset key bottom right\nset grid\n"
            << "set logscale x\nplot ";
     for (size_t i = 0; i < latencies.size(); ++i) {
@@ -94,11 +94,11 @@ std::vector<std::string> draw_charts(const std::vector<LatencySeries>& latencies
     const std::string rates_data = work.file("rates.dat");
     write_text_file(rates_data, bars.str());
     script << "set output '" << rates_png << "'\n"
-           << "set title 'telegrams per second: measured and floor (pty)'\n"
+           << "set title 'telegrams per second: measured and the wire rate'\n"
            << "set xlabel ''\nset ylabel 'telegrams/s'\nset key top right\nset logscale y\n"
            << "set style data histograms\nset style histogram clustered gap 1\n"
            << "set style fill solid 0.8 border -1\nset xtics rotate by -30\n"
-           << "plot '" << rates_data << "' using 2:xtic(1) title 'measured', '' using 3 title 'floor (pty)'\n";
+           << "plot '" << rates_data << "' using 2:xtic(1) title 'measured', '' using 3 title 'wire'\n";
 
     const std::string script_file = work.file("charts.gp");
     write_text_file(script_file, script.str());

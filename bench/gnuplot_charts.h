@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // PNG charts of a run, drawn by gnuplot when it is installed: the latency
-// distributions beside their floors, and the throughputs beside theirs.
+// distributions, and the throughputs beside the rates of the wire.
 // Without gnuplot nothing is drawn and nothing is said.
 #pragma once
 

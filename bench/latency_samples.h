@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Every send latency of a run, measured and simulated, for plotting or a
+// Every send latency of a run, for plotting or a
 // closer look: CSV rows "series,sample,latency_ms" in the order taken.
 #pragma once
 

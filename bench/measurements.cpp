@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "measurements.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -10,50 +11,74 @@ namespace {
 
 // The idle measurement sleeps in short pieces, so that SIGINT ends it soon.
 constexpr auto IDLE_PIECE = std::chrono::milliseconds(100);
+constexpr size_t SHORTEST_SERIES = 3;
 
-UsageRates measure_idle(BenchRig& rig, int seconds)
+Usage measure_idle(BenchRig& rig, int seconds)
 {
-    const std::optional<UsageReading> before = read_usage(rig.server().pid());
+    const UsageWatch usage(rig.server().pid());
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     while (std::chrono::steady_clock::now() < end && !interrupted()) {
         std::this_thread::sleep_for(IDLE_PIECE);
     }
-    const std::optional<UsageReading> after = read_usage(rig.server().pid());
-    return before && after ? usage_between(*before, *after) : UsageRates{};
+    return usage.finish();
 }
 
 }  // namespace
 
-Measurements run_measurements(BenchRig& rig, const BenchOptions& options, std::ostream& progress)
+size_t series_length(size_t wanted, double each_ms, const BenchOptions& options)
+{
+    if (each_ms <= 0) {
+        return wanted;
+    }
+    const auto fitting = static_cast<size_t>(options.line_seconds * 1000.0 / each_ms);
+    return std::min(wanted, std::max(SHORTEST_SERIES, fitting));
+}
+
+Measurements run_measurements(BenchRig& rig, const LineUnderTest& line, const BenchOptions& options,
+                              std::ostream& progress)
 {
     Measurements m;
-    progress << "idle server, " << options.idle_seconds << " s" << std::endl;
+    m.line = line;
+    const std::string on = " (" + line.name + ")";
+    progress << "idle server, " << options.idle_seconds << " s" << on << std::endl;
     m.idle = measure_idle(rig, options.idle_seconds);
 
-    for (size_t i = 0; i < LATENCY_LENGTHS.size() && !interrupted(); ++i) {
-        progress << "send latency, " << options.latency_sends << " x " << LATENCY_LENGTHS[i] << " B" << std::endl;
-        m.latency[i] = run_sends(rig, static_cast<size_t>(LATENCY_LENGTHS[i]), static_cast<size_t>(options.latency_sends));
-    }
-    for (size_t i = 0; i < THROUGHPUT_LENGTHS.size() && !interrupted(); ++i) {
-        const size_t length = static_cast<size_t>(THROUGHPUT_LENGTHS[i]);
-        for (int round = 0; round < options.rounds && !interrupted(); ++round) {
-            progress << "application -> partner, " << options.send_counts[i] << " x " << length << " B, round "
-                     << round + 1 << std::endl;
-            m.sends[i].push_back(run_sends(rig, length, static_cast<size_t>(options.send_counts[i])));
-        }
-    }
-    for (size_t i = 0; i < THROUGHPUT_LENGTHS.size() && !interrupted(); ++i) {
-        const size_t length = static_cast<size_t>(THROUGHPUT_LENGTHS[i]);
-        for (int round = 0; round < options.rounds && !interrupted(); ++round) {
-            progress << "partner -> application, " << options.receive_counts[i] << " x " << length << " B, round "
-                     << round + 1 << std::endl;
-            m.receives[i].push_back(
-                run_receives(rig, length, static_cast<size_t>(options.receive_counts[i]), options.poll_ms));
-        }
+    for (size_t i = 0; i < LENGTHS.size() && !interrupted(); ++i) {
+        const size_t length = static_cast<size_t>(LENGTHS[i]);
+        const size_t count =
+            series_length(static_cast<size_t>(options.sends), line.wire_ms(numbered_telegram(0, length)), options);
+        progress << "sends, " << count << " x " << length << " B" << on << std::endl;
+        m.sends[i] = run_sends(rig, line, length, count);
     }
     if (!interrupted()) {
-        progress << "receive burst, " << options.burst << " x " << BURST_LENGTH << " B" << std::endl;
-        m.burst = run_receives(rig, BURST_LENGTH, static_cast<size_t>(options.burst), options.poll_ms);
+        const double cycle_ms =
+            line.wire_ms(numbered_telegram(0, REQUEST_LENGTH)) + line.wire_ms(numbered_telegram(0, ANSWER_LENGTH));
+        const size_t count = series_length(static_cast<size_t>(options.sends), cycle_ms, options);
+        progress << "request/response, " << count << " x " << REQUEST_LENGTH << " B out, " << ANSWER_LENGTH
+                 << " B back" << on << std::endl;
+        m.requests = run_requests(rig, line, count);
+    }
+    for (size_t i = 0; i < LENGTHS.size() && !interrupted(); ++i) {
+        const size_t length = static_cast<size_t>(LENGTHS[i]);
+        const size_t count = series_length(static_cast<size_t>(options.receive_counts[i]),
+                                           line.wire_ms(numbered_telegram(0, length)), options);
+        progress << "partner -> application, " << count << " x " << length << " B" << on << std::endl;
+        m.receives[i] = run_receives(rig, line, length, count);
+    }
+    if (!interrupted()) {
+        progress << "receive burst, " << options.burst << " x " << SHORT_LENGTH << " B" << on << std::endl;
+        m.burst = run_receives(rig, line, SHORT_LENGTH, static_cast<size_t>(options.burst));
+    }
+    const size_t trials = static_cast<size_t>(options.trials);
+    if (!interrupted()) {
+        progress << "the application's send while the partner sends back to back, " << trials << " trials" << on
+                 << std::endl;
+        m.send_waits = run_send_waits(rig, line, trials, WAIT_LIMIT_S);
+    }
+    if (!interrupted()) {
+        progress << "a partner telegram while the application sends back to back, " << trials << " trials" << on
+                 << std::endl;
+        m.receive_waits = run_receive_waits(rig, line, trials, WAIT_LIMIT_S);
     }
     m.complete = !interrupted();
     return m;

@@ -7,8 +7,6 @@ namespace qobench {
 
 namespace {
 
-constexpr uint8_t DLE = 0x10;
-
 uint32_t read_be32(const uint8_t* p)
 {
     return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
@@ -54,12 +52,6 @@ void spoil_number(uint8_t* data, size_t length)
 {
     // All-ones: the number 0xFFFFFFFF would need the complement 0.
     std::fill(data, data + std::min(length, NUMBER_BYTES), 0xFF);
-}
-
-size_t block_length(const Bytes& telegram, bool bcc)
-{
-    const size_t doubled = static_cast<size_t>(std::count(telegram.begin(), telegram.end(), DLE));
-    return telegram.size() + doubled + 2 + (bcc ? 1 : 0);
 }
 
 }  // namespace qobench

@@ -27,8 +27,4 @@ std::optional<uint32_t> telegram_number(const uint8_t* data, size_t length);
 // that a call that copied nothing is not taken for a telegram.
 void spoil_number(uint8_t* data, size_t length);
 
-// The bytes that go on the line between STX and the answer: the data with
-// every DLE doubled, DLE ETX, and the BCC in 3964R mode.
-size_t block_length(const Bytes& telegram, bool bcc);
-
 }  // namespace qobench

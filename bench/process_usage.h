@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: MIT
-// What a process has used so far, read from /proc: CPU time (utime + stime
-// of /proc/<pid>/stat) and how often it went to sleep of its own accord
-// (voluntary_ctxt_switches of /proc/<pid>/status), with the wall time of
-// the reading. Two readings give the rates between them.
+// What a process has used so far, over all its threads, read from /proc:
+// CPU time (the sum of its threads' run time in /proc/<pid>/task/*/schedstat,
+// to the nanosecond; utime + stime of /proc/<pid>/stat, in clock ticks,
+// where the kernel keeps no schedstat) and how often its threads went to
+// sleep or were put aside (voluntary + nonvoluntary context switches of
+// /proc/<pid>/task/*/status): its wake-ups. Two readings give the usage
+// between them.
 #pragma once
 
 #include <chrono>
@@ -14,23 +17,33 @@ namespace qobench {
 
 struct UsageReading {
     std::chrono::steady_clock::time_point when;
-    double cpu_ms = 0;             // utime + stime
-    uint64_t voluntary_switches = 0;
+    double cpu_ms = 0;
+    uint64_t switches = 0;
 };
 
 std::optional<UsageReading> read_usage(pid_t pid);
 
-// Rates between two readings of the same process.
-struct UsageRates {
+// The usage between two readings of the same process.
+struct Usage {
     double wall_s = 0;
-    double cpu_ms_per_s = 0;
-    double wakeups_per_s = 0;
+    double cpu_ms = 0;
+    double wakeups = 0;
+
+    double cpu_ms_per_s() const { return wall_s > 0 ? cpu_ms / wall_s : 0; }
+    double wakeups_per_s() const { return wall_s > 0 ? wakeups / wall_s : 0; }
 };
 
-UsageRates usage_between(const UsageReading& first, const UsageReading& last);
+Usage usage_between(const UsageReading& first, const UsageReading& last);
 
-// The process's timer slack (how late the kernel may end its sleeps), in ms;
-// the kernel's default of 50 µs when it cannot be read.
-double timer_slack_ms(pid_t pid);
+// Reads the usage of a process from its construction to `finish`.
+class UsageWatch {
+public:
+    explicit UsageWatch(pid_t pid) : pid_(pid), first_(read_usage(pid)) {}
+    Usage finish() const;
+
+private:
+    pid_t pid_;
+    std::optional<UsageReading> first_;
+};
 
 }  // namespace qobench

@@ -3,7 +3,6 @@
 
 #include <chrono>
 #include <future>
-#include <thread>
 #include <vector>
 
 #include "numbered_telegram.h"
@@ -21,9 +20,8 @@ constexpr auto QUIET_LIMIT = std::chrono::seconds(2);
 // Only a hung server meets these.
 constexpr auto BASE_LIMIT = std::chrono::seconds(60);
 constexpr auto PER_TELEGRAM_LIMIT = std::chrono::milliseconds(500);
-constexpr auto REPORT_LOOK_INTERVAL = std::chrono::milliseconds(50);
-// The server holds at most 16 queued telegrams and one in receive_job.
-constexpr size_t LEFTOVER_LIMIT = 64;
+// How long one wait for a telegram lasts before the limits are looked at.
+constexpr int WAIT_SLICE_MS = 50;
 
 bool all_ready(std::vector<std::future<qopartner::SendReport>>& reports)
 {
@@ -35,16 +33,9 @@ bool all_ready(std::vector<std::future<qopartner::SendReport>>& reports)
     return true;
 }
 
-void pause_for(int poll_ms)
-{
-    if (poll_ms > 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(poll_ms));
-    }
-}
-
 }  // namespace
 
-ReceiveSeries run_receives(BenchRig& rig, size_t length, size_t count, int poll_ms)
+ReceiveSeries run_receives(BenchRig& rig, const LineUnderTest& line, size_t length, size_t count)
 {
     ReceiveSeries series;
     series.wanted = count;
@@ -55,26 +46,27 @@ ReceiveSeries run_receives(BenchRig& rig, size_t length, size_t count, int poll_
     reports.reserve(count);
     std::vector<uint8_t> seen(count, 0);
 
-    // Whatever an earlier run left behind is not counted.
-    for (size_t left = 0; left < LEFTOVER_LIMIT; ++left) {
-        if (qo3964m_receive(BENCH_HANDLE, buffer.data(), size) == 0) {
-            break;
-        }
-    }
+    drop_received();  // whatever an earlier run left behind is not counted
 
-    const std::optional<UsageReading> before = read_usage(rig.server().pid());
-    const Clock::time_point first = Clock::now();
+    std::vector<Bytes> telegrams;
+    telegrams.reserve(count);
     for (size_t i = 0; i < count; ++i) {
-        reports.push_back(rig.partner().send(numbered_telegram(static_cast<uint32_t>(i), length)));
+        telegrams.push_back(numbered_telegram(static_cast<uint32_t>(i), length));
+        series.floor_ms += line.wire_ms(telegrams.back());
     }
-    const Clock::time_point limit = first + BASE_LIMIT + PER_TELEGRAM_LIMIT * static_cast<long>(count);
+    const UsageWatch usage(rig.server().pid());
+    const Clock::time_point first = Clock::now();
+    for (Bytes& telegram : telegrams) {
+        reports.push_back(rig.partner().send(std::move(telegram)));
+    }
+    const Clock::time_point limit = first + BASE_LIMIT + PER_TELEGRAM_LIMIT * static_cast<long>(count) +
+                                    std::chrono::milliseconds(static_cast<long>(3 * series.floor_ms));
     Clock::time_point last_new = first;
-    Clock::time_point next_report_look = first;
     bool partner_done = false;
 
     while (series.delivered < count && !interrupted()) {
         spoil_number(buffer.data(), buffer.size());
-        const int result = qo3964m_receive(BENCH_HANDLE, buffer.data(), size);
+        const int result = qo3964m_receive_wait(BENCH_HANDLE, buffer.data(), size, WAIT_SLICE_MS);
         if (result != 0) {
             if (result < 0) {
                 ++series.error_results;
@@ -101,26 +93,26 @@ ReceiveSeries run_receives(BenchRig& rig, size_t length, size_t count, int poll_
         if (now >= limit) {
             break;
         }
-        if (now >= next_report_look) {
-            next_report_look = now + REPORT_LOOK_INTERVAL;
-            partner_done = partner_done || all_ready(reports);
-        }
+        partner_done = partner_done || all_ready(reports);
         if (partner_done && now - last_new > QUIET_LIMIT) {
             break;
         }
-        pause_for(poll_ms);
     }
-    const std::optional<UsageReading> after = read_usage(rig.server().pid());
+    series.server = usage.finish();
     series.elapsed_s = std::chrono::duration<double>(last_new - first).count();
-    if (before && after) {
-        series.server = usage_between(*before, *after);
-    }
     series.lost = count - series.delivered;
     series.complete = series.delivered == count;
+    // The application may have the last telegram before the partner has
+    // seen the DLE that acknowledges it: a character later on a slow line.
+    if (!reports.empty() && !interrupted()) {
+        reports.back().wait_for(QUIET_LIMIT);
+    }
     if (!all_ready(reports)) {
-        // Cut short: the partner drops what it has not sent yet, so that
-        // the next run starts on a quiet line.
+        // Cut short: the partner drops what it has not sent yet, and the
+        // answers to what it had begun, so that the next run starts on a
+        // quiet line.
         rig.partner().stop();
+        rig.partner().line().discard_input();
         rig.partner().start();
     }
     for (auto& report : reports) {

@@ -8,35 +8,20 @@
 
 #include "bench_options.h"
 #include "figure_table.h"
-#include "floors.h"
-#include "kernel_ticks.h"
 #include "measurements.h"
-#include "pacing_model.h"
-#include "poll_cost.h"
 
 namespace qobench {
 
-struct FloorBasis {
-    PacingSettings pty;
-    PacingSettings line;
-    PollCost poll;
-    KernelTicks kernel;  // as watched, unless --kernel-hz gave the rate
-};
+std::vector<Figure> build_figures(const std::vector<Measurements>& lines, const BenchOptions& options);
 
-std::vector<Figure> build_figures(const Measurements& m, const FloorSet& pty, const FloorSet& line,
-                                  const FloorBasis& basis, const BenchOptions& options);
-
-// The heading of the real-line column, e.g. "Floor (real line, 9600 baud 8E1)".
-std::string line_heading(const BenchOptions& options);
-
-// How each floor is computed, as text lines for the output.
-std::string floor_notes(const FloorBasis& basis, const BenchOptions& options);
+// How the lines and the floors are made, as text lines for the output.
+std::string floor_notes(const std::vector<Measurements>& lines, const BenchOptions& options);
 
 // Whether any telegram was lost or delivered twice, in either direction.
-bool delivery_faults(const Measurements& m);
+bool delivery_faults(const std::vector<Measurements>& lines);
 
 // One line per thing that went wrong (failed sends, lost telegrams, ...);
 // empty when all went well.
-std::string run_warnings(const Measurements& m, const FloorSet& pty, const FloorSet& line);
+std::string run_warnings(const std::vector<Measurements>& lines);
 
 }  // namespace qobench

@@ -4,9 +4,11 @@
 
 #include "block_claim.h"
 #include "client_connection.h"
+#include "client_receive.h"
 #include "qo3964_client.h"
 #include "result_codes.h"
 #include "segment_access.h"
+#include "segment_wake.h"
 #include "server_liveness.h"
 
 using namespace qo3964;
@@ -27,6 +29,14 @@ void free_block(volatile JobBlock& job)
     store_release(job.state, int32_t{JOB_IDLE});
 }
 
+// The block is free again: the server, which has the next telegram, and
+// other fetchers waiting for the block are woken.
+void block_freed(volatile SharedSegment& segment)
+{
+    ring_doorbell(segment);
+    wake_waiters(segment.receive_job.state);
+}
+
 // Nothing to fetch: 0, or -100 when the server is gone without its marks
 // (an application polling for telegrams would poll for ever).
 int nothing_received(qo3964::client::ClientConnection& connection)
@@ -36,8 +46,11 @@ int nothing_received(qo3964::client::ClientConnection& connection)
 
 }  // namespace
 
-extern "C" int qo3964m_receive(int handle, void* buffer, int size)
+namespace qo3964::client {
+
+int fetch_received(int handle, void* buffer, int size, bool& taken)
 {
+    taken = false;
     const int32_t checked = qo3964::client::check_attached(handle);
     if (checked != 0) {
         return checked;
@@ -73,22 +86,37 @@ extern "C" int qo3964m_receive(int handle, void* buffer, int size)
     // (a killed process); the release lowers it.
     if (load_acquire(job.state) == JOB_IDLE) {
         qo3964::client::release_block(job, claim);
+        block_freed(*connection.segment);
         return nothing_received(connection);
     }
     // The length that counts is the one seen after the state.
     const int32_t length = load_field(job.length);
     const int32_t status = load_field(job.result);
     int result = status < 0 ? status : length;
+    bool freed = true;
     if (impossible_entry(length, status)) {
         // Reported once; left in place it would block reception for good.
         free_block(job);
         result = RC_TOO_LONG;
     } else if (length > size || (buffer == nullptr && length > 0)) {
         result = RC_TOO_LONG;
+        freed = false;
     } else {
         copy_from_block(buffer, job, length);
         free_block(job);
+        taken = true;
     }
     qo3964::client::release_block(job, claim);
+    if (freed) {
+        block_freed(*connection.segment);
+    }
     return result;
+}
+
+}  // namespace qo3964::client
+
+extern "C" int qo3964m_receive(int handle, void* buffer, int size)
+{
+    bool taken = false;
+    return qo3964::client::fetch_received(handle, buffer, size, taken);
 }

@@ -1,16 +1,18 @@
 // SPDX-License-Identifier: MIT
 // Handing telegrams to the server through `send_job` and collecting the
 // results of the sends.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 
 #include "block_claim.h"
 #include "client_connection.h"
-#include "client_pacing.h"
+#include "client_waits.h"
 #include "process_identity.h"
 #include "qo3964_client.h"
 #include "result_codes.h"
 #include "segment_access.h"
+#include "segment_wake.h"
 #include "send_handover.h"
 #include "server_liveness.h"
 
@@ -95,6 +97,12 @@ bool hand_over(ClientConnection& connection, volatile JobBlock& job, uint8_t cla
     return true;
 }
 
+// The longest wait now: LOOK_MS, or what is left of a timed send.
+int32_t wait_span(bool timed, int32_t left)
+{
+    return timed ? std::min(left, LOOK_MS) : LOOK_MS;
+}
+
 // The one send procedure: with `wait` 1 until the result is back, with 0
 // only until the telegram is handed over.
 int32_t qom_send_intern(int handle, const void* telegram, int32_t length, int32_t timeout_seconds, int32_t wait)
@@ -137,9 +145,13 @@ int32_t qom_send_intern(int handle, const void* telegram, int32_t length, int32_
             if (!may_submit(state)) {
                 return RC_JOB_RUNNING;
             }
-            if (load_field(job.server_busy) != 0 ||
-                (state == JOB_DONE && !result_may_be_discarded(connection, job, grace_end))) {
-                timer_wait(&pause, POLL_PAUSE_MS);
+            if (load_field(job.server_busy) != 0) {
+                timer_wait(&pause, BUSY_PAUSE_MS);
+                break;
+            }
+            if (state == JOB_DONE && !result_may_be_discarded(connection, job, grace_end)) {
+                // Its owner collects it, and wakes the waiters then.
+                wait_while(job.state, state, wait_span(timed, left));
                 break;
             }
             // Held by another application (handing its telegram over or
@@ -156,7 +168,7 @@ int32_t qom_send_intern(int handle, const void* telegram, int32_t length, int32_
             if (load_field(job.server_busy) != 0) {
                 release_block(job, claim);
                 claim = 0;
-                timer_wait(&pause, POLL_PAUSE_MS);
+                timer_wait(&pause, BUSY_PAUSE_MS);
                 step = STEP_CLAIM;
                 break;
             }
@@ -172,9 +184,11 @@ int32_t qom_send_intern(int handle, const void* telegram, int32_t length, int32_
             if (!handed) {
                 return RC_JOB_RUNNING;
             }
+            // Rung once the claim is down: woken earlier, the server would
+            // find the block still held and wait for its next look.
+            ring_doorbell(*connection.segment);
             provisional = RC_OK;
             if (wait != 0) {
-                timer_wait(&pause, HANDOVER_PAUSE_MS);
                 step = STEP_AWAIT_RESULT;
             } else {
                 leaving = true;
@@ -184,9 +198,10 @@ int32_t qom_send_intern(int handle, const void* telegram, int32_t length, int32_
         default: {  // STEP_AWAIT_RESULT
             print("Schritt 3\n");
             int32_t outcome = RC_TIMEOUT;
-            const Collected collected = load_acquire(job.state) == JOB_DONE ? collect_result(connection, job, outcome)
-                                        : owns_job(connection, job)         ? Collected::busy
-                                                                            : Collected::lost;
+            const int32_t state = load_acquire(job.state);
+            const Collected collected = state == JOB_DONE            ? collect_result(connection, job, outcome)
+                                        : owns_job(connection, job) ? Collected::busy
+                                                                    : Collected::lost;
             if (collected == Collected::done) {
                 return outcome;
             }
@@ -195,7 +210,14 @@ int32_t qom_send_intern(int handle, const void* telegram, int32_t length, int32_
                 // application's hand-over discarded it.
                 return RC_TIMEOUT;
             }
-            timer_wait(&pause, POLL_PAUSE_MS);
+            // Woken by the server when it takes the job and when it hands
+            // the result back; a result held by another process's claim
+            // for a moment is looked at again after a short pause.
+            if (state == JOB_DONE) {
+                timer_wait(&pause, BUSY_PAUSE_MS);
+            } else {
+                wait_while(job.state, state, wait_span(timed, left));
+            }
             break;
         }
         }

@@ -186,6 +186,16 @@ int qo3964m_send_control(int handle);
 int qo3964m_receive(int handle, void *buffer, int size);
 
 /*
+ * As qo3964m_receive, but waits up to `timeout_ms` milliseconds for a
+ * telegram (0 or less: does not wait). The server wakes the wait when a
+ * telegram arrives.
+ * Returns 0 when none came in time (and, as qo3964m_receive, for a
+ * telegram of 0 bytes); -100 when the server stops meanwhile; otherwise
+ * what qo3964m_receive returns.
+ */
+int qo3964m_receive_wait(int handle, void *buffer, int size, int timeout_ms);
+
+/*
  * Text of any result code, German or English. The address is that of a
  * static buffer of the call, overwritten by its next call; the German and
  * the English call use separate buffers.

@@ -7,6 +7,7 @@
 #include "block_claim.h"
 #include "result_codes.h"
 #include "segment_access.h"
+#include "segment_wake.h"
 
 namespace qo3964::client {
 
@@ -72,6 +73,10 @@ Collected collect_result(ClientConnection& connection, volatile JobBlock& job, i
         collected = Collected::done;
     }
     release_block(job, claim);
+    if (collected == Collected::done) {
+        // Another application may wait for the block to be free.
+        wake_waiters(job.state);
+    }
     return collected;
 }
 

@@ -49,9 +49,8 @@ int32_t wrap_sub(int32_t a, int32_t b)
     return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
 }
 
-void arm(DeadlineTimer* timer, int32_t ms)
+void arm(DeadlineTimer* timer, int32_t ms, int32_t now)
 {
-    const int32_t now = tick_source();
     timer->start_ticks = now;
     // ms * rate must stay within 32 bits; longer durations are clamped to
     // the longest one the deadline arithmetic can represent.
@@ -80,14 +79,23 @@ int32_t timer_max_ms()
 
 int32_t timer_start(DeadlineTimer* timer, int32_t ms)
 {
-    arm(timer, ms);
+    return timer_start_at(timer, ms, tick_source());
+}
+
+int32_t timer_start_at(DeadlineTimer* timer, int32_t ms, int32_t now)
+{
+    arm(timer, ms, now);
     return ms;
 }
 
 int32_t timer_read(DeadlineTimer* timer)
 {
+    return timer_read_at(timer, tick_source());
+}
+
+int32_t timer_read_at(DeadlineTimer* timer, int32_t now)
+{
     const int32_t k = ms_per_tick();
-    const int32_t now = tick_source();
     const int32_t ticks_left = wrap_sub(static_cast<int32_t>(timer->deadline_ticks), now);
     // The product wraps like the 32-bit original; a deadline more than
     // timer_max_ms() ahead cannot be armed, so it never wraps in practice.
@@ -131,7 +139,7 @@ int32_t wait_fd(int fd, int16_t events, int32_t ms, int16_t* revents)
 
 int32_t timer_wait(DeadlineTimer* timer, int32_t ms)
 {
-    arm(timer, ms);
+    arm(timer, ms, tick_source());
     sleep_ms(ms);
     const int32_t now = tick_source();
     // The tick difference is taken modulo 2^32 before it is widened, so a

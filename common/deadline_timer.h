@@ -54,6 +54,10 @@ int32_t real_wait(int fd, int16_t events, int32_t ms, int16_t* revents);
 int32_t timer_start(DeadlineTimer* timer, int32_t ms);
 // Milliseconds left, in whole ticks; never negative. Stores remaining_ms.
 int32_t timer_read(DeadlineTimer* timer);
+// The same at a tick count read before (`now` from tick_source): a loop
+// that arms and reads several timers at one moment reads the clock once.
+int32_t timer_start_at(DeadlineTimer* timer, int32_t ms, int32_t now);
+int32_t timer_read_at(DeadlineTimer* timer, int32_t now);
 // Sleeps ms milliseconds through sleep_source; returns what it returned
 // (usleep's result by default).
 int32_t sleep_ms(int32_t ms);

@@ -135,7 +135,10 @@ struct ServerInfoBlock {
     uint8_t word_bits;
     uint8_t info_code;
     uint8_t reserved_114[2];
-    uint8_t reserved_116[12];   // kept free for a wake-up word
+    // Rung by applications after each hand-over to the server: counted up
+    // and woken as a futex (0 after the start's reset).
+    uint32_t doorbell;
+    uint8_t reserved_120[8];
     LineRecord line;            // 128..415
     uint8_t reserved_416[96];
     ServerCounters counters;
@@ -197,7 +200,8 @@ static_assert(offsetof(ServerInfoBlock, reserved_80) == 80);
 static_assert(offsetof(ServerInfoBlock, word_bits) == 112);
 static_assert(offsetof(ServerInfoBlock, info_code) == 113);
 static_assert(offsetof(ServerInfoBlock, reserved_114) == 114);
-static_assert(offsetof(ServerInfoBlock, reserved_116) == 116);
+static_assert(offsetof(ServerInfoBlock, doorbell) == 116);
+static_assert(offsetof(ServerInfoBlock, reserved_120) == 120);
 static_assert(offsetof(ServerInfoBlock, line) == 128);
 static_assert(offsetof(ServerInfoBlock, line) + offsetof(LineRecord, record_mark) == 128);
 static_assert(offsetof(ServerInfoBlock, line) + offsetof(LineRecord, server_pid) == 132);

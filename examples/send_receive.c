@@ -4,7 +4,7 @@
  *
  * It attaches to a running qo3964_server, shows the server's
  * identification, sends one telegram to the partner on the serial line,
- * then looks for received telegrams for a few seconds. Every result is
+ * then waits for received telegrams for a few seconds. Every result is
  * printed with its English text.
  *
  *   send_receive [rc-file [handle]]
@@ -15,11 +15,8 @@
  * Build against an installed library:
  *   cc send_receive.c $(pkg-config --cflags --libs qo3964_client)
  */
-#define _POSIX_C_SOURCE 200809L
-
 #include <stdio.h>
 #include <stdlib.h>
-#include <time.h>
 
 #include "qo3964_client.h"
 
@@ -32,14 +29,6 @@ static int report(const char *call, int result)
     return result;
 }
 
-static void pause_ms(long ms)
-{
-    struct timespec pause;
-    pause.tv_sec = ms / 1000;
-    pause.tv_nsec = (ms % 1000) * 1000000L;
-    nanosleep(&pause, NULL);
-}
-
 int main(int argc, char **argv)
 {
     const char *rcfile = argc > 1 ? argv[1] : "./qo3964.rc";
@@ -50,7 +39,7 @@ int main(int argc, char **argv)
     static const unsigned char telegram[] = {0x01, 0x10, 0x02, 'H', 'e', 'l', 'l', 'o'};
     unsigned char received[QO3964_TELEGRAM_MAX];
     int result;
-    int poll;
+    int round;
 
     printf("qo3964_client %s\n", qo_version(version));
 
@@ -69,25 +58,25 @@ int main(int argc, char **argv)
      * 2 means acknowledged, a negative code tells why not. */
     report("qo3964m_send", qo3964m_send(handle, telegram, (int)sizeof telegram, 30));
 
-    /* Receiving never waits: poll, here ten times a second for 5 seconds.
-     * A result of 0 means nothing has arrived (or an empty telegram). */
-    for (poll = 0; poll < 50; ++poll) {
-        result = qo3964m_receive(handle, received, (int)sizeof received);
+    /* Wait for received telegrams, up to a second at a time, for 5
+     * seconds in all; the server wakes the wait when one arrives. A result
+     * of 0 means nothing came in time (or an empty telegram). */
+    for (round = 0; round < 5; ++round) {
+        result = qo3964m_receive_wait(handle, received, (int)sizeof received, 1000);
         if (result > 0) {
             /* A positive result is a byte count, not a code. */
             int i;
-            printf("%-22s %5d  bytes:", "qo3964m_receive", result);
+            printf("%-22s %5d  bytes:", "qo3964m_receive_wait", result);
             for (i = 0; i < result; ++i) {
                 printf(" %02X", received[i]);
             }
             printf("\n");
         } else if (result < 0) {
-            report("qo3964m_receive", result);
+            report("qo3964m_receive_wait", result);
             if (result == QO3964_ERR_SHUTDOWN) {
                 break;
             }
         }
-        pause_ms(100);
     }
 
     report("qo3964m_close_shm", qo3964m_close_shm(handle));

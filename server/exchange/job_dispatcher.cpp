@@ -3,18 +3,16 @@
 
 #include "client_claim_watch.h"
 #include "job_handover.h"
+#include "link.h"
 #include "link_counters.h"
-#include "protocol_engine.h"
 #include "result_codes.h"
 #include "segment_access.h"
 #include "segment_owner.h"
 #include "segment_repair.h"
+#include "segment_wake.h"
 #include "server_process.h"
-#include "telegram_buffers.h"
 
 namespace qo3964 {
-
-EngineStepFn dispatcher_engine_step = engine_step;
 
 namespace {
 
@@ -25,13 +23,15 @@ void check_stop_order()
     }
 }
 
-// Moves the oldest received telegram into an idle receive_job.
-void deliver_received()
+// Moves the oldest received telegram into an idle receive_job and wakes
+// the applications that wait for one.
+bool deliver_received(Link& link)
 {
+    ReceiveFifo& p3964_fifo = link.p3964_fifo;
     volatile JobBlock& job = server_segment->receive_job;
     if (p3964_fifo.count <= 0 || load_acquire(job.state) != JOB_IDLE || load_field(job.result) != 0 ||
         !raise_server_busy(job, client_claim_abandoned(job))) {
-        return;
+        return false;
     }
     TelegramSlot& entry = p3964_fifo.entries[p3964_fifo.head];
     copy_to_block(job, entry.data, entry.length);
@@ -43,40 +43,51 @@ void deliver_received()
     p3964_fifo.head = (p3964_fifo.head + 1) % FIFO_DEPTH;
     p3964_fifo.count = p3964_fifo.count - 1;
     store_release(job.server_busy, uint8_t{0});
+    wake_waiters(job.state);
+    return true;
 }
 
-void move_send_job()
+// Hands a result back and wakes the application that waits for it.
+void hand_back_and_wake(volatile JobBlock& job, int32_t result)
 {
+    hand_back(job, result);
+    wake_waiters(job.state);
+}
+
+bool move_send_job(Link& link)
+{
+    TelegramSlot& snd_set = link.snd_set;
     volatile JobBlock& job = server_segment->send_job;
     const int32_t state = load_acquire(job.state);
     if (state == JOB_DONE) {
-        return;  // the last result has not been collected yet
+        return false;  // the last result has not been collected yet
     }
     if (snd_set.state == SLOT_DONE) {
         // No client writes the block while it is at 2, so a client_busy up
         // then (a client that died in a claim) cannot keep the result back.
-        if (raise_server_busy(job, state == JOB_IN_WORK)) {
-            hand_back(job, snd_set.status);
-            snd_set.state = SLOT_FREE;
-            snd_set.status = 0;
+        if (!raise_server_busy(job, state == JOB_IN_WORK)) {
+            return false;
         }
-        return;
+        hand_back_and_wake(job, snd_set.status);
+        snd_set.state = SLOT_FREE;
+        snd_set.status = 0;
+        return true;
     }
     if (state != JOB_SUBMITTED || snd_set.state != SLOT_FREE) {
-        return;
+        return false;
     }
     // The client lowers its byte right after state 1; a byte that stays up
     // belongs to a client that died there.
     if (!raise_server_busy(job, client_claim_abandoned(job))) {
-        return;
+        return false;
     }
     const int32_t length = load_field(job.length);
     if (length < 0 || length > TELEGRAM_MAX) {
         // Written by some other program: it would overrun the send slot.
         // Refuse it at once; nothing goes on the line.
         count_send_failed(RC_TOO_LONG);
-        hand_back(job, RC_TOO_LONG);
-        return;
+        hand_back_and_wake(job, RC_TOO_LONG);
+        return true;
     }
     copy_from_block(snd_set.data, job, length);
     snd_set.length = length;
@@ -85,17 +96,19 @@ void move_send_job()
     store_field(job.result, int32_t{0});
     store_release(job.state, int32_t{JOB_IN_WORK});
     store_release(job.server_busy, uint8_t{0});
+    return true;
 }
 
 }  // namespace
 
-void service_jobs()
+bool service_jobs(Link& link, EngineStepFn step)
 {
     check_stop_order();
-    repair_segment();
-    dispatcher_engine_step();
-    deliver_received();
-    move_send_job();
+    repair_segment(link);
+    bool moved = step(link);
+    moved = deliver_received(link) || moved;
+    moved = move_send_job(link) || moved;
+    return moved;
 }
 
 }  // namespace qo3964

@@ -5,10 +5,15 @@
 
 namespace qo3964 {
 
-// The engine step the dispatcher runs; tests may replace it.
-using EngineStepFn = void (*)();
-extern EngineStepFn dispatcher_engine_step;
+struct Link;
 
-void service_jobs();
+// The engine step a pass runs; tests give their own.
+using EngineStepFn = bool (*)(Link& link);
+bool engine_step(Link& link);
+
+// One pass over the server's segment; true when anything moved (a block
+// handed over, the engine on its way), so that the loop looks again at
+// once instead of waiting.
+bool service_jobs(Link& link, EngineStepFn step = engine_step);
 
 }  // namespace qo3964

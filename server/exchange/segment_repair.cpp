@@ -5,12 +5,13 @@
 #include <cstdio>
 
 #include "job_handover.h"
+#include "link.h"
 #include "link_counters.h"
 #include "result_codes.h"
 #include "runtime_log.h"
 #include "segment_access.h"
 #include "segment_owner.h"
-#include "telegram_buffers.h"
+#include "segment_wake.h"
 
 namespace qo3964 {
 
@@ -53,10 +54,10 @@ void put_back_server_bytes(volatile JobBlock& job, const char* name)
 // client submit over it, a 3 tell a polling client that it has ended. Without a
 // send in work the block is handed back with -11, so that a client waiting
 // for the result learns that its telegram did not go out.
-void repair_send_state(volatile JobBlock& job)
+void repair_send_state(const Link& link, volatile JobBlock& job)
 {
     const int32_t state = load_acquire(job.state);
-    const bool in_work = snd_set.state != SLOT_FREE;
+    const bool in_work = link.snd_set.state != SLOT_FREE;
     const bool known = state >= JOB_IDLE && state <= JOB_DONE;
     if (known && (state == JOB_IN_WORK) == in_work) {
         return;
@@ -69,7 +70,8 @@ void repair_send_state(volatile JobBlock& job)
         return;
     }
     hand_back(job, RC_TOO_LONG);
-    repaired( "send_job: state %d with no send in work, handed back with %d", state,
+    wake_waiters(job.state);
+    repaired("send_job: state %d with no send in work, handed back with %d", state,
               static_cast<int>(RC_TOO_LONG));
 }
 
@@ -94,7 +96,7 @@ void repair_receive_result(volatile JobBlock& job)
 
 }  // namespace
 
-void repair_segment()
+void repair_segment(const Link& link)
 {
     volatile SharedSegment& segment = *server_segment;
     // Applications and qo3964_ctl tell the line and its server by it.
@@ -103,7 +105,7 @@ void repair_segment()
     }
     put_back_server_bytes(segment.send_job, "send_job");
     put_back_server_bytes(segment.receive_job, "receive_job");
-    repair_send_state(segment.send_job);
+    repair_send_state(link, segment.send_job);
     repair_receive_result(segment.receive_job);
 }
 

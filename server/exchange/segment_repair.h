@@ -11,8 +11,10 @@
 
 namespace qo3964 {
 
+struct Link;
+
 // Called at the start of each pass, while the server runs (no transfer of
 // the server is under way then).
-void repair_segment();
+void repair_segment(const Link& link);
 
 }  // namespace qo3964

@@ -70,7 +70,8 @@ int put_time(char* out, size_t size, const timespec& when)
     localtime_r(&when.tv_sec, &local);
     char date[32];
     std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", &local);
-    return std::snprintf(out, size, "%s.%03ld", date, when.tv_nsec / 1000000);
+    const int ms = static_cast<int>((when.tv_nsec / 1000000) % 1000);
+    return std::snprintf(out, size, "%s.%03d", date, ms);
 }
 
 bool open_file(bool truncate)

@@ -4,7 +4,6 @@
 #include <array>
 
 #include "link_counters.h"
-#include "port_keeper.h"
 #include "protocol_engine.h"
 #include "result_codes.h"
 #include "runtime_log.h"
@@ -104,11 +103,11 @@ void log_attempt_failed(int32_t code, int32_t attempt, int32_t attempts)
               link_code_text(code));
 }
 
-void log_send_failed(int32_t code)
+void log_send_failed(int32_t code, bool port_down)
 {
     count_send_failed(code);
     answer.send_refused = false;
-    if (link_line_down()) {
+    if (port_down) {
         // No STX went out: the partner is not to blame.
         log_event(LOG_PRI_WARNING, SEND_KIND, "send failed: %d, the port is down", code);
         return;
@@ -137,9 +136,9 @@ void log_line_error(int32_t code, bool send_failed)
 
 // A partner that refuses is there, and a send that failed on a lost port
 // says nothing about the partner: neither is reported as silence.
-void log_partner_silent(int32_t code)
+void log_partner_silent(int32_t code, bool port_down)
 {
-    if (link_line_down() || answer.send_refused) {
+    if (port_down || answer.send_refused) {
         return;
     }
     answer.silence_said = true;

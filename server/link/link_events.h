@@ -22,11 +22,11 @@ void log_failed_answer(int byte);
 // One attempt of a send failed; the send goes on.
 void log_attempt_failed(int32_t code, int32_t attempt, int32_t attempts);
 // A send ended for good with a negative code.
-void log_send_failed(int32_t code);
+void log_send_failed(int32_t code, bool port_down);
 // A BREAK or a parity/framing error read while the line was idle.
 void log_line_error(int32_t code, bool send_failed);
 // The partner answered nothing to a whole send, and later answered again.
-void log_partner_silent(int32_t code);
+void log_partner_silent(int32_t code, bool port_down);
 void log_partner_back();
 // A reception failed and was not reported (the partner repeats it), a
 // telegram arrived after such failures, and the row reached tdr.

@@ -3,11 +3,10 @@
 
 #include <cstring>
 
+#include "link.h"
 #include "result_codes.h"
 
 namespace qo3964 {
-
-LinkTransfer link_transfer{};
 
 namespace {
 
@@ -18,9 +17,11 @@ bool length_fits(int32_t length)
 
 }  // namespace
 
-void take_send_job(TelegramSlot& slot)
+void take_send_job(Link& link)
 {
-    if (link_transfer.send_pending != 0 || slot.state != SLOT_STAGED) {
+    TelegramSlot& slot = link.snd_set;
+    LinkTransfer& lt = link.transfer;
+    if (lt.send_pending != 0 || slot.state != SLOT_STAGED) {
         return;
     }
     // The slot is filled from shared memory by the dispatcher; a length it
@@ -31,19 +32,19 @@ void take_send_job(TelegramSlot& slot)
         slot.state = SLOT_DONE;
         return;
     }
-    std::memcpy(link_transfer.tx_data, slot.data, static_cast<size_t>(slot.length));
-    link_transfer.tx_length = slot.length;
+    std::memcpy(lt.tx_data, slot.data, static_cast<size_t>(slot.length));
+    lt.tx_length = slot.length;
     slot.status = 0;
-    link_transfer.send_pending = 1;
+    lt.send_pending = 1;
     slot.state = SLOT_TAKEN;
 }
 
-void complete_send(int32_t status)
+void complete_send(Link& link, int32_t status)
 {
-    link_transfer.send_attempts = 0;
-    snd_set.state = SLOT_DONE;
-    link_transfer.send_pending = 0;
-    snd_set.status = status;
+    link.transfer.send_attempts = 0;
+    link.snd_set.state = SLOT_DONE;
+    link.transfer.send_pending = 0;
+    link.snd_set.status = status;
 }
 
 namespace {
@@ -60,9 +61,10 @@ void queue_entry(ReceiveFifo& fifo, const uint8_t* data, int32_t length, int32_t
 
 }  // namespace
 
-bool push_report(ReceiveFifo& fifo)
+bool push_report(Link& link)
 {
-    LinkTransfer& lt = link_transfer;
+    ReceiveFifo& fifo = link.p3964_fifo;
+    LinkTransfer& lt = link.transfer;
     if (lt.rx_status == 0) {
         return true;
     }
@@ -74,22 +76,23 @@ bool push_report(ReceiveFifo& fifo)
     return true;
 }
 
-void report_status(ReceiveFifo& fifo, int32_t code)
+void report_status(Link& link, int32_t code)
 {
-    LinkTransfer& lt = link_transfer;
+    LinkTransfer& lt = link.transfer;
     if (lt.rx_status != RC_RX_OCCUPIED) {
         lt.rx_status = code;
     }
-    push_report(fifo);
+    push_report(link);
 }
 
-void push_received(ReceiveFifo& fifo)
+void push_received(Link& link)
 {
-    LinkTransfer& lt = link_transfer;
+    ReceiveFifo& fifo = link.p3964_fifo;
+    LinkTransfer& lt = link.transfer;
     lt.rx_waiting = 1;
     // A status waiting to be reported goes first; with the ring full the
     // telegram waits in rx_data until it is offered again.
-    if (!push_report(fifo) || fifo.count >= FIFO_DEPTH) {
+    if (!push_report(link) || fifo.count >= FIFO_DEPTH) {
         return;
     }
     queue_entry(fifo, lt.rx_data, lt.rx_length, RC_OK);

@@ -22,21 +22,22 @@ struct LinkTransfer {
     int32_t rx_waiting;  // 1 while a finished telegram could not be queued
 };
 
-extern LinkTransfer link_transfer;
+struct Link;
 
-// Picks up a staged send when none is pending. A slot whose length lies
-// outside 0 to TELEGRAM_MAX is not taken but finished with RC_TOO_LONG.
-void take_send_job(TelegramSlot& slot);
+// Picks up a staged send from the send slot when none is pending. A slot
+// whose length lies outside 0 to TELEGRAM_MAX is not taken but finished
+// with RC_TOO_LONG.
+void take_send_job(Link& link);
 // Ends the current send for good with a status (1 or a negative code).
-void complete_send(int32_t status);
+void complete_send(Link& link, int32_t status);
 // Queues rx_data as a good telegram (status 1), after a waiting status
 // report; keeps it (rx_waiting) when the ring has no room for it.
-void push_received(ReceiveFifo& fifo);
+void push_received(Link& link);
 // Records a receive-side status (a failed reception, a refused telegram,
 // a line error) and queues it as an entry of its own when there is room.
 // A waiting -83 is not replaced: a lost telegram must be seen.
-void report_status(ReceiveFifo& fifo, int32_t code);
+void report_status(Link& link, int32_t code);
 // Queues a waiting status report; false when the ring has no room for it.
-bool push_report(ReceiveFifo& fifo);
+bool push_report(Link& link);
 
 }  // namespace qo3964

@@ -6,12 +6,10 @@
 #include <cstdio>
 
 #include "console_output.h"
+#include "link.h"
 #include "link_events.h"
-#include "serial_line.h"
 
 namespace qo3964 {
-
-PortKeeper port_keeper{};
 
 namespace {
 
@@ -33,7 +31,7 @@ void tell_console(const char* format, ...)
     console_write(CONSOLE_OUT, text, static_cast<size_t>(std::min(length, static_cast<int>(sizeof text) - 1)));
 }
 
-int64_t seconds_down()
+int64_t seconds_down(const PortKeeper& port_keeper)
 {
     // Unsigned, so that a roll-over of the tick counter gives the right difference.
     const int64_t ticks = static_cast<uint32_t>(tick_source()) - static_cast<uint32_t>(port_keeper.down_since_ticks);
@@ -42,8 +40,9 @@ int64_t seconds_down()
 
 }  // namespace
 
-void port_remember(const char* path, int32_t baud, char parity, char flow)
+void port_remember(Link& link, const char* path, int32_t baud, char parity, char flow)
 {
+    PortKeeper& port_keeper = link.port;
     std::snprintf(port_keeper.path, sizeof port_keeper.path, "%s", path);
     port_keeper.baud = baud;
     port_keeper.parity = parity;
@@ -51,9 +50,10 @@ void port_remember(const char* path, int32_t baud, char parity, char flow)
     port_keeper.down = 0;
 }
 
-void port_lost()
+void port_lost(Link& link)
 {
-    serial_close();
+    PortKeeper& port_keeper = link.port;
+    serial_close(link.line);
     port_keeper.down = 1;
     port_keeper.down_since_ticks = tick_source();
     timer_start(&port_keeper.retry_timer, PORT_RETRY_MS);
@@ -62,29 +62,33 @@ void port_lost()
     log_port_lost(port_keeper.path, PORT_RETRY_MS / 1000);
 }
 
-bool port_retry()
+bool port_retry(Link& link)
 {
+    PortKeeper& port_keeper = link.port;
     if (timer_read(&port_keeper.retry_timer) > 0) {
-        sleep_ms(PORT_DOWN_PAUSE_MS);
         return false;
     }
     timer_start(&port_keeper.retry_timer, PORT_RETRY_MS);
-    if (serial_reopen(port_keeper.path, port_keeper.baud, port_keeper.parity, port_keeper.flow) != 0) {
-        if (serial_line.path_refusal[0] != '\0') {
-            log_port_refused(serial_line.path_refusal);
+    if (serial_reopen(link.line, port_keeper.path, port_keeper.baud, port_keeper.parity, port_keeper.flow) != 0) {
+        if (link.line.path_refusal[0] != '\0') {
+            log_port_refused(link.line.path_refusal);
         }
-        sleep_ms(PORT_DOWN_PAUSE_MS);
         return false;
     }
     port_keeper.down = 0;
     tell_console("%s: port %s reopened, the line is up again\n", PROGRESS, port_keeper.path);
-    log_port_reopened(port_keeper.path, seconds_down());
+    log_port_reopened(port_keeper.path, seconds_down(port_keeper));
     return true;
 }
 
-bool link_line_down()
+int32_t port_retry_due(Link& link)
 {
-    return port_keeper.down != 0;
+    return timer_read(&link.port.retry_timer);
+}
+
+bool link_line_down(const Link& link)
+{
+    return link.port.down != 0;
 }
 
 }  // namespace qo3964

@@ -13,7 +13,8 @@
 namespace qo3964 {
 
 inline constexpr int32_t PORT_RETRY_MS = 2000;  // between two attempts to reopen
-inline constexpr int32_t PORT_DOWN_PAUSE_MS = 100;  // one step while the port is down
+
+struct Link;
 
 struct PortKeeper {
     char path[512];
@@ -25,16 +26,16 @@ struct PortKeeper {
     int64_t down_since_ticks;
 };
 
-extern PortKeeper port_keeper;
-
 // Remembers what link_open opened, for reopening it.
-void port_remember(const char* path, int32_t baud, char parity, char flow);
+void port_remember(Link& link, const char* path, int32_t baud, char parity, char flow);
 // The line was lost: closes the port and says so.
-void port_lost();
-// One step while the port is down: a pause, and an attempt to reopen it
-// when one is due. True when the port is open again.
-bool port_retry();
+void port_lost(Link& link);
+// While the port is down: an attempt to reopen it when one is due. True
+// when the port is open again.
+bool port_retry(Link& link);
+// Milliseconds until the next attempt to reopen the port.
+int32_t port_retry_due(Link& link);
 // True while the port is down.
-bool link_line_down();
+bool link_line_down(const Link& link);
 
 }  // namespace qo3964

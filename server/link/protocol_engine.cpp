@@ -3,49 +3,78 @@
 
 #include <algorithm>
 #include <array>
+#include <poll.h>
+#include <unistd.h>
 
-#include "engine_pacing.h"
+#include "link.h"
 #include "link_events.h"
-#include "link_transfer.h"
-#include "port_keeper.h"
 #include "result_codes.h"
-#include "serial_line.h"
-#include "telegram_buffers.h"
 
 namespace qo3964 {
-
-ProcedureSettings procedure{};
-ProtocolEngine engine{};
 
 namespace {
 
 constexpr int32_t DLE_ETX_BCC = DLE ^ ETX;
+// How long a partner's STX waits for room in a full ring before it is
+// refused.
+constexpr int32_t RX_BLOCKED_MS = 400;
+// Data bytes handed to the line in one write.
+constexpr int32_t CHUNK_MAX = 1000;
+// After a failure on the line, an STX must stand alone this many character
+// times before it counts as a connection request.
+constexpr int32_t ALONE_CHARS = 2;
+// From this many data bytes of a telegram on, bytes that come one by one
+// are taken in batches of RX_BATCH_CHARS character times.
+constexpr int32_t RX_BATCH_AFTER = 256;
+constexpr int32_t RX_BATCH_CHARS = 8;
+// Transitions of one step at the most: a guard, far above what any line
+// can bring about between two looks.
+constexpr int STEP_TRANSITIONS_MAX = 10000;
 
-// Whether the state machine goes on within the current step.
-enum class Flow { end_step, same_step };
+// Whether the state machine goes on at once, and whether it did anything.
+enum class Flow {
+    wait,      // nothing more to do until the line or the time brings something
+    progress,  // something was done; look again at once
+};
 
-LinkTransfer& lt = link_transfer;
-
-void write_control(ControlChar c)
+void write_control(Link& link, ControlChar c)
 {
     // Results of control characters are not examined: a lost one shows up
     // as a missing answer and is handled by the partner's or our time-outs.
-    serial_putc(c);
+    serial_putc(link.line, c);
 }
 
-void arm(int32_t ms)
+// The engine's timers, at the step's tick count.
+void start(Link& link, DeadlineTimer& timer, int32_t ms)
 {
-    timer_start(&engine.engine_timer, ms);
+    timer_start_at(&timer, ms, link.engine.now_ticks);
 }
 
-bool expired()
+int32_t left(Link& link, DeadlineTimer& timer)
 {
-    return timer_read(&engine.engine_timer) == 0;
+    return timer_read_at(&timer, link.engine.now_ticks);
 }
 
-void go(EngineState next)
+void arm(Link& link, int32_t ms)
 {
-    engine.engine_state = next;
+    start(link, link.engine.engine_timer, ms);
+}
+
+bool expired(Link& link)
+{
+    return left(link, link.engine.engine_timer) == 0;
+}
+
+Flow go(Link& link, EngineState next)
+{
+    link.engine.engine_state = next;
+    return Flow::progress;
+}
+
+// A byte the line holds now, or RC_SILENCE.
+int next_byte(Link& link)
+{
+    return serial_getc(link.line, 0);
 }
 
 // A NUL byte or a marked line error; silence is not one.
@@ -58,50 +87,51 @@ bool is_line_status(int c)
 
 // A status waiting to be reported, then a telegram acknowledged while the
 // ring was full, are queued as soon as there is room.
-void release_waiting()
+void release_waiting(Link& link)
 {
-    if (push_report(p3964_fifo) && lt.rx_waiting != 0 && p3964_fifo.count < FIFO_DEPTH) {
-        push_received(p3964_fifo);
+    if (push_report(link) && link.transfer.rx_waiting != 0 && link.p3964_fifo.count < FIFO_DEPTH) {
+        push_received(link);
     }
 }
 
 // A BREAK or parity error read outside a telegram is reported once, as an
 // entry of its own; a BREAK also fails the send pending at that moment.
-void report_line_error(int c)
+void report_line_error(Link& link, int c)
 {
     if (c != RC_BREAK && c != RC_PARITY) {
         return;
     }
-    report_status(p3964_fifo, c);
-    const bool fails_send = lt.send_pending == 1 && c == RC_BREAK;
+    report_status(link, c);
+    const bool fails_send = link.transfer.send_pending == 1 && c == RC_BREAK;
     log_line_error(c, fails_send);
     if (fails_send) {
-        complete_send(RC_BREAK);
+        complete_send(link, RC_BREAK);
     }
 }
 
 // The partner answered; after a send that it left unanswered, say so once.
-void partner_answered()
+void partner_answered(Link& link)
 {
-    if (engine.partner_silent != 0) {
-        engine.partner_silent = 0;
+    if (link.engine.partner_silent != 0) {
+        link.engine.partner_silent = 0;
         log_partner_back();
     }
 }
 
-void finish_send(int32_t status)
+void finish_send(Link& link, int32_t status)
 {
-    complete_send(status);
+    complete_send(link, status);
+    link.engine.gave_way = 0;
     if (status == RC_OK) {
-        engine.line_suspect = 0;
-        log_telegram_sent(lt.tx_length);
-        partner_answered();
+        link.engine.line_suspect = 0;
+        log_telegram_sent(link.transfer.tx_length);
+        partner_answered(link);
         return;
     }
-    log_send_failed(status);
-    if ((status == RC_NO_CONNECT || status == RC_NO_ACK) && engine.partner_silent == 0) {
-        engine.partner_silent = 1;
-        log_partner_silent(status);
+    log_send_failed(status, link_line_down(link));
+    if ((status == RC_NO_CONNECT || status == RC_NO_ACK) && link.engine.partner_silent == 0) {
+        link.engine.partner_silent = 1;
+        log_partner_silent(status, link_line_down(link));
     }
 }
 
@@ -111,232 +141,249 @@ void finish_send(int32_t status)
 // quiet for zvz. Nothing read meanwhile is a connection request: an STX
 // amid noise, or in the rest of a telegram given up on, would begin a
 // telegram of fragments whose block check may match by chance.
-void begin_reject(bool nak_owed)
+Flow begin_reject(Link& link, bool nak_owed)
 {
-    engine.reject_nak_owed = nak_owed ? 1 : 0;
-    engine.reject_limited = 0;
-    engine.line_suspect = 1;
-    arm(procedure.zvz);
-    go(ENGINE_REJECT);
+    ProtocolEngine& e = link.engine;
+    e.reject_nak_owed = nak_owed ? 1 : 0;
+    e.reject_limited = 0;
+    e.line_suspect = 1;
+    arm(link, link.procedure.zvz);
+    return go(link, ENGINE_REJECT);
 }
 
 // The one NAK for what was rejected, unless the failed reception that
-// began the rejection was answered already; true when it was written.
-bool end_reject()
+// began the rejection was answered already.
+void end_reject(Link& link)
 {
-    if (engine.reject_nak_owed == 0) {
-        return false;
+    if (link.engine.reject_nak_owed != 0) {
+        link.engine.reject_nak_owed = 0;
+        write_control(link, NAK);
     }
-    engine.reject_nak_owed = 0;
-    write_control(NAK);
-    return true;
 }
 
 // A send pending beside a rejection waits at most qvz: a line that never
 // falls quiet (a floating input, a partner at another speed) must not
 // starve it. Its STX then goes out into the noise, and an attempt that
 // fails there counts as any other.
-bool send_waited_enough()
+bool send_waited_enough(Link& link)
 {
-    if (lt.send_pending != 1) {
+    ProtocolEngine& e = link.engine;
+    if (link.transfer.send_pending != 1) {
         return false;
     }
-    if (engine.reject_limited == 0) {
-        timer_start(&engine.reject_limit, procedure.qvz);
-        engine.reject_limited = 1;
+    if (e.reject_limited == 0) {
+        start(link, e.reject_limit, link.procedure.qvz);
+        e.reject_limited = 1;
         return false;
     }
-    return timer_read(&engine.reject_limit) == 0;
+    return left(link, e.reject_limit) == 0;
 }
 
 // ---- idle ---------------------------------------------------------------
 
-void request_connection()
+Flow accept_connection(Link& link);
+void give_partner_the_turn(Link& link);
+
+Flow request_connection(Link& link)
 {
-    write_control(STX);
-    arm(procedure.qvz);
-    go(ENGINE_TX_CONNECT);
+    link.engine.answer_read = 0;
+    write_control(link, STX);
+    arm(link, link.procedure.qvz);
+    return go(link, ENGINE_TX_CONNECT);
 }
 
 // The partner's STX, read in idle.
-Flow partner_requests()
+Flow partner_requests(Link& link)
 {
-    engine.last_error = 0;
-    if (lt.send_pending == 1 && procedure.mmode != 0) {
-        request_connection();
-        return Flow::end_step;
+    link.engine.last_error = 0;
+    if (link.transfer.send_pending == 1 && link.procedure.mmode != 0) {
+        return request_connection(link);
     }
-    if (lt.rx_waiting != 0) {
-        arm(RX_BLOCKED_MS);
-        go(ENGINE_RX_BLOCKED);
-        return Flow::end_step;
+    if (link.transfer.rx_waiting != 0) {
+        arm(link, RX_BLOCKED_MS);
+        return go(link, ENGINE_RX_BLOCKED);
     }
-    go(ENGINE_RX_ACCEPT);
-    return Flow::same_step;
+    return accept_connection(link);
 }
 
-Flow step_idle()
+// The partner gets the line for its repetition: for qvz (its wait for
+// our answer) and twice zvz (a partner's usual quiet before it repeats).
+void give_partner_the_turn(Link& link)
 {
-    release_waiting();
-    const int c = serial_getc(IDLE_READ_MS);
+    link.engine.partner_turn = 1;
+    start(link, link.engine.turn_timer, link.procedure.qvz + 2 * link.procedure.zvz);
+}
+
+bool partner_has_the_turn(Link& link)
+{
+    ProtocolEngine& e = link.engine;
+    if (e.partner_turn != 0 && left(link, e.turn_timer) == 0) {
+        e.partner_turn = 0;
+    }
+    return e.partner_turn != 0;
+}
+
+Flow step_idle(Link& link)
+{
+    release_waiting(link);
+    const int c = next_byte(link);
+    if (c == RC_SILENCE) {
+        // A send waiting goes out as soon as nothing waits on the line,
+        // unless the partner's repetition is due first.
+        if (link.transfer.send_pending != 1 || partner_has_the_turn(link)) {
+            return Flow::wait;
+        }
+        return request_connection(link);
+    }
     if (is_line_status(c)) {
-        engine.last_error = c;
+        link.engine.last_error = c;
     }
     if (c == STX) {
-        return partner_requests();
+        return partner_requests(link);
     }
-    if (c == RC_SILENCE) {
-        if (lt.send_pending == 1) {
-            request_connection();
-        } else {
-            sleep_ms(STEP_PAUSE_MS);
-        }
-        return Flow::end_step;
-    }
-    report_line_error(c);
-    begin_reject(true);
-    sleep_ms(STEP_PAUSE_MS);
-    return Flow::end_step;
+    report_line_error(link, c);
+    return begin_reject(link, true);
 }
 
 // Waits for zvz of quiet; whatever arrives meanwhile, an STX too, is
 // dropped and starts the quiet time again, so a burst of any length ends
 // in at most one NAK. A partner that began a telegram right after the
 // noise repeats its STX after its qvz and is served then.
-Flow step_reject()
+Flow step_reject(Link& link)
 {
-    if (send_waited_enough()) {
-        end_reject();
-        request_connection();
-        return Flow::end_step;
+    if (send_waited_enough(link)) {
+        end_reject(link);
+        return request_connection(link);
     }
-    const int32_t left = timer_read(&engine.engine_timer);
-    const int c = serial_getc(std::min(left, IDLE_READ_MS));
-    if (c != RC_SILENCE) {
-        report_line_error(c);
-        arm(procedure.zvz);
-        return Flow::end_step;
+    bool dropped = false;
+    for (int c = next_byte(link); c != RC_SILENCE; c = next_byte(link)) {
+        report_line_error(link, c);
+        dropped = true;
     }
-    if (expired()) {
-        if (end_reject()) {
-            sleep_ms(STEP_PAUSE_MS);
-        }
-        go(ENGINE_IDLE);
+    if (dropped) {
+        arm(link, link.procedure.zvz);
+        return Flow::progress;
     }
-    return Flow::end_step;
+    if (!expired(link)) {
+        return Flow::wait;
+    }
+    end_reject(link);
+    return go(link, ENGINE_IDLE);
 }
 
 // ---- receiving ----------------------------------------------------------
 
-Flow step_rx_blocked()
+Flow step_rx_blocked(Link& link)
 {
     // A telegram acknowledged while the ring was full waits in rx_data;
     // the partner's new one is accepted once it is queued, or refused when
-    // no room comes within the limit.
-    release_waiting();
-    if (lt.rx_waiting == 0) {
-        go(ENGINE_RX_ACCEPT);
-        return Flow::same_step;
+    // no room comes within the limit. Room comes from the dispatcher.
+    release_waiting(link);
+    if (link.transfer.rx_waiting == 0) {
+        return accept_connection(link);
     }
-    if (!expired()) {
-        // Room comes from the dispatcher's pass between two steps: a short
-        // pause lets it hand out entries as fast as the client takes them.
-        sleep_ms(RX_BLOCKED_PAUSE_MS);
-        return Flow::end_step;
+    if (!expired(link)) {
+        return Flow::wait;
     }
-    write_control(NAK);
+    write_control(link, NAK);
     log_telegram_refused();
-    report_status(p3964_fifo, RC_RX_OCCUPIED);
-    sleep_ms(STEP_PAUSE_MS);
-    sleep_ms(STEP_PAUSE_MS);
-    go(ENGINE_IDLE);
-    return Flow::end_step;
+    report_status(link, RC_RX_OCCUPIED);
+    return go(link, ENGINE_IDLE);
 }
 
 // A sender waits for our DLE after its STX, so nothing but a repeated STX
 // may follow it before the DLE. Bytes right behind it make it a byte of
-// something else: the rest of a telegram given up on, or noise. After a
-// failure on the line the STX must also stand alone for two character
-// times, for a line whose bytes arrive one by one.
-bool stx_stands_alone()
-{
-    constexpr int32_t ALONE_CHARS = 2;
-    const int32_t wait_ms = engine.line_suspect != 0 ? serial_wire_ms(ALONE_CHARS) + 1 : 0;
-    return !serial_byte_waiting(wait_ms);
-}
-
-Flow step_rx_accept()
+// something else: the rest of a telegram given up on, or noise.
+bool bytes_behind_stx(Link& link)
 {
     // STX waiting now were repeated by the partner while we were not
     // reading; its data come only after our DLE. Kept as data, two of them
     // would cancel in the block check and pass as part of the telegram.
-    serial_drop_waiting(STX);
-    if (!stx_stands_alone()) {
-        log_false_request();
-        begin_reject(true);
-        return Flow::end_step;
-    }
-    write_control(DLE);
-    receive_body(true, lt.rx_data, TELEGRAM_MAX, &lt.rx_length, RX_WINDOW_MS);
-    go(ENGINE_RX_BODY);
-    return Flow::end_step;
+    serial_drop_waiting(link.line, STX);
+    return serial_byte_waiting(link.line);
 }
 
-Flow step_rx_body()
+Flow answer_connection(Link& link)
 {
-    const int r = receive_body(false, lt.rx_data, TELEGRAM_MAX, &lt.rx_length, RX_WINDOW_MS);
-    if (r == 0) {
-        sleep_ms(STEP_PAUSE_MS);
-        return Flow::end_step;
+    write_control(link, DLE);
+    receive_body(link, true, link.transfer.rx_data, TELEGRAM_MAX, &link.transfer.rx_length);
+    return go(link, ENGINE_RX_BODY);
+}
+
+// After a failure on the line the STX must also stand alone for two
+// character times, for a line whose bytes arrive one by one.
+Flow accept_connection(Link& link)
+{
+    if (bytes_behind_stx(link)) {
+        log_false_request();
+        return begin_reject(link, true);
     }
-    go(ENGINE_IDLE);
+    if (link.engine.line_suspect == 0) {
+        return answer_connection(link);
+    }
+    arm(link, serial_wire_ms(link.line, ALONE_CHARS) + 1);
+    return go(link, ENGINE_RX_ACCEPT);
+}
+
+Flow step_rx_accept(Link& link)
+{
+    if (bytes_behind_stx(link)) {
+        log_false_request();
+        return begin_reject(link, true);
+    }
+    return expired(link) ? answer_connection(link) : Flow::wait;
+}
+
+Flow step_rx_body(Link& link)
+{
+    ProtocolEngine& e = link.engine;
+    LinkTransfer& lt = link.transfer;
+    const int r = receive_body(link, false, lt.rx_data, TELEGRAM_MAX, &lt.rx_length);
+    if (r == 0) {
+        return Flow::wait;
+    }
     if (r == 1) {
-        engine.line_suspect = 0;
+        e.line_suspect = 0;
+        e.partner_turn = 0;
         log_telegram_received(lt.rx_length);
         lt.rx_waiting = 1;
-        push_received(p3964_fifo);
-        if (engine.rx_failures > 0) {
-            log_reception_recovered(engine.rx_failures, engine.rx_last_failure);
+        push_received(link);
+        if (e.rx_failures > 0) {
+            log_reception_recovered(e.rx_failures, e.rx_last_failure);
         }
-        engine.rx_failures = 0;
-        partner_answered();
-        return Flow::end_step;
+        e.rx_failures = 0;
+        partner_answered(link);
+        return go(link, ENGINE_IDLE);
     }
     // A failure the partner's repetition may still recover is not the
     // application's business; only the tdr-th in a row is reported.
     lt.rx_length = 0;
-    engine.rx_failures += 1;
-    engine.rx_last_failure = r;
-    if (engine.rx_failures >= procedure.tdr) {
-        log_reception_reported(r, engine.rx_failures);
-        report_status(p3964_fifo, r);
-        engine.rx_failures = 0;
+    e.rx_failures += 1;
+    e.rx_last_failure = r;
+    if (e.rx_failures >= link.procedure.tdr) {
+        log_reception_reported(r, e.rx_failures);
+        report_status(link, r);
+        e.rx_failures = 0;
     } else {
-        log_reception_failed(r, engine.rx_failures);
+        log_reception_failed(r, e.rx_failures);
     }
     // What the partner still sends of the telegram belongs to no new one.
     // An overflow was not answered: the rejection ends with the NAK.
-    begin_reject(r == RC_RX_OVERFLOW);
-    return Flow::end_step;
+    give_partner_the_turn(link);
+    return begin_reject(link, r == RC_RX_OVERFLOW);
 }
 
-// Reads one byte of a telegram within zvz and books it into the check;
-// false when the partner stayed silent.
-bool read_body_char(int* c)
+// Books one byte of a telegram into the check and the fault flag.
+void book_body_char(Link& link, int c)
 {
-    *c = serial_getc(procedure.zvz);
-    if (*c == RC_SILENCE) {
-        engine.last_error = RC_SILENCE;
-        return false;
-    }
-    if (*c <= 0) {
-        engine.last_error = *c;
-        if (*c < 0) {
-            engine.rx_fault = 1;
+    ProtocolEngine& e = link.engine;
+    if (c <= 0) {
+        e.last_error = c;
+        if (c < 0) {
+            e.rx_fault = 1;
         }
     }
-    engine.rx_bcc ^= *c;
-    return true;
+    e.rx_bcc ^= c;
 }
 
 bool store(uint8_t* buffer, int32_t capacity, int32_t* length, int c)
@@ -349,22 +396,50 @@ bool store(uint8_t* buffer, int32_t capacity, int32_t* length, int c)
     return true;
 }
 
-// After DLE ETX: the BCC (3964R), the check, and the answer.
-int finish_body()
+// After DLE ETX (and the BCC in 3964R): the check, and the answer.
+int finish_body(Link& link)
 {
-    if (procedure.bcc_mode != 0) {
-        int bcc = 0;
-        if (!read_body_char(&bcc)) {
-            write_control(NAK);
-            return RC_RX_NO_BCC;
-        }
-    }
-    if ((procedure.bcc_mode != 0 && engine.rx_bcc != 0) || engine.rx_fault == 1) {
-        write_control(NAK);
+    ProtocolEngine& e = link.engine;
+    if ((link.procedure.bcc_mode != 0 && e.rx_bcc != 0) || e.rx_fault == 1) {
+        write_control(link, NAK);
         return RC_RX_BCC;
     }
-    write_control(DLE);
+    write_control(link, DLE);
     return 1;
+}
+
+// One byte of the body; 0 to go on, or the result of the reception.
+int take_body_char(Link& link, int c, uint8_t* buffer, int32_t capacity, int32_t* length)
+{
+    ProtocolEngine& e = link.engine;
+    book_body_char(link, c);
+    if (e.rx_bcc_due != 0) {
+        return finish_body(link);
+    }
+    if (e.rx_dle_read != 0) {
+        e.rx_dle_read = 0;
+        if (c == ETX) {
+            if (link.procedure.bcc_mode != 0) {
+                e.rx_bcc_due = 1;
+                return 0;
+            }
+            return finish_body(link);
+        }
+        // A DLE inside data is doubled: a lone one means a byte was lost
+        // or changed on the line, so the telegram is refused like one with
+        // a wrong block check and the repetition recovers it.
+        if (c != DLE) {
+            write_control(link, NAK);
+            return RC_RX_BCC;
+        }
+        return store(buffer, capacity, length, DLE) ? 0 : RC_RX_OVERFLOW;
+    }
+    if (c == DLE) {
+        e.rx_dle_read = 1;
+        return 0;
+    }
+    // A line error inside the telegram also takes one place.
+    return store(buffer, capacity, length, c) ? 0 : RC_RX_OVERFLOW;  // no answer on overflow
 }
 
 // ---- sending ------------------------------------------------------------
@@ -373,304 +448,482 @@ int finish_body()
 // took nothing). What the line has not sent of it must not go out ahead of
 // the next STX; an answer that is no answer (noise, a line error) is
 // rejected like noise in idle, but without a NAK of its own.
-void count_failed_attempt(int32_t code, int answer = RC_SILENCE)
+Flow count_failed_attempt(Link& link, int32_t code, int answer = RC_SILENCE)
 {
-    serial_flush_output();
+    LinkTransfer& lt = link.transfer;
+    serial_flush_output(link.line);
     lt.send_attempts += 1;
     if (answer != RC_SILENCE && answer != NAK) {
-        begin_reject(false);
+        begin_reject(link, false);
     } else {
-        go(ENGINE_IDLE);
+        go(link, ENGINE_IDLE);
     }
-    if (lt.send_attempts >= procedure.tds) {
-        finish_send(code);
-        write_control(NAK);
-        return;
+    if (lt.send_attempts >= link.procedure.tds) {
+        finish_send(link, code);
+        write_control(link, NAK);
+    } else {
+        log_attempt_failed(code, lt.send_attempts, link.procedure.tds);
     }
-    log_attempt_failed(code, lt.send_attempts, procedure.tds);
+    return Flow::progress;
 }
 
-Flow step_tx_connect()
+// What a DLE read in answer to us is.
+enum class Answer { yes, no, not_yet };
+
+// A DLE that answers us stands alone: the partner waits for our data after
+// its DLE to our STX, and after its DLE to our closing block only its own
+// STX may follow. A DLE with other bytes behind it belongs to a block (the
+// rest of a telegram the partner broke off and finished late): taken for
+// an answer, it would have our telegram reported delivered although the
+// partner never took it. After a failure on the line the DLE must also
+// stand alone for two character times.
+Answer dle_answer(Link& link, bool stx_may_follow)
 {
-    const int c = serial_getc(IDLE_READ_MS);
+    ProtocolEngine& e = link.engine;
+    if (e.answer_read == 0) {
+        e.answer_read = 1;
+        const int32_t wait_ms = e.line_suspect != 0 ? serial_wire_ms(link.line, ALONE_CHARS) + 1 : 0;
+        start(link, e.alone_timer, wait_ms);
+    }
+    const int next = serial_peek(link.line);
+    if (next >= 0 && !(stx_may_follow && next == STX)) {
+        e.answer_read = 0;
+        return Answer::no;
+    }
+    if (left(link, e.alone_timer) > 0) {
+        return Answer::not_yet;
+    }
+    e.answer_read = 0;
+    return Answer::yes;
+}
+
+Flow step_tx_connect(Link& link)
+{
+    const int c = link.engine.answer_read != 0 ? DLE : next_byte(link);
     if (c == DLE) {
-        go(ENGINE_TX_START);
-        return Flow::same_step;
+        switch (dle_answer(link, false)) {
+        case Answer::yes:
+            return go(link, ENGINE_TX_START);
+        case Answer::not_yet:
+            return Flow::wait;
+        case Answer::no:
+            log_failed_answer(DLE);
+            return count_failed_attempt(link, RC_NO_CONNECT, DLE);
+        }
     }
     if (c == STX) {
-        // Both sides want to send: give way without counting an attempt;
-        // the own send stays pending and is tried again from idle.
-        go(ENGINE_RX_BLOCKED);
-        return Flow::same_step;
+        if (link.engine.gave_way == 0) {
+            // Both sides want to send: give way without counting an
+            // attempt; the own send stays pending and is tried again from
+            // idle, right after the partner's telegram.
+            link.engine.gave_way = 1;
+            return go(link, ENGINE_RX_BLOCKED);
+        }
+        // It gave way once already: now the partner waits (not ready) and
+        // repeats after our telegram, which has its turn then.
+        write_control(link, NAK);
+        give_partner_the_turn(link);
+        return request_connection(link);
     }
-    if (c == RC_SILENCE && !expired()) {
-        return Flow::end_step;
+    if (c == RC_SILENCE && !expired(link)) {
+        return Flow::wait;
     }
     log_failed_answer(c);
-    count_failed_attempt(RC_NO_CONNECT, c);
-    return Flow::end_step;
+    return count_failed_attempt(link, RC_NO_CONNECT, c);
 }
 
-Flow step_tx_start()
+Flow step_tx_start(Link& link)
 {
-    engine.tx_pos = 0;
-    engine.tx_bcc = 0;
-    engine.tx_dle_owed = 0;
-    arm(procedure.qvz);
-    go(ENGINE_TX_DATA);
-    return Flow::same_step;
+    ProtocolEngine& e = link.engine;
+    e.tx_pos = 0;
+    e.tx_bcc = 0;
+    e.tx_dle_owed = 0;
+    e.tx_phase = PHASE_DATA;
+    e.tx_closing_sent = 0;
+    arm(link, link.procedure.qvz);
+    return go(link, ENGINE_TX_DATA);
 }
 
-bool data_remains()
+bool data_remains(const Link& link)
 {
-    return engine.tx_pos < lt.tx_length || engine.tx_dle_owed != 0;
+    return link.engine.tx_pos < link.transfer.tx_length || link.engine.tx_dle_owed != 0;
 }
 
 // Books `count` bytes of the chunk as written: they were an owed doubling
 // DLE, then the data from tx_pos on with every DLE doubled. A DLE whose
 // double was not taken stays owed, exactly as a refused byte.
-void book_written(int32_t count)
+void book_written(Link& link, int32_t count)
 {
+    ProtocolEngine& e = link.engine;
     int32_t booked = 0;
-    if (engine.tx_dle_owed != 0 && booked < count) {
-        engine.tx_dle_owed = 0;
-        engine.tx_bcc ^= DLE;
+    if (e.tx_dle_owed != 0 && booked < count) {
+        e.tx_dle_owed = 0;
+        e.tx_bcc ^= DLE;
         booked += 1;
     }
     while (booked < count) {
-        const uint8_t byte = lt.tx_data[engine.tx_pos];
-        engine.tx_pos += 1;
-        engine.tx_bcc ^= byte;
+        const uint8_t byte = link.transfer.tx_data[e.tx_pos];
+        e.tx_pos += 1;
+        e.tx_bcc ^= byte;
         booked += 1;
         if (byte == DLE) {
             if (booked < count) {
-                engine.tx_bcc ^= DLE;
+                e.tx_bcc ^= DLE;
                 booked += 1;
             } else {
-                engine.tx_dle_owed = 1;
+                e.tx_dle_owed = 1;
             }
         }
     }
 }
 
 // One chunk of at most CHUNK_MAX data bytes, every DLE doubled, handed to
-// the line in as few writes as it takes; what it does not take goes out in
-// the next step. Returns the bytes taken, or -1 when a write failed.
-int32_t write_chunk()
+// the line in as few writes as it takes. Returns the bytes taken, or -1
+// when a write failed.
+int32_t write_chunk(Link& link)
 {
+    ProtocolEngine& e = link.engine;
     std::array<uint8_t, 2 * CHUNK_MAX + 1> chunk{};
     int32_t size = 0;
-    if (engine.tx_dle_owed != 0) {
+    if (e.tx_dle_owed != 0) {
         chunk[size++] = DLE;
     }
-    const int32_t end = engine.tx_pos + std::min(lt.tx_length - engine.tx_pos, CHUNK_MAX);
-    for (int32_t at = engine.tx_pos; at < end; ++at) {
-        chunk[size++] = lt.tx_data[at];
-        if (lt.tx_data[at] == DLE) {
+    const int32_t end = e.tx_pos + std::min(link.transfer.tx_length - e.tx_pos, CHUNK_MAX);
+    for (int32_t at = e.tx_pos; at < end; ++at) {
+        chunk[size++] = link.transfer.tx_data[at];
+        if (link.transfer.tx_data[at] == DLE) {
             chunk[size++] = DLE;
         }
     }
-    const int32_t written = serial_write_some(chunk.data(), size);
+    const int32_t written = serial_write_some(link.line, chunk.data(), size);
     if (written > 0) {
-        book_written(written);
+        book_written(link, written);
     }
     return written;
 }
 
-// The closing block DLE ETX (BCC), written as one block that must leave
-// within qvz; false when it did not.
-bool write_closing_block()
+// The closing block DLE ETX (BCC); what the line takes of it now. The BCC
+// goes out as it is, never doubled, even when it equals DLE.
+int32_t write_closing_block(Link& link)
 {
-    engine.tx_bcc ^= DLE_ETX_BCC;
-    // The BCC goes out as it is, never doubled, even when it equals DLE.
-    const std::array<uint8_t, 3> block{DLE, ETX, static_cast<uint8_t>(engine.tx_bcc & 0xFF)};
-    const int32_t count = procedure.bcc_mode != 0 ? 3 : 2;
-    return serial_write(block.data(), count, procedure.qvz) == 0;
+    ProtocolEngine& e = link.engine;
+    const uint8_t bcc = static_cast<uint8_t>((e.tx_bcc ^ DLE_ETX_BCC) & 0xFF);
+    const std::array<uint8_t, 3> block{DLE, ETX, bcc};
+    const int32_t count = link.procedure.bcc_mode != 0 ? 3 : 2;
+    const int32_t written =
+        serial_write_some(link.line, block.data() + e.tx_closing_sent, count - e.tx_closing_sent);
+    if (written > 0) {
+        e.tx_closing_sent += written;
+    }
+    return written < 0 ? -1 : count - e.tx_closing_sent;
+}
+
+// The closing block has left the port once the output queue is empty; its
+// limit is a total: the wire time of what was queued plus qvz. Then the
+// acknowledgement delay time begins.
+Flow drain_closing_block(Link& link)
+{
+    const int32_t queued = serial_output_queued(link.line);
+    if (queued < 0) {
+        return count_failed_attempt(link, RC_NO_ACK);
+    }
+    if (queued == 0) {
+        link.engine.answer_read = 0;
+        arm(link, link.procedure.qvz);
+        return go(link, ENGINE_TX_ACK);
+    }
+    return expired(link) ? count_failed_attempt(link, RC_NO_ACK) : Flow::wait;
 }
 
 // A line that takes no byte for qvz (a dead adapter, CTS held low), or a
 // write that fails, ends the attempt as a failed one.
-Flow step_tx_data()
+Flow step_tx_data(Link& link)
 {
-    const int32_t written = write_chunk();
+    ProtocolEngine& e = link.engine;
+    if (e.tx_phase == PHASE_DRAIN) {
+        return drain_closing_block(link);
+    }
+    const int32_t written = e.tx_phase == PHASE_DATA ? write_chunk(link) : 0;
+    if (written < 0) {
+        return count_failed_attempt(link, RC_NO_ACK);
+    }
     if (written > 0) {
-        arm(procedure.qvz);
-    } else if (written < 0 || (data_remains() && expired())) {
-        count_failed_attempt(RC_NO_ACK);
-        return Flow::end_step;
+        arm(link, link.procedure.qvz);
     }
-    if (!data_remains()) {
-        if (!write_closing_block()) {
-            count_failed_attempt(RC_NO_ACK);
-            return Flow::end_step;
+    if (e.tx_phase == PHASE_DATA) {
+        if (data_remains(link)) {
+            return written > 0 ? Flow::progress : (expired(link) ? count_failed_attempt(link, RC_NO_ACK) : Flow::wait);
         }
-        go(ENGINE_TX_ACK);
+        e.tx_phase = PHASE_CLOSING;
     }
-    sleep_ms(DATA_PAUSE_MS);
-    return Flow::end_step;
+    const int32_t left = write_closing_block(link);
+    if (left < 0) {
+        return count_failed_attempt(link, RC_NO_ACK);
+    }
+    if (left > 0) {
+        return expired(link) ? count_failed_attempt(link, RC_NO_ACK) : Flow::wait;
+    }
+    e.tx_phase = PHASE_DRAIN;
+    arm(link, serial_wire_ms(link.line, std::max(serial_output_queued(link.line), 0)) + link.procedure.qvz);
+    return Flow::progress;
 }
 
-Flow step_tx_ack()
+Flow step_tx_ack(Link& link)
 {
-    const int c = serial_getc(procedure.qvz);
+    const int c = link.engine.answer_read != 0 ? DLE : next_byte(link);
     if (c == DLE) {
-        go(ENGINE_IDLE);
-        finish_send(RC_OK);
-        return Flow::end_step;
+        switch (dle_answer(link, true)) {
+        case Answer::yes:
+            go(link, ENGINE_IDLE);
+            finish_send(link, RC_OK);
+            return Flow::progress;
+        case Answer::not_yet:
+            return Flow::wait;
+        case Answer::no:
+            log_failed_answer(DLE);
+            return count_failed_attempt(link, RC_NO_ACK, DLE);
+        }
+    }
+    if (c == RC_SILENCE && !expired(link)) {
+        return Flow::wait;
+    }
+    if (c == STX) {
+        give_partner_the_turn(link);  // it wanted to send meanwhile
     }
     log_failed_answer(c);
-    count_failed_attempt(RC_NO_ACK, c);
-    return Flow::end_step;
+    return count_failed_attempt(link, RC_NO_ACK, c);
 }
 
 // ---- a lost port --------------------------------------------------------
 
-// The port went away during this step: the send in work fails with the
-// code of its stage, a reception in progress is dropped (the partner got
-// no DLE for it), a telegram already acknowledged stays to be queued.
-void line_lost(int32_t state_before)
+// The port went away: the send in work fails with the code of its stage,
+// a reception in progress is dropped (the partner got no DLE for it), a
+// telegram already acknowledged stays to be queued.
+void line_lost(Link& link, int32_t state_before)
 {
-    port_lost();
-    if (lt.send_pending == 1) {
+    port_lost(link);
+    if (link.transfer.send_pending == 1) {
         const bool connected = state_before == ENGINE_TX_DATA || state_before == ENGINE_TX_ACK;
-        finish_send(connected ? RC_NO_ACK : RC_NO_CONNECT);
+        finish_send(link, connected ? RC_NO_ACK : RC_NO_CONNECT);
     }
-    if (lt.rx_waiting == 0) {
-        lt.rx_length = 0;
+    if (link.transfer.rx_waiting == 0) {
+        link.transfer.rx_length = 0;
     }
-    engine.tx_dle_owed = 0;
-    go(ENGINE_IDLE);
+    link.engine.tx_dle_owed = 0;
+    link.engine.answer_read = 0;
+    link.engine.engine_state = ENGINE_IDLE;
 }
 
-// A step while the port is down: sends fail at once as with nobody on the
-// line, what waits is still queued, and the port is reopened when due.
-void step_line_down()
+// While the port is down: sends fail at once as with nobody on the line,
+// what waits is still queued, and the port is reopened when due.
+bool step_line_down(Link& link)
 {
-    if (lt.send_pending == 1) {
-        finish_send(RC_NO_CONNECT);
+    bool did = false;
+    if (link.transfer.send_pending == 1) {
+        finish_send(link, RC_NO_CONNECT);
+        did = true;
     }
-    release_waiting();
-    port_retry();
+    release_waiting(link);
+    return port_retry(link) || did;
 }
 
 // ---- the state table ----------------------------------------------------
 
-using StateHandler = Flow (*)();
+using StateHandler = Flow (*)(Link&);
 
 struct StateRow {
     EngineState state;
     StateHandler handler;
+    // What the state waits for besides its deadline: bytes to read, or
+    // room to write (the states that read nothing must not be woken by
+    // bytes they would leave unread).
+    int16_t events;
 };
 
 constexpr std::array<StateRow, 9> state_table{{
-    {ENGINE_IDLE, step_idle},
-    {ENGINE_REJECT, step_reject},
-    {ENGINE_RX_BLOCKED, step_rx_blocked},
-    {ENGINE_RX_ACCEPT, step_rx_accept},
-    {ENGINE_RX_BODY, step_rx_body},
-    {ENGINE_TX_CONNECT, step_tx_connect},
-    {ENGINE_TX_START, step_tx_start},
-    {ENGINE_TX_DATA, step_tx_data},
-    {ENGINE_TX_ACK, step_tx_ack},
+    {ENGINE_IDLE, step_idle, POLLIN},
+    {ENGINE_REJECT, step_reject, POLLIN},
+    {ENGINE_RX_BLOCKED, step_rx_blocked, 0},
+    {ENGINE_RX_ACCEPT, step_rx_accept, POLLIN},
+    {ENGINE_RX_BODY, step_rx_body, POLLIN},
+    {ENGINE_TX_CONNECT, step_tx_connect, POLLIN},
+    {ENGINE_TX_START, step_tx_start, 0},
+    {ENGINE_TX_DATA, step_tx_data, POLLOUT},
+    {ENGINE_TX_ACK, step_tx_ack, POLLIN},
 }};
 
-Flow run_state()
+const StateRow* row_of(int32_t state)
 {
     for (const StateRow& row : state_table) {
-        if (row.state == engine.engine_state) {
-            return row.handler();
+        if (row.state == state) {
+            return &row;
         }
     }
-    go(ENGINE_IDLE);  // not a state of the table: start over from idle
-    return Flow::end_step;
+    return nullptr;
+}
+
+Flow run_state(Link& link)
+{
+    const StateRow* row = row_of(link.engine.engine_state);
+    if (row == nullptr) {
+        return go(link, ENGINE_IDLE);  // not a state of the table: start over from idle
+    }
+    return row->handler(link);
+}
+
+// The deadline the state waits for, in ms; -1 when it has none.
+int32_t state_deadline(Link& link)
+{
+    ProtocolEngine& e = link.engine;
+    switch (e.engine_state) {
+    case ENGINE_IDLE:
+        return link.transfer.send_pending == 1 && e.partner_turn != 0 ? left(link, e.turn_timer) : -1;
+    case ENGINE_RX_BODY:
+        return left(link, e.char_timer);
+    case ENGINE_TX_CONNECT:
+    case ENGINE_TX_ACK:
+        return e.answer_read != 0 ? left(link, e.alone_timer) : left(link, e.engine_timer);
+    case ENGINE_REJECT: {
+        int32_t quiet_ms = left(link, e.engine_timer);
+        if (link.transfer.send_pending == 1 && e.reject_limited != 0) {
+            quiet_ms = std::min(quiet_ms, left(link, e.reject_limit));
+        }
+        return quiet_ms;
+    }
+    case ENGINE_TX_DATA:
+        if (e.tx_phase == PHASE_DRAIN) {
+            // Looked at again when the queue should have left.
+            const int32_t queued = std::max(serial_output_queued(link.line), 1);
+            return std::min(left(link, e.engine_timer), serial_wire_ms(link.line, queued));
+        }
+        return left(link, e.engine_timer);
+    default:
+        return left(link, e.engine_timer);
+    }
 }
 
 }  // namespace
 
-int link_open(const char* port_path, int32_t baud, char parity, char flow, int16_t tds,
-              int16_t tdr, int16_t mmode, int32_t zvz, int32_t qvz, int32_t bcc_mode,
-              int32_t monitor)
+int link_open(Link& link, const char* port_path, int32_t baud, char parity, char flow, int16_t tds, int16_t tdr,
+              int16_t mmode, int32_t zvz, int32_t qvz, int32_t bcc_mode, int32_t monitor)
 {
-    procedure.tds = tds;
-    procedure.tdr = tdr;
-    procedure.mmode = mmode;
-    procedure.zvz = zvz;
-    procedure.qvz = qvz;
-    procedure.bcc_mode = bcc_mode;
-    port_remember(port_path, baud, parity, flow);
-    return serial_open(port_path, baud, parity, flow, monitor);
+    ProcedureSettings& p = link.procedure;
+    p.tds = tds;
+    p.tdr = tdr;
+    p.mmode = mmode;
+    p.zvz = zvz;
+    p.qvz = qvz;
+    p.bcc_mode = bcc_mode;
+    port_remember(link, port_path, baud, parity, flow);
+    return serial_open(link.line, port_path, baud, parity, flow, monitor);
 }
 
-void engine_step()
+bool engine_step(Link& link)
 {
-    take_send_job(snd_set);
-    if (link_line_down()) {
-        step_line_down();
-        return;
+    link.engine.now_ticks = tick_source();
+    take_send_job(link);
+    if (link_line_down(link)) {
+        return step_line_down(link);
     }
-    const int32_t state_before = engine.engine_state;
-    while (run_state() == Flow::same_step) {
+    bool did = false;
+    for (int turn = 0; turn < STEP_TRANSITIONS_MAX; ++turn) {
+        const int32_t state_before = link.engine.engine_state;
+        const Flow flow = run_state(link);
+        if (link.line.line_lost != 0) {
+            line_lost(link, state_before);
+            return true;
+        }
+        if (flow == Flow::wait) {
+            break;
+        }
+        did = true;
+        take_send_job(link);
     }
-    if (serial_line.line_lost != 0) {
-        line_lost(state_before);
-    }
+    return did;
 }
 
-int receive_body(bool reset, uint8_t* buffer, int32_t capacity, int32_t* length, int32_t window_ms)
+int receive_body(Link& link, bool reset, uint8_t* buffer, int32_t capacity, int32_t* length)
 {
+    ProtocolEngine& e = link.engine;
     if (reset) {
         *length = 0;
-        engine.rx_bcc = 0;
-        engine.rx_fault = 0;
+        e.rx_bcc = 0;
+        e.rx_fault = 0;
+        e.rx_dle_read = 0;
+        e.rx_bcc_due = 0;
+        start(link, e.char_timer, link.procedure.zvz);
         return 0;
     }
-    timer_start(&engine.window_timer, window_ms);
-    for (;;) {
-        int c = 0;
-        if (!read_body_char(&c)) {
-            write_control(NAK);
-            return RC_RX_ZVZ;
-        }
-        if (c == DLE) {
-            int next = 0;
-            if (!read_body_char(&next)) {
-                write_control(NAK);
-                return RC_RX_ZVZ;
-            }
-            if (next == ETX) {
-                return finish_body();
-            }
-            // A DLE inside data is doubled: a lone one means a byte was
-            // lost or changed on the line, so the telegram is refused like
-            // one with a wrong block check and the repetition recovers it.
-            if (next != DLE) {
-                write_control(NAK);
-                return RC_RX_BCC;
-            }
-            if (!store(buffer, capacity, length, DLE)) {
-                return RC_RX_OVERFLOW;
-            }
-        } else if (!store(buffer, capacity, length, c)) {
-            return RC_RX_OVERFLOW;  // no answer: the rest meets the idle state
-        }
-        // The window is looked at when the bytes read ahead are used up:
-        // a burst already read costs no clock reading per byte.
-        if (serial_input_held() == 0 && timer_read(&engine.window_timer) == 0) {
-            return 0;
+    bool took = false;
+    for (int c = next_byte(link); c != RC_SILENCE; c = next_byte(link)) {
+        took = true;
+        const int r = take_body_char(link, c, buffer, capacity, length);
+        if (r != 0) {
+            return r;
         }
     }
+    // zvz runs from the last byte: armed once for what came together.
+    if (took) {
+        start(link, e.char_timer, link.procedure.zvz);
+        return 0;
+    }
+    if (left(link, e.char_timer) > 0) {
+        return 0;
+    }
+    // The partner paused longer than zvz: inside the data, or before the BCC.
+    e.last_error = RC_SILENCE;
+    write_control(link, NAK);
+    return e.rx_bcc_due != 0 ? RC_RX_NO_BCC : RC_RX_ZVZ;
 }
 
-void engine_reset()
+LinkWait link_wait_plan(Link& link)
 {
-    procedure = ProcedureSettings{};
-    engine = ProtocolEngine{};
-    link_transfer = LinkTransfer{};
-    snd_set = TelegramSlot{};
-    p3964_fifo = ReceiveFifo{};
-    port_keeper = PortKeeper{};
-    serial_line.last_line_error = 0;
-    serial_line.line_lost = 0;
+    LinkWait wait;
+    if (link_line_down(link)) {
+        wait.timeout_ms = port_retry_due(link);
+        return wait;
+    }
+    const StateRow* row = row_of(link.engine.engine_state);
+    wait.fd = link.line.line_fd;
+    wait.events = row != nullptr ? row->events : POLLIN;
+    if (link.engine.engine_state == ENGINE_TX_DATA && link.engine.tx_phase == PHASE_DRAIN) {
+        wait.events = 0;  // no room is asked for; the queue is looked at again
+    }
+    wait.timeout_ms = state_deadline(link);
+    // Deep in a long telegram on a slow line, where the bytes come one by
+    // one, they are taken a few at a time rather than each on its own
+    // wake-up: its end is seen at most RX_BATCH_CHARS character times
+    // later, which short telegrams (an answer, a request) never pay.
+    if (link.engine.engine_state == ENGINE_RX_BODY && link.transfer.rx_length >= RX_BATCH_AFTER &&
+        link.line.last_read < RX_BATCH_CHARS) {
+        wait.events = 0;
+        wait.timeout_ms = std::min(wait.timeout_ms, serial_wire_ms(link.line, RX_BATCH_CHARS));
+    }
+    return wait;
+}
+
+void link_events_seen(Link& link, int16_t watched, int16_t revents)
+{
+    serial_note_events(link.line, watched, revents);
+}
+
+void link_wait(Link& link, int wake_fd, int32_t max_ms)
+{
+    const LinkWait plan = link_wait_plan(link);
+    const int32_t timeout = plan.timeout_ms >= 0 ? std::min(plan.timeout_ms, max_ms) : max_ms;
+    std::array<pollfd, 2> watched{{{wake_fd, POLLIN, 0}, {plan.fd, plan.events, 0}}};
+    const nfds_t count = plan.fd >= 0 ? 2 : 1;
+    const int ready = poll(watched.data(), count, timeout);
+    if (ready < 0) {
+        return;
+    }
+    if ((watched[0].revents & POLLIN) != 0) {
+        uint64_t rung = 0;
+        [[maybe_unused]] const ssize_t read_back = read(wake_fd, &rung, sizeof rung);
+    }
+    if (count == 2) {
+        link_events_seen(link, watched[1].events, watched[1].revents);
+    }
 }
 
 }  // namespace qo3964

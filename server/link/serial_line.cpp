@@ -21,8 +21,6 @@
 
 namespace qo3964 {
 
-SerialLine serial_line;
-
 namespace {
 
 struct SpeedEntry {
@@ -52,9 +50,7 @@ constexpr int32_t DRAIN_PAUSE_MAX_MS = 20;
 // The stop gives what is still queued this long to leave, then drops it.
 constexpr int32_t STOP_DRAIN_MS = 2000;
 
-SerialLine& line = serial_line;
-
-void drop_input()
+void drop_input(SerialLine& line)
 {
     line.input_pos = 0;
     line.input_len = 0;
@@ -66,44 +62,51 @@ bool port_gone(int error)
     return error == EIO || error == ENXIO || error == ENODEV || error == EBADF || error == EPIPE;
 }
 
-void lose_line()
+void lose_line(SerialLine& line)
 {
     line.line_lost = 1;
-    drop_input();
+    drop_input(line);
 }
 
 // Fills the input with what the line holds, in one read; false when
 // nothing is there. A read that ends in EOF after the port reported input,
 // or with EIO, means the port is gone.
-bool fill_input(bool reported_ready)
+bool fill_input(SerialLine& line, bool reported_ready)
 {
-    if (line.line_lost != 0) {
+    // A wait that watched the line and saw nothing to read saves the read.
+    if (line.line_lost != 0 || (line.input_expected == 0 && !reported_ready)) {
         return false;
     }
-    const ssize_t n = read(line.line_fd, line.input, sizeof line.input);
+    const ssize_t n = read(line.input_fd >= 0 ? line.input_fd : line.line_fd, line.input, sizeof line.input);
     if (n > 0) {
         line.input_pos = 0;
         line.input_len = static_cast<int32_t>(n);
+        line.last_read = static_cast<int32_t>(n);
+        // Less than the buffer holds: the driver had no more just now, so
+        // the next look waits for the line rather than reading in vain.
+        if (n < static_cast<ssize_t>(sizeof line.input)) {
+            line.input_expected = 0;
+        }
         return true;
     }
     if ((n == 0 && reported_ready) || (n < 0 && port_gone(errno))) {
-        lose_line();
+        lose_line(line);
     }
     return false;
 }
 
 // The next byte of the input if one is there; -1 when none.
-int peek_byte(bool reported_ready = false)
+int peek_byte(SerialLine& line, bool reported_ready = false)
 {
-    if (line.input_pos >= line.input_len && !fill_input(reported_ready)) {
+    if (line.input_pos >= line.input_len && !fill_input(line, reported_ready)) {
         return -1;
     }
     return line.input[line.input_pos];
 }
 
-int read_byte(bool reported_ready = false)
+int read_byte(SerialLine& line, bool reported_ready = false)
 {
-    const int byte = peek_byte(reported_ready);
+    const int byte = peek_byte(line, reported_ready);
     if (byte >= 0) {
         line.input_pos += 1;
     }
@@ -112,16 +115,16 @@ int read_byte(bool reported_ready = false)
 
 // Waits at most ms for input, then reads; -1 when none came. A hang-up
 // seen by the wait with nothing left to read loses the line.
-int await_byte(int32_t ms)
+int await_byte(SerialLine& line, int32_t ms)
 {
     int16_t seen = 0;
     const int ready = wait_fd(line.line_fd, POLLIN, ms, &seen);
     if (ready == 0 || (ready < 0 && errno == EINTR)) {
         return -1;
     }
-    const int byte = read_byte(ready > 0);
+    const int byte = read_byte(line, ready > 0);
     if (byte < 0 && (ready < 0 || (seen & (POLLHUP | POLLERR | POLLNVAL)) != 0)) {
-        lose_line();
+        lose_line(line);
     }
     return byte;
 }
@@ -137,13 +140,13 @@ int32_t wait_span(int32_t left)
 }
 
 // The next byte of a marking sequence: waited for at most 1 ms.
-int read_marking_byte()
+int read_marking_byte(SerialLine& line)
 {
-    const int byte = read_byte();
-    return byte >= 0 ? byte : await_byte(MARKING_WAIT_MS);
+    const int byte = read_byte(line);
+    return byte >= 0 ? byte : await_byte(line, MARKING_WAIT_MS);
 }
 
-void show(int direction, uint8_t byte)
+void show(const SerialLine& line, int direction, uint8_t byte)
 {
     if (line.monitor_on == 1) {
         monitor_byte(direction, byte);
@@ -151,10 +154,10 @@ void show(int direction, uint8_t byte)
     trace_byte(direction, byte);
 }
 
-void show_all(const uint8_t* bytes, int32_t count)
+void show_all(const SerialLine& line, const uint8_t* bytes, int32_t count)
 {
     for (int32_t i = 0; i < count; ++i) {
-        show(MONITOR_OUT, bytes[i]);
+        show(line, MONITOR_OUT, bytes[i]);
     }
 }
 
@@ -167,7 +170,7 @@ int fail(const char* message)
 
 // One write; the count taken, 0 when the line takes nothing now, -1 on a
 // failure (which loses the line when the port is gone).
-ssize_t write_once(const uint8_t* bytes, int32_t count)
+ssize_t write_once(SerialLine& line, const uint8_t* bytes, int32_t count)
 {
     if (line.line_lost != 0) {
         errno = EIO;
@@ -181,13 +184,13 @@ ssize_t write_once(const uint8_t* bytes, int32_t count)
         return 0;
     }
     if (port_gone(errno)) {
-        lose_line();
+        lose_line(line);
     }
     return -1;
 }
 
 // Milliseconds the line needs for `queued` characters, within 1 to 20.
-int32_t drain_pause(int32_t queued)
+int32_t drain_pause(const SerialLine& line, int32_t queued)
 {
     const int32_t baud = line.baud > 0 ? line.baud : 9600;
     const int64_t ms = static_cast<int64_t>(queued) * BITS_PER_CHAR * 1000 / baud;
@@ -200,7 +203,7 @@ void ignore_alarm(int) {}
 // while CTS is low, and has no limit of its own: an interval timer breaks
 // it off after limit_ms (and again every limit_ms, should the first alarm
 // come before tcdrain has begun).
-bool drain_port_buffer(int32_t limit_ms)
+bool drain_port_buffer(SerialLine& line, int32_t limit_ms)
 {
     struct sigaction quiet {};
     quiet.sa_handler = ignore_alarm;  // no SA_RESTART: tcdrain ends with EINTR
@@ -220,61 +223,41 @@ bool drain_port_buffer(int32_t limit_ms)
     return drained == 0;
 }
 
-// How long a drain may last in all.
-enum class DrainLimit {
-    // The time the queued characters take on the wire at the line's speed,
-    // plus the limit for a late start (a line held by CTS or a dead
-    // adapter gives up then); a stop of the server ends it at once.
-    wire_time,
-    // The limit alone: the stop's last drain, which must not outlast the
-    // service manager's patience at a low baud rate.
-    fixed,
-};
-
-// Waits until the output has left the port, within a total limit. Only a
-// terminal has an output queue; anything else counts as drained.
-bool drain_output(int32_t limit_ms, DrainLimit kind)
+// Waits until the output has left the port, or gives up after limit_ms:
+// the stop's last drain, which must not outlast the service manager's
+// patience at a low baud rate. Only a terminal has an output queue;
+// anything else counts as drained.
+bool drain_output(SerialLine& line, int32_t limit_ms)
 {
     if (line.line_lost != 0) {
         return false;
     }
     if (isatty(line.line_fd) == 0) {
-        if (port_gone(errno)) {
-            lose_line();
-        }
-        return line.line_lost == 0;
+        return true;
     }
     DeadlineTimer limit{};
-    bool armed = false;
+    timer_start(&limit, limit_ms);
     for (;;) {
         int queued = 0;
         if (ioctl(line.line_fd, TIOCOUTQ, &queued) != 0) {
-            lose_line();
             return false;
         }
         if (queued == 0) {
             break;
         }
-        const bool in_traffic = kind == DrainLimit::wire_time;
-        if (!armed) {
-            timer_start(&limit, (in_traffic ? serial_wire_ms(queued) : 0) + limit_ms);
-            armed = true;
-        } else if (timer_read(&limit) == 0) {
+        if (timer_read(&limit) == 0) {
             return false;
         }
-        if (in_traffic && line.stop_requested != nullptr && line.stop_requested()) {
-            return false;
-        }
-        sleep_ms(drain_pause(queued));
+        sleep_ms(drain_pause(line, queued));
     }
     // What the driver has handed to the port leaves within a few
     // character times, unless the port is held.
-    return drain_port_buffer(limit_ms);
+    return drain_port_buffer(line, limit_ms);
 }
 
 // A port that cannot be opened or is held by another process: closed
 // again, errno kept for the caller's report.
-int refuse_port(bool announce)
+int refuse_port(SerialLine& line, bool announce)
 {
     const int error = errno;
     if (line.line_fd >= 0) {
@@ -287,13 +270,13 @@ int refuse_port(bool announce)
 }
 
 // Opens the device and sets the line mode; `announce` prints the steps.
-int open_device(const char* path, int32_t baud, char parity, char flow, bool announce)
+int open_device(SerialLine& line, const char* path, int32_t baud, char parity, char flow, bool announce)
 {
     if (announce) {
         std::printf("Trying to open %s ... ", path);
         std::fflush(stdout);
     }
-    drop_input();
+    drop_input(line);
     line.baud = baud;
     if (!port_path_trusted(path, line.path_refusal, sizeof line.path_refusal)) {
         errno = EPERM;
@@ -304,7 +287,7 @@ int open_device(const char* path, int32_t baud, char parity, char flow, bool ann
     // orderly stop.
     line.line_fd = open(path, O_RDWR | O_EXCL | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (line.line_fd < 0 || port_claim(line.line_fd) != 0) {
-        return refuse_port(announce);
+        return refuse_port(line, announce);
     }
     if (announce) {
         std::printf("Success.\n");
@@ -368,10 +351,10 @@ speed_t speed_code(int32_t baud)
     return 0;
 }
 
-int serial_open(const char* path, int32_t baud, char parity, char flow, int32_t monitor)
+int serial_open(SerialLine& line, const char* path, int32_t baud, char parity, char flow, int32_t monitor)
 {
     line.monitor_on = monitor;
-    if (open_device(path, baud, parity, flow, true) != 0) {
+    if (open_device(line, path, baud, parity, flow, true) != 0) {
         return -1;
     }
     if (line.monitor_on == 1 && !monitor_start()) {
@@ -382,20 +365,20 @@ int serial_open(const char* path, int32_t baud, char parity, char flow, int32_t 
     return 0;
 }
 
-int serial_reopen(const char* path, int32_t baud, char parity, char flow)
+int serial_reopen(SerialLine& line, const char* path, int32_t baud, char parity, char flow)
 {
-    if (open_device(path, baud, parity, flow, false) != 0) {
+    if (open_device(line, path, baud, parity, flow, false) != 0) {
         if (line.line_fd >= 0) {
             close(line.line_fd);
             line.line_fd = -1;
         }
         return -1;
     }
-    serial_flush_input();
+    serial_flush_input(line);
     return 0;
 }
 
-void serial_close()
+void serial_close(SerialLine& line)
 {
     if (line.line_fd >= 0) {
         tcflush(line.line_fd, TCIOFLUSH);
@@ -404,14 +387,17 @@ void serial_close()
         line.line_fd = -1;
     }
     line.line_lost = 1;
-    drop_input();
+    drop_input(line);
 }
 
-int serial_getc(int32_t ms)
+int serial_getc(SerialLine& line, int32_t ms)
 {
     // A byte already read costs no system call; the limit is armed only
     // when the reader has to wait.
-    int byte = read_byte();
+    int byte = read_byte(line);
+    if (byte < 0 && ms <= 0) {
+        return RC_SILENCE;
+    }
     if (byte < 0) {
         DeadlineTimer limit;
         timer_start(&limit, ms);
@@ -420,29 +406,29 @@ int serial_getc(int32_t ms)
             if (left == 0 || line.line_lost != 0) {
                 return RC_SILENCE;
             }
-            byte = await_byte(wait_span(left));
+            byte = await_byte(line, wait_span(left));
         }
     }
     if (byte != MARK) {
         line.last_line_error = 0;
-        show(MONITOR_IN, static_cast<uint8_t>(byte));
+        show(line, MONITOR_IN, static_cast<uint8_t>(byte));
         return byte;
     }
 
     // PARMRK: 0xFF 0xFF is a data byte 0xFF, 0xFF 0x00 0x00 a BREAK,
     // 0xFF 0x00 c a character c received with a parity or framing error.
-    const int second = read_marking_byte();
+    const int second = read_marking_byte(line);
     if (second < 0) {
         trace_line_error(RC_LINE_ERROR, MARK);
         line.last_line_error = RC_LINE_ERROR;
         return RC_LINE_ERROR;
     }
     if (second == MARK) {
-        show(MONITOR_IN, MARK);
+        show(line, MONITOR_IN, MARK);
         line.last_line_error = 0;
         return MARK;
     }
-    const int third = read_marking_byte();
+    const int third = read_marking_byte(line);
     if (line.monitor_on == 1) {
         monitor_error_byte(static_cast<uint8_t>(third >= 0 ? third : second));
     }
@@ -457,24 +443,24 @@ int serial_getc(int32_t ms)
     return code;
 }
 
-int serial_drop_waiting(uint8_t value)
+int serial_drop_waiting(SerialLine& line, uint8_t value)
 {
     int dropped = 0;
-    while (peek_byte() == value) {
+    while (peek_byte(line) == value) {
         line.input_pos += 1;
-        show(MONITOR_IN, value);
+        show(line, MONITOR_IN, value);
         ++dropped;
     }
     return dropped;
 }
 
-void serial_flush_input()
+void serial_flush_input(SerialLine& line)
 {
     tcflush(line.line_fd, TCIFLUSH);
-    drop_input();
+    drop_input(line);
 }
 
-void serial_flush_output()
+void serial_flush_output(SerialLine& line)
 {
     // Only what still waits in the driver: a pseudo-terminal counts what
     // its reader has not read yet as sent, and so it is.
@@ -485,67 +471,87 @@ void serial_flush_output()
     }
 }
 
-bool serial_byte_waiting(int32_t ms)
+bool serial_byte_waiting(SerialLine& line)
 {
-    if (peek_byte() >= 0) {
-        return true;
-    }
-    if (ms <= 0 || line.line_lost != 0) {
-        return false;
-    }
-    const int byte = await_byte(ms);
-    if (byte < 0) {
-        return false;
-    }
-    line.input_pos -= 1;  // looked at, not taken
-    return true;
+    return peek_byte(line) >= 0;
 }
 
-int32_t serial_wire_ms(int32_t chars)
+int serial_peek(SerialLine& line)
+{
+    return peek_byte(line);
+}
+
+int32_t serial_output_queued(SerialLine& line)
+{
+    if (line.line_lost != 0) {
+        return -1;
+    }
+    int queued = 0;
+    if (isatty(line.line_fd) == 0) {
+        return 0;
+    }
+    if (ioctl(line.line_fd, TIOCOUTQ, &queued) != 0) {
+        lose_line(line);
+        return -1;
+    }
+    return queued;
+}
+
+void serial_note_events(SerialLine& line, int16_t watched, int16_t revents)
+{
+    line.input_expected = (watched & POLLIN) == 0 || (revents & POLLIN) != 0 ? 1 : 0;
+    // A hang-up or an error on the descriptor with nothing left to read:
+    // the port is gone (a pulled adapter, the pty's other side closed).
+    if (line.line_fd >= 0 && (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && peek_byte(line, true) < 0) {
+        lose_line(line);
+    }
+}
+
+int32_t serial_wire_ms(const SerialLine& line, int32_t chars)
 {
     const int32_t baud = line.baud > 0 ? line.baud : 9600;
     const int64_t ms = (static_cast<int64_t>(chars) * BITS_PER_CHAR * 1000 + baud - 1) / baud;
     return static_cast<int32_t>(std::min<int64_t>(ms, INT32_MAX / 2));
 }
 
-int32_t serial_input_held()
+int32_t serial_input_held(const SerialLine& line)
 {
     return line.input_len - line.input_pos;
 }
 
-void serial_use(int fd)
+void serial_use(SerialLine& line, int fd)
 {
     line.line_fd = fd;
     line.line_lost = 0;
     line.last_line_error = 0;
-    drop_input();
+    drop_input(line);
 }
 
-int serial_putc(uint8_t byte)
+int serial_putc(SerialLine& line, uint8_t byte)
 {
-    show(MONITOR_OUT, byte);
+    show(line, MONITOR_OUT, byte);
     if (line.line_lost != 0) {
         return -1;
     }
     const ssize_t n = write(line.line_fd, &byte, 1);
     if (n < 0 && port_gone(errno)) {
-        lose_line();
+        lose_line(line);
     }
     return static_cast<int>(n);
 }
 
-int serial_write_some(const uint8_t* bytes, int32_t count)
+int serial_write_some(SerialLine& line, const uint8_t* bytes, int32_t count)
 {
     int32_t written = 0;
     while (written < count) {
-        ssize_t n = write_once(bytes + written, count - written);
+        ssize_t n = write_once(line, bytes + written, count - written);
         if (n == 0 && written == 0 && count > 1) {
             // A terminal takes what fits; a line that takes whole writes
             // only (a pipe) still gets the bytes one by one.
-            n = write_once(bytes, 1);
+            n = write_once(line, bytes, 1);
         }
         if (n < 0) {
-            show_all(bytes, written);
+            show_all(line, bytes, written);
             return -1;
         }
         if (n == 0) {
@@ -553,43 +559,16 @@ int serial_write_some(const uint8_t* bytes, int32_t count)
         }
         written += static_cast<int32_t>(n);
     }
-    show_all(bytes, written);
+    show_all(line, bytes, written);
     return written;
 }
 
-int serial_write(const uint8_t* bytes, int32_t count, int32_t limit_ms)
-{
-    show_all(bytes, count);
-    // The closing block must leave whole: when the output queue is full,
-    // wait for room, as long as the line takes something within the limit.
-    DeadlineTimer stalled{};
-    timer_start(&stalled, limit_ms);
-    int32_t written = 0;
-    while (written < count) {
-        const ssize_t n = write_once(bytes + written, count - written);
-        if (n < 0) {
-            return -1;
-        }
-        if (n > 0) {
-            written += static_cast<int32_t>(n);
-            timer_start(&stalled, limit_ms);
-            continue;
-        }
-        const int32_t left = timer_read(&stalled);
-        int16_t seen = 0;
-        if (left == 0 || wait_fd(line.line_fd, POLLOUT, left, &seen) < 0) {
-            return -1;
-        }
-    }
-    return drain_output(limit_ms, DrainLimit::wire_time) ? 0 : -1;
-}
-
-void serial_restore()
+void serial_restore(SerialLine& line)
 {
     if (line.line_fd >= 0) {
         // A line that cannot get its output out (held by CTS) must not
         // hold the stop: what is left is dropped.
-        if (line.line_lost != 0 || !drain_output(STOP_DRAIN_MS, DrainLimit::fixed)) {
+        if (line.line_lost != 0 || !drain_output(line, STOP_DRAIN_MS)) {
             tcflush(line.line_fd, TCOFLUSH);
         }
         // Drained or flushed just now: TCSADRAIN could only wait, without a
@@ -598,7 +577,7 @@ void serial_restore()
         close(line.line_fd);
         line.line_fd = -1;
     }
-    drop_input();
+    drop_input(line);
     if (line.monitor_on == 1) {
         monitor_stop();
     }

@@ -32,7 +32,4 @@ struct ReceiveFifo {
     int32_t count;  // entries held, 0 to FIFO_DEPTH
 };
 
-extern TelegramSlot snd_set;      // the send slot
-extern ReceiveFifo p3964_fifo;    // received telegrams, oldest at head
-
 }  // namespace qo3964

@@ -6,22 +6,21 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include "console_output.h"
-#include "job_dispatcher.h"
+#include "doorbell_listener.h"
 #include "line_record.h"
 #include "line_trace.h"
+#include "link.h"
 #include "link_counters.h"
 #include "port_claim.h"
-#include "port_keeper.h"
-#include "protocol_engine.h"
 #include "runtime_log.h"
-#include "segment_access.h"
 #include "segment_owner.h"
-#include "serial_line.h"
 #include "server_config.h"
 #include "server_lockfile.h"
+#include "server_loop.h"
 #include "server_options.h"
 #include "server_process.h"
 #include "service_notify.h"
@@ -248,11 +247,11 @@ void open_segment()
 }
 
 // The system's reason why the port could not be set up, and what to do.
-void explain_port_failure(int error)
+void explain_port_failure(const Link& link, int error)
 {
     const char* port = link_settings.port_path;
-    if (serial_line.path_refusal[0] != '\0') {
-        add_stop_detail(LOG_PRI_ERR, "%s", serial_line.path_refusal);
+    if (link.line.path_refusal[0] != '\0') {
+        add_stop_detail(LOG_PRI_ERR, "%s", link.line.path_refusal);
         add_stop_detail(LOG_PRI_NOTICE, "hint: another account could point the server at a line of its own; keep "
                                         "the port's link in a directory that only root and the server's account "
                                         "may write");
@@ -295,64 +294,41 @@ void open_trace()
     }
 }
 
-void open_port()
+void open_port(Link& link)
 {
     const LinkSettings& s = link_settings;
     std::printf("%s [10] initializing  port %s\n", PROGRESS, s.port_path);
     errno = 0;
-    if (link_open(s.port_path, s.baud, s.parity, s.flow, s.tds, s.tdr, s.mmode, s.zvz, s.qvz,
+    if (link_open(link, s.port_path, s.baud, s.parity, s.flow, s.tds, s.tdr, s.mmode, s.zvz, s.qvz,
                   s.bcc_mode, s.io_debug) < 0) {
         note_stop_cause(nullptr, errno);
-        explain_port_failure(errno);
+        explain_port_failure(link, errno);
         server_shutdown("[11] error on initializing the communication port");
     }
     port_ready = true;
+    port_line = &link.line;
     open_trace();
     std::printf("%s [12] connecting via Port %s", PROGRESS, s.port_path);
     std::printf("%s [13] cleaning the line ....\n", PROGRESS);
     std::fflush(stdout);
     // Bytes that arrived before the server was ready belong to no telegram.
-    serial_flush_input();
+    serial_flush_input(link.line);
     std::printf("%s [14] is up and ok ....\n", PROGRESS);
     std::fflush(stdout);
     notify_ready();
     start_done = true;
 }
 
-// A stop by signal or by order in the segment, asked by waits inside an
-// engine step that could outlast the service manager's patience.
-bool stop_pending()
+// The loop's wake descriptor: rung by the stop signals and by the
+// doorbell's listener.
+int open_wake_descriptor()
 {
-    return stop_reason != STOP_NONE || load_field(server_segment->shutdown_request) > 0;
-}
-
-// Tells the segment's readers whether the line is up (qo3964_ctl status).
-void publish_line_state()
-{
-    const uint8_t state = link_line_down() ? LINE_STATE_DOWN : LINE_STATE_UP;
-    if (server_segment->send_job.spare_flag != state) {
-        server_segment->send_job.spare_flag = state;
+    const int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (fd < 0) {
+        add_stop_detail(LOG_PRI_ERR, "eventfd: %s", std::strerror(errno));
+        server_shutdown("[11] error on initializing the communication port");
     }
-}
-
-// What each pass does besides the jobs, each on its own deadline: the
-// watchdog, the held-back lines of a flapping state, the end of a trace
-// line, and the count of dropped console output.
-void tend_the_run()
-{
-    publish_line_state();
-    watchdog_ping();
-    runtime_log_tick();
-    trace_tick();
-    count_total(&ServerCounters::output_dropped, console_dropped());
-}
-
-// The longest one pass of the loop may take with the configured times: a
-// closing block that has to wait QVZ for room, QVZ for the line to drain
-// and QVZ for the port's own buffer, and a second for the rest.
-int32_t longest_pass_ms()
-{
-    return 3 * link_settings.qvz + 1000;
+    return fd;
 }
 
 }  // namespace
@@ -373,15 +349,20 @@ int main(int argc, char** argv)
     read_configuration();
     claim_lockfile();
     open_segment();
-    serial_line.stop_requested = stop_pending;
-    open_port();
+    // The link lives for the whole run; it is large (its telegram buffers)
+    // and is kept out of the stack.
+    static Link link;
+    server_wake_fd = open_wake_descriptor();
+    open_port(link);
 
-    console_stop_waiting();
-    watchdog_start(longest_pass_ms());
-    while (stop_reason == STOP_NONE) {
-        service_jobs();
-        tend_the_run();
+    DoorbellListener doorbell;
+    if (!doorbell.start(*server_segment, server_wake_fd)) {
+        log_event(LOG_PRI_WARNING, "doorbell", "no thread for the doorbell: jobs are found every %d ms",
+                  static_cast<int>(LOOK_MS));
     }
+    console_stop_waiting();
+    run_server_loop(link, server_wake_fd);
+    doorbell.stop();
 
     write_shutdown_marks();
     server_shutdown(stop_reason == STOP_ORDER ? "got shutdown-command from pikter"

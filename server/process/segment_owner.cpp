@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstring>
 #include <cstddef>
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -10,6 +11,7 @@
 #include "line_record.h"
 #include "link_counters.h"
 #include "segment_access.h"
+#include "segment_wake.h"
 
 namespace qo3964 {
 
@@ -164,6 +166,13 @@ bool put_back_server_info()
     const uint8_t* own = reinterpret_cast<const uint8_t*>(&written_info);
     bool put_back = false;
     for (const ByteRange range : identification_ranges) {
+        // Compared in one go (a pass comes with every byte of a telegram on
+        // a slow line); a torn read of a byte that a faulty program writes
+        // meanwhile is put right at the next pass.
+        if (std::memcmp(const_cast<const uint8_t*>(bytes) + range.first, own + range.first, range.end - range.first) ==
+            0) {
+            continue;
+        }
         for (std::size_t i = range.first; i < range.end; ++i) {
             if (bytes[i] != own[i]) {
                 bytes[i] = own[i];
@@ -197,6 +206,9 @@ void write_shutdown_marks()
     server_segment->send_job.shutdown_mark = SHUTDOWN_MARK;
     server_segment->receive_job.spare_mark = SHUTDOWN_MARK;
     server_segment->receive_job.shutdown_mark = SHUTDOWN_MARK;
+    // Applications waiting for a result or a telegram learn of it at once.
+    wake_waiters(server_segment->send_job.state);
+    wake_waiters(server_segment->receive_job.state);
 }
 
 void segment_remove()

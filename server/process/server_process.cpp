@@ -2,8 +2,10 @@
 #include "server_process.h"
 
 #include <array>
+#include <cerrno>
 #include <cstdarg>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
@@ -28,13 +30,21 @@ bool lockfile_held = false;
 LockfileHold lockfile_hold{};
 bool segment_ready = false;
 bool port_ready = false;
+SerialLine* port_line = nullptr;
+int server_wake_fd = -1;
 bool start_done = false;
 
-// Only sets the flag: the loop notices it and stops in order; nothing else
-// is safe inside a signal handler.
+// Only sets the flag and ends the loop's wait: the loop notices it and
+// stops in order; nothing else is safe inside a signal handler.
 extern "C" void on_stop_signal(int)
 {
     stop_reason = STOP_SIGNAL;
+    if (server_wake_fd >= 0) {
+        const int saved = errno;
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = write(server_wake_fd, &one, sizeof one);
+        errno = saved;
+    }
 }
 
 void install_signal_handlers()
@@ -136,8 +146,8 @@ void server_shutdown(const char* reason)
     notify_service("STOPPING=1");
     std::printf("\n++++++ qo3964_server: -> shutdown started");
     pause_a_second();
-    if (port_ready) {
-        serial_restore();
+    if (port_ready && port_line != nullptr) {
+        serial_restore(*port_line);
         std::printf("\n++++++ qo3964_server: restored old port definition ...");
         pause_a_second();
         port_ready = false;

@@ -9,6 +9,8 @@
 
 namespace qo3964 {
 
+struct SerialLine;
+
 enum StopReason : int {
     STOP_NONE = 0,
     STOP_ORDER = 1,   // a positive shutdown_request was seen
@@ -25,6 +27,10 @@ extern bool lockfile_held;  // delete the lockfile at shutdown
 extern LockfileHold lockfile_hold;  // the lock on it, held for the server's life
 extern bool segment_ready;  // remove the segment at shutdown
 extern bool port_ready;     // restore the serial port at shutdown
+extern SerialLine* port_line;  // the line whose port that is
+// Written to by the stop signals' handler, so that the loop's wait ends
+// at once (-1 until the loop has one).
+extern int server_wake_fd;
 extern bool start_done;     // start-up got to "[14] is up and ok"
 
 // SIGINT, SIGTERM (kill, a service or machine stop) and SIGHUP (a closed

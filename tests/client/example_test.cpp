@@ -56,8 +56,8 @@ TEST(ExampleApplication, SendsReceivesAndPrintsEveryResult)
               "qo3964m_svr_info           0  order is still in work\n"
               "server: qo3964_server V 1.0.1 of 09.06.2009, 32 bit\n"
               "qo3964m_send               2  Write terminated without error\n"
-              "qo3964m_receive            3  bytes: 41 10 FF\n"
-              "qo3964m_receive          -82  3964: BCC-Error on receive\n"
+              "qo3964m_receive_wait       3  bytes: 41 10 FF\n"
+              "qo3964m_receive_wait     -82  3964: BCC-Error on receive\n"
               "qo3964m_close_shm          0  order is still in work\n");
 }
 

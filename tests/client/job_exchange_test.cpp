@@ -14,6 +14,8 @@
 
 #include "deadline_timer.h"
 #include "fake_server_segment.h"
+#include "segment_access.h"
+#include "segment_wake.h"
 #include "qo3964_client.h"
 #include "test_support.h"
 #include "wait_until.h"
@@ -142,6 +144,35 @@ TEST_F(JobExchange, SendHandsOverStateLastAndCollectsTheAcknowledgement)
     EXPECT_EQ(job.result, 0);
     EXPECT_EQ(job.client_busy, 0);
     EXPECT_EQ(qo3964m_send_control(HANDLE), QO3964_TASK_IDLE);
+}
+
+// The server wakes a waiting send when it hands the result back: the send
+// returns at once, not at its next look (100 ms later). Most rounds must
+// show it; a loaded machine may delay a few.
+TEST_F(JobExchange, WaitingSendIsWokenByTheHandBack)
+{
+    constexpr int ROUNDS = 20;
+    constexpr auto PROMPT = std::chrono::milliseconds(50);
+    int prompt = 0;
+    for (int round = 0; round < ROUNDS; ++round) {
+        std::atomic<int64_t> handed_back_ns{0};
+        player = std::thread([&] {
+            volatile JobBlock& job = server.send_job();
+            if (!wait_until([&] { return load_acquire(job.state) == JOB_SUBMITTED; }, WAIT_MS)) {
+                return;
+            }
+            store_field(job.result, int32_t{1});
+            handed_back_ns = std::chrono::steady_clock::now().time_since_epoch().count();
+            store_release(job.state, int32_t{JOB_DONE});
+            wake_waiters(job.state);
+        });
+        const Bytes telegram{0x41};
+        EXPECT_EQ(qo3964m_send(HANDLE, telegram.data(), 1, 10), QO3964_SEND_DONE);
+        const auto returned = std::chrono::steady_clock::now().time_since_epoch().count();
+        player.join();
+        prompt += std::chrono::nanoseconds(returned - handed_back_ns) < PROMPT ? 1 : 0;
+    }
+    EXPECT_GE(prompt, ROUNDS * 3 / 4);
 }
 
 TEST_F(JobExchange, SendWithoutTimeOutWaitsForTheServersFailureCode)

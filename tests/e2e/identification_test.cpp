@@ -26,11 +26,11 @@ TEST_F(IdentificationTest, ServerInfoIsTheBlockOfTheRunningServer)
     auto zero = [](const auto& bytes) { return std::all_of(std::begin(bytes), std::end(bytes), [](auto b) { return b == 0; }); };
     EXPECT_TRUE(zero(info.reserved_48));
     EXPECT_TRUE(zero(info.reserved_80));
-    // Behind info_code: the record of the server's line, then zeros up to
-    // the counters at 512.
+    // Behind info_code: the doorbell (not rung yet), the record of the
+    // server's line, then zeros up to the counters at 512.
     qo3964::ServerInfoBlock block;
     std::memcpy(&block, &info, sizeof block);
-    EXPECT_TRUE(zero(block.reserved_114) && zero(block.reserved_116) && zero(block.reserved_416));
+    EXPECT_TRUE(zero(block.reserved_114) && zero(block.reserved_120) && zero(block.reserved_416));
     EXPECT_EQ(block.line.server_pid, link->server().process().pid());
     // The whole name field as the server wrote it: the text, then zeros.
     EXPECT_TRUE(std::all_of(info.server_name + 13, info.server_name + 16, [](char c) { return c == 0; }));

@@ -3,10 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "engine_fixture.h"
-#include "link_transfer.h"
-#include "protocol_engine.h"
+#include "link.h"
 #include "result_codes.h"
-#include "telegram_buffers.h"
 
 using namespace qo3964;
 
@@ -33,11 +31,11 @@ TEST_F(ConflictTest, MasterModeKeepsItsOwnSendOnAPartnersStxInIdle)
     open_line({.mmode = 1});
     start_engine();
     partner_answers({dle_to_stx(), to_closing_block()});
-    feed_then({STX_BYTE}, [] { stage_send({0x41}); });
+    feed_then({STX_BYTE}, [&] { stage_send({0x41}); });
     EXPECT_EQ(send_result(), RC_OK);
     // Its own STX, and no DLE for the partner.
     EXPECT_EQ(hex(line(5)), "02 " + hex(framed({0x41})));
-    EXPECT_EQ(runner().query([] { return p3964_fifo.count; }), 0);
+    EXPECT_EQ(runner().query([&] { return link().p3964_fifo.count; }), 0);
 }
 
 TEST_F(ConflictTest, SlaveModeTakesThePartnersTelegramFirst)
@@ -45,7 +43,7 @@ TEST_F(ConflictTest, SlaveModeTakesThePartnersTelegramFirst)
     open_line({.mmode = 0});
     start_engine();
     partner_answers({{ENGINE_RX_BODY, framed({0x01, 0x02})}, dle_to_stx(), to_closing_block()});
-    feed_then({STX_BYTE}, [] { stage_send({0x41}); });
+    feed_then({STX_BYTE}, [&] { stage_send({0x41}); });
     EXPECT_EQ(send_result(), RC_OK);
     // DLE to the STX, DLE to the telegram, then the own send.
     EXPECT_EQ(hex(line(7)), "10 10 02 " + hex(framed({0x41})));
@@ -85,7 +83,7 @@ TEST_F(ConflictTest, FailedReceptionWhileGivingWayLeavesTheSendPending)
     EXPECT_EQ(send_result(), RC_OK);
     EXPECT_EQ(hex(line(8)), "02 10 15 02 " + hex(framed({0x41})));
     // Not reported: the partner repeats it.
-    EXPECT_EQ(runner().query([] { return link_transfer.rx_status; }), 0);
+    EXPECT_EQ(runner().query([&] { return link().transfer.rx_status; }), 0);
 }
 
 }  // namespace

@@ -6,10 +6,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "link_transfer.h"
-#include "protocol_engine.h"
-#include "serial_line.h"
-#include "telegram_buffers.h"
 #include "wait_until.h"
 
 using namespace qo3964;
@@ -23,21 +19,21 @@ constexpr uint8_t DLE_BYTE = 0x10;
 constexpr size_t ANSWER_CHUNK = 1024;
 
 // Unread bytes on the engine's side of the line; -1 when unknown.
-int input_held()
+int input_held(int line_fd)
 {
     int pending = 0;
-    return ioctl(serial_line.line_fd, FIONREAD, &pending) == 0 ? pending : -1;
+    return ioctl(line_fd, FIONREAD, &pending) == 0 ? pending : -1;
 }
 
 // Waits until the engine's side of the line holds at least `count` unread bytes.
-bool await_input(size_t count)
+bool await_input(int line_fd, size_t count)
 {
-    return wait_until([count] { return input_held() >= static_cast<int>(count); });
+    return wait_until([line_fd, count] { return input_held(line_fd) >= static_cast<int>(count); });
 }
 
-Entry entry_at(int32_t index)
+Entry entry_at(const Link& link, int32_t index)
 {
-    const TelegramSlot& slot = p3964_fifo.entries[index % FIFO_DEPTH];
+    const TelegramSlot& slot = link.p3964_fifo.entries[index % FIFO_DEPTH];
     return Entry{Bytes(slot.data, slot.data + slot.length), slot.status, slot.state};
 }
 
@@ -74,10 +70,10 @@ Bytes pattern(size_t count)
     return out;
 }
 
-Answer dle_to_stx(int32_t failed)
+Answer dle_to_stx(const Link& link, int32_t failed)
 {
     return Answer{ENGINE_TX_CONNECT, {DLE_BYTE},
-                  [failed] { return link_transfer.send_attempts == failed; }};
+                  [&link, failed] { return link.transfer.send_attempts == failed; }};
 }
 
 Answer to_closing_block(const Bytes& answer)
@@ -85,27 +81,32 @@ Answer to_closing_block(const Bytes& answer)
     return Answer{ENGINE_TX_ACK, answer};
 }
 
-void EngineLineTest::SetUp()
-{
-    engine_reset();
-}
+void EngineLineTest::SetUp() {}
 
 void EngineLineTest::TearDown()
 {
+    reset_link();
+}
+
+void EngineLineTest::reset_link()
+{
     runner_.reset();
+    answers_.reset();
     if (socket_fds_[0] >= 0) {
         close(socket_fds_[0]);
         close(socket_fds_[1]);
-        serial_line.line_fd = pty_line_fd_;
+        socket_fds_[0] = socket_fds_[1] = -1;
+        link().line.line_fd = pty_line_fd_;
     }
-    if (serial_line.line_fd >= 0) {
-        serial_restore();
+    if (link().line.line_fd >= 0) {
+        serial_restore(link().line);
     }
+    link_ = std::make_unique<Link>();
 }
 
 void EngineLineTest::open_line(const Procedure& settings)
 {
-    ASSERT_EQ(link_open(pty_.slave_path().c_str(), 9600, 'N', 'N', settings.tds, settings.tdr,
+    ASSERT_EQ(link_open(link(), pty_.slave_path().c_str(), 9600, 'N', 'N', settings.tds, settings.tdr,
                         settings.mmode, settings.zvz, settings.qvz, settings.bcc_mode, 0),
               0);
     partner_fd_ = pty_.master();
@@ -116,14 +117,14 @@ void EngineLineTest::use_socket_line()
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, socket_fds_), 0);
     fcntl(socket_fds_[0], F_SETFL, fcntl(socket_fds_[0], F_GETFL) | O_NONBLOCK);
     fcntl(socket_fds_[1], F_SETFL, fcntl(socket_fds_[1], F_GETFL) | O_NONBLOCK);
-    pty_line_fd_ = serial_line.line_fd;
-    serial_line.line_fd = socket_fds_[0];
+    pty_line_fd_ = link().line.line_fd;
+    link().line.line_fd = socket_fds_[0];
     partner_fd_ = socket_fds_[1];
 }
 
 void EngineLineTest::start_engine()
 {
-    runner_ = std::make_unique<EngineRunner>();
+    runner_ = std::make_unique<EngineRunner>(link());
 }
 
 void EngineLineTest::feed(const Bytes& bytes)
@@ -136,7 +137,7 @@ void EngineLineTest::feed_then(const Bytes& bytes, const std::function<void()>& 
     bool arrived = false;
     ASSERT_TRUE(runner().between_steps([&] {
         write_bytes(partner_fd_, bytes);
-        arrived = await_input(bytes.size());
+        arrived = await_input(link().line.line_fd, bytes.size());
         action();
     }));
     ASSERT_TRUE(arrived);
@@ -154,12 +155,13 @@ void EngineLineTest::partner_answers(std::vector<Answer> answers)
     script->answers = std::move(answers);
     EngineRunner* runner = runner_.get();
     const int fd = partner_fd_;
-    answers_ = runner->post([script, runner, fd] {
+    Link* tested = link_.get();
+    answers_ = runner->post([script, runner, fd, tested] {
         if (script->next < script->answers.size() && runner->steps() > script->given_at) {
             const Answer& answer = script->answers[script->next];
-            if (engine.engine_state == answer.state && (!answer.also || answer.also())) {
+            if (tested->engine.engine_state == answer.state && (!answer.also || answer.also())) {
                 write_bytes(fd, answer.bytes);
-            if (!await_input(answer.bytes.size())) {
+                if (!await_input(tested->line.line_fd, answer.bytes.size())) {
                     ADD_FAILURE() << "answer " << script->next << " did not reach the engine";
                 }
                 script->next += 1;
@@ -194,7 +196,7 @@ void EngineLineTest::partner_sends(const Bytes& block)
 
 void EngineLineTest::wait_state(int32_t state, int timeout_ms)
 {
-    ASSERT_TRUE(runner().wait_between_steps([state] { return engine.engine_state == state; }, timeout_ms))
+    ASSERT_TRUE(runner().wait_between_steps([this, state] { return link().engine.engine_state == state; }, timeout_ms))
         << "the engine did not reach state " << state;
 }
 
@@ -205,7 +207,8 @@ bool EngineLineTest::engine_took_everything()
     // The descriptor is not changed while the engine runs, so reading its
     // queue from the test thread touches no engine state.
     EXPECT_GE(socket_fds_[0], 0);
-    return wait_until([] { return input_held() == 0; });
+    const int line_fd = socket_fds_[0];
+    return wait_until([line_fd] { return input_held(line_fd) == 0; });
 }
 
 Bytes EngineLineTest::line(size_t count, int timeout_ms)
@@ -220,6 +223,7 @@ bool EngineLineTest::line_quiet(int ms)
 
 void EngineLineTest::stage_send(const Bytes& data)
 {
+    TelegramSlot& snd_set = link().snd_set;
     std::copy(data.begin(), data.end(), snd_set.data);
     snd_set.length = static_cast<int32_t>(data.size());
     snd_set.status = 0;
@@ -234,8 +238,8 @@ void EngineLineTest::stage_send_now(const Bytes& data)
 int32_t EngineLineTest::send_result(int timeout_ms)
 {
     int32_t status = 0;
-    const bool done = runner().wait_between_steps([] { return snd_set.state == SLOT_DONE; }, timeout_ms,
-                                                  [&] { status = snd_set.status; });
+    const bool done = runner().wait_between_steps([this] { return link().snd_set.state == SLOT_DONE; }, timeout_ms,
+                                                  [&] { status = link().snd_set.status; });
     EXPECT_TRUE(done) << "the send was not finished in time";
     return status;
 }
@@ -253,7 +257,7 @@ std::vector<int64_t> EngineLineTest::step_times(int32_t from, int32_t to)
 
 bool EngineLineTest::wait_entries(int32_t count, int timeout_ms)
 {
-    return runner().wait_between_steps([count] { return p3964_fifo.count == count; }, timeout_ms);
+    return runner().wait_between_steps([this, count] { return link().p3964_fifo.count == count; }, timeout_ms);
 }
 
 void EngineLineTest::expect_error_entry(int32_t status)
@@ -266,7 +270,8 @@ void EngineLineTest::expect_error_entry(int32_t status)
 
 Entry EngineLineTest::pop_entry()
 {
-    Entry entry = entry_at(p3964_fifo.head);
+    ReceiveFifo& p3964_fifo = link().p3964_fifo;
+    Entry entry = entry_at(link(), p3964_fifo.head);
     p3964_fifo.entries[p3964_fifo.head].state = SLOT_FREE;
     p3964_fifo.head = (p3964_fifo.head + 1) % FIFO_DEPTH;
     p3964_fifo.count -= 1;
@@ -275,15 +280,15 @@ Entry EngineLineTest::pop_entry()
 
 Entry EngineLineTest::pop_entry_now()
 {
-    return runner().query([] { return pop_entry(); });
+    return runner().query([this] { return pop_entry(); });
 }
 
 std::vector<Entry> EngineLineTest::entries()
 {
-    return runner().query([] {
+    return runner().query([this] {
         std::vector<Entry> held;
-        for (int32_t i = 0; i < p3964_fifo.count; ++i) {
-            held.push_back(entry_at(p3964_fifo.head + i));
+        for (int32_t i = 0; i < link().p3964_fifo.count; ++i) {
+            held.push_back(entry_at(link(), link().p3964_fifo.head + i));
         }
         return held;
     });
@@ -291,6 +296,7 @@ std::vector<Entry> EngineLineTest::entries()
 
 void EngineLineTest::fill_ring(int32_t head, int32_t count)
 {
+    ReceiveFifo& p3964_fifo = link().p3964_fifo;
     p3964_fifo.head = head;
     p3964_fifo.count = count;
     for (int32_t i = 0; i < count; ++i) {

@@ -14,6 +14,7 @@
 
 #include "block_encoder.h"
 #include "engine_runner.h"
+#include "link.h"
 #include "test_support.h"
 
 namespace qotest {
@@ -58,8 +59,9 @@ struct Answer {
     std::function<bool()> also = {};
 };
 
-// The partner's DLE to the own STX of the attempt after `failed` failures.
-Answer dle_to_stx(int32_t failed = 0);
+// The partner's DLE to the own STX of the attempt after `failed` failures
+// (of the link's send).
+Answer dle_to_stx(const qo3964::Link& link, int32_t failed = 0);
 // The partner's answer to the closing block of a telegram.
 Answer to_closing_block(const Bytes& answer = {0x10});
 
@@ -68,6 +70,10 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
+    // The link under test (a fresh one for each test).
+    qo3964::Link& link() { return *link_; }
+    // Starts over with a fresh link (the line closed, the engine stopped).
+    void reset_link();
     // link_open on the pty with these settings.
     void open_line(const Procedure& settings);
     // After open_line: the engine reads and writes a socket instead.
@@ -104,8 +110,10 @@ protected:
     // True when the engine writes nothing for `ms`.
     bool line_quiet(int ms);
 
-    // The dispatcher's staging of a send (SendSlot state 1).
-    static void stage_send(const Bytes& data);
+    Answer dle_to_stx(int32_t failed = 0) const { return qotest::dle_to_stx(*link_, failed); }
+
+    // The dispatcher's staging of a send (SendSlot state 1; engine thread).
+    void stage_send(const Bytes& data);
     void stage_send_now(const Bytes& data);
     // Waits until the SendSlot is finished and returns its status.
     int32_t send_result(int timeout_ms = 10000);
@@ -117,14 +125,15 @@ protected:
     // Waits for the one entry of a failed reception: no data, `status`.
     void expect_error_entry(int32_t status);
     // The dispatcher's removal of the oldest entry (engine thread only).
-    static Entry pop_entry();
+    Entry pop_entry();
     Entry pop_entry_now();
     // Entries held, oldest first, taken between two steps.
     std::vector<Entry> entries();
     // A ring of `count` one-byte entries starting at `head` (engine thread).
-    static void fill_ring(int32_t head, int32_t count);
+    void fill_ring(int32_t head, int32_t count);
 
 private:
+    std::unique_ptr<qo3964::Link> link_ = std::make_unique<qo3964::Link>();
     PtyPair pty_;
     int partner_fd_ = -1;
     int pty_line_fd_ = -1;

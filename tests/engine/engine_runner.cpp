@@ -4,26 +4,47 @@
 #include <algorithm>
 #include <chrono>
 
-#include "link_transfer.h"
-#include "protocol_engine.h"
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include "link.h"
 
 using namespace qo3964;
 
 namespace qotest {
 
-EngineRunner::EngineRunner() : thread_([this] { loop(); }) {}
+namespace {
+
+// The runner's longest wait: requests whose condition changes without a
+// step (a time) are looked at again after it.
+constexpr int32_t LOOK_MS = 20;
+
+}  // namespace
+
+EngineRunner::EngineRunner(Link& link)
+    : link_(link), wake_fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)), thread_([this] { loop(); })
+{
+}
 
 EngineRunner::~EngineRunner()
 {
     stop();
+    close(wake_fd_);
 }
 
 void EngineRunner::stop()
 {
     stop_ = true;
+    wake();
     if (thread_.joinable()) {
         thread_.join();
     }
+}
+
+void EngineRunner::wake()
+{
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = write(wake_fd_, &one, sizeof one);
 }
 
 void EngineRunner::loop()
@@ -33,15 +54,19 @@ void EngineRunner::loop()
         if (stop_) {
             break;
         }
-        StepRecord record{engine.engine_state, 0, engine.tx_pos, 0, 0};
-        engine_step();
-        record.state_after = engine.engine_state;
-        record.tx_pos_after = engine.tx_pos;
+        StepRecord record{link_.engine.engine_state, 0, link_.engine.tx_pos, 0, 0, false};
+        record.moved = engine_step(link_);
+        record.state_after = link_.engine.engine_state;
+        record.tx_pos_after = link_.engine.tx_pos;
         record.end_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                             std::chrono::steady_clock::now().time_since_epoch())
                             .count();
         trace_.push_back(record);
         ++steps_;
+        serve_requests();
+        if (!stop_) {
+            link_wait(link_, wake_fd_, LOOK_MS);
+        }
     }
 }
 
@@ -65,8 +90,11 @@ EngineRunner::Ticket EngineRunner::post(std::function<bool()> poll)
 {
     auto request = std::make_shared<Request>();
     request->poll = std::move(poll);
-    std::lock_guard<std::mutex> lock(mutex_);
-    requests_.push_back(request);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        requests_.push_back(request);
+    }
+    wake();
     return request;
 }
 

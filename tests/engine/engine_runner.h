@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
-// Runs the protocol engine on a thread of its own, one engine_step after
-// the other, the way the server's main loop does. The test thread touches
-// engine globals only through the runner: what it posts runs on the
-// engine's thread between two steps, so the test and the engine never race.
+// Runs the protocol engine on a thread of its own the way the server's
+// main loop does: a step, then a wait for the line, a deadline or a post.
+// The test thread touches the link only through the runner: what it posts
+// runs on the engine's thread between two steps, so the test and the
+// engine never race.
 #pragma once
 
 #include <atomic>
@@ -15,6 +16,10 @@
 #include <thread>
 #include <vector>
 
+namespace qo3964 {
+struct Link;
+}
+
 namespace qotest {
 
 // What one step did, for counting data steps and for timing the engine's
@@ -25,6 +30,7 @@ struct StepRecord {
     int32_t tx_pos_before;
     int32_t tx_pos_after;
     int64_t end_ms;  // steady clock, when the step returned
+    bool moved;      // the engine did anything in it
 };
 
 class EngineRunner {
@@ -35,7 +41,7 @@ public:
     };
     using Ticket = std::shared_ptr<Request>;
 
-    EngineRunner();
+    explicit EngineRunner(qo3964::Link& link);
     ~EngineRunner();  // stops and joins
     EngineRunner(const EngineRunner&) = delete;
     EngineRunner& operator=(const EngineRunner&) = delete;
@@ -71,6 +77,10 @@ public:
 private:
     void loop();
     void serve_requests();
+    void wake();
+
+    qo3964::Link& link_;
+    int wake_fd_ = -1;
 
     std::mutex mutex_;
     std::condition_variable served_;

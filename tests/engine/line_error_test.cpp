@@ -10,10 +10,8 @@
 #include <gtest/gtest.h>
 
 #include "engine_fixture.h"
-#include "link_transfer.h"
-#include "protocol_engine.h"
+#include "link.h"
 #include "result_codes.h"
-#include "telegram_buffers.h"
 
 using namespace qo3964;
 
@@ -43,7 +41,7 @@ TEST_F(LineErrorTest, StrayByteInIdleIsAnsweredWithNakAfterZvz)
     EXPECT_EQ(hex(line(1)), "15");
     EXPECT_GE(ms_since(start), zvz - 20);
     EXPECT_TRUE(line_quiet(300));
-    EXPECT_EQ(runner().query([] { return p3964_fifo.count; }), 0);
+    EXPECT_EQ(runner().query([&] { return link().p3964_fifo.count; }), 0);
 }
 
 // A BREAK fails the send pending at that moment and is reported once; the
@@ -53,17 +51,17 @@ TEST_F(LineErrorTest, BreakFailsThePendingSendOnceAndIsReportedOnce)
     open_line({.zvz = 200});
     use_socket_line();
     start_engine();
-    feed_then(BREAK_MARK, [] { stage_send({0x41}); });
+    feed_then(BREAK_MARK, [&] { stage_send({0x41}); });
     EXPECT_EQ(send_result(), RC_BREAK);
     expect_error_entry(RC_BREAK);
     EXPECT_EQ(hex(line(1)), "15");
 
-    ASSERT_TRUE(runner().between_steps([] { snd_set.state = SLOT_FREE; }));
+    ASSERT_TRUE(runner().between_steps([&] { link().snd_set.state = SLOT_FREE; }));
     partner_answers({dle_to_stx(), to_closing_block()});
     stage_send_now({0x42});
     EXPECT_EQ(send_result(), RC_OK);
     EXPECT_EQ(hex(line(5)), "02 " + hex(framed({0x42})));
-    EXPECT_EQ(runner().query([] { return p3964_fifo.count; }), 0);
+    EXPECT_EQ(runner().query([&] { return link().p3964_fifo.count; }), 0);
 }
 
 // A parity error is reported once and answered with one NAK; the pending
@@ -74,12 +72,12 @@ TEST_F(LineErrorTest, ParityErrorIsReportedOnceAndTheSendGoesOut)
     use_socket_line();
     start_engine();
     partner_answers({dle_to_stx(), to_closing_block()});
-    feed_then(PARITY_MARK, [] { stage_send({0x41}); });
+    feed_then(PARITY_MARK, [&] { stage_send({0x41}); });
     expect_error_entry(RC_PARITY);
     EXPECT_EQ(send_result(), RC_OK);
     EXPECT_EQ(hex(line(6)), "15 02 " + hex(framed({0x41})));
     EXPECT_TRUE(line_quiet(600)) << "no NAK stream";
-    EXPECT_EQ(runner().query([] { return p3964_fifo.count; }), 0);
+    EXPECT_EQ(runner().query([&] { return link().p3964_fifo.count; }), 0);
 }
 
 // Bytes that keep coming while the engine waits to refuse them restart its
@@ -145,7 +143,7 @@ TEST_P(NoRequestTest, NothingButALoneStxAfterQuietStartsATelegram)
     EXPECT_EQ(std::count(answers.begin(), answers.end(), 0x10), 0) << hex(answers);
     EXPECT_FALSE(answers.empty()) << "no NAK";
     wait_state(ENGINE_IDLE);
-    EXPECT_EQ(runner().query([] { return p3964_fifo.count; }), 0);
+    EXPECT_EQ(runner().query([&] { return link().p3964_fifo.count; }), 0);
 
     partner_sends(framed({0x01, 0x02, 0x03}, c.bcc_mode));
     EXPECT_EQ(hex(line(2)), "10 10");

@@ -7,11 +7,9 @@
 #include <gtest/gtest.h>
 
 #include "engine_fixture.h"
-#include "link_transfer.h"
-#include "protocol_engine.h"
+#include "link.h"
 #include "result_codes.h"
 #include "serial_line.h"
-#include "telegram_buffers.h"
 
 using namespace qo3964;
 
@@ -57,7 +55,6 @@ TEST_F(ReceivingTest, LoneDleInDataIsRefusedAndTheRepetitionRecoversIt)
     const Bytes cut{0x01, 0x10, 0x41, 0x02, 0x10, 0x03};  // one DLE of a pair lost
     for (const int32_t bcc_mode : {1, 0}) {
         SCOPED_TRACE(bcc_mode);
-        engine_reset();
         open_line({.tdr = 6, .zvz = 300, .bcc_mode = bcc_mode});
         start_engine();
         partner_sends(bcc_mode != 0 ? cut + Bytes{block_check(cut)} : cut);
@@ -70,8 +67,7 @@ TEST_F(ReceivingTest, LoneDleInDataIsRefusedAndTheRepetitionRecoversIt)
         const Entry entry = pop_entry_now();
         EXPECT_EQ(entry.data, whole);
         EXPECT_EQ(entry.status, RC_OK);
-        runner().stop();
-        serial_restore();
+        reset_link();
         drain(partner());
     }
 }
@@ -86,7 +82,7 @@ TEST_F(ReceivingTest, WrongBccIsRefusedAndTheRepetitionIsAGoodTelegram)
     partner_sends(bad);
     EXPECT_EQ(hex(line(2)), "10 15");
     const auto [count, status] = runner().query(
-        [] { return std::pair{p3964_fifo.count, link_transfer.rx_status}; });
+        [&] { return std::pair{link().p3964_fifo.count, link().transfer.rx_status}; });
     EXPECT_EQ(count, 0);
     EXPECT_EQ(status, 0);
 
@@ -97,7 +93,7 @@ TEST_F(ReceivingTest, WrongBccIsRefusedAndTheRepetitionIsAGoodTelegram)
     const Entry entry = pop_entry_now();
     EXPECT_EQ(hex(entry.data), "01 02");
     EXPECT_EQ(entry.status, RC_OK);
-    EXPECT_EQ(runner().query([] { return p3964_fifo.count; }), 0);
+    EXPECT_EQ(runner().query([&] { return link().p3964_fifo.count; }), 0);
 }
 
 TEST_F(ReceivingTest, TdrFailuresInARowGiveAnEmptyEntry)
@@ -111,7 +107,7 @@ TEST_F(ReceivingTest, TdrFailuresInARowGiveAnEmptyEntry)
         partner_sends(bad);
         ASSERT_EQ(hex(line(2)), "10 15");
         const int32_t expected = failure < 3 ? 0 : 1;
-        EXPECT_EQ(runner().query([] { return p3964_fifo.count; }), expected);
+        EXPECT_EQ(runner().query([&] { return link().p3964_fifo.count; }), expected);
     }
     expect_error_entry(RC_RX_BCC);
 

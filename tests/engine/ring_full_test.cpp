@@ -4,10 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "engine_fixture.h"
-#include "link_transfer.h"
-#include "protocol_engine.h"
+#include "link.h"
 #include "result_codes.h"
-#include "telegram_buffers.h"
 
 using namespace qo3964;
 
@@ -23,10 +21,10 @@ struct Held {
     Bytes rx_data;
 };
 
-Held held_telegram()
+Held held_telegram(const Link& link)
 {
-    return Held{p3964_fifo.count, link_transfer.rx_waiting,
-                Bytes(link_transfer.rx_data, link_transfer.rx_data + link_transfer.rx_length)};
+    return Held{link.p3964_fifo.count, link.transfer.rx_waiting,
+                Bytes(link.transfer.rx_data, link.transfer.rx_data + link.transfer.rx_length)};
 }
 
 class RingFullTest : public EngineLineTest {
@@ -34,10 +32,10 @@ protected:
     // A full ring and the seventeenth telegram acknowledged into rx_data.
     void hold_a_telegram(const Bytes& data)
     {
-        ASSERT_TRUE(runner().between_steps([] { fill_ring(3, FIFO_DEPTH); }));
+        ASSERT_TRUE(runner().between_steps([&] { fill_ring(3, FIFO_DEPTH); }));
         partner_sends(framed(data));
         ASSERT_EQ(hex(line(2)), "10 10");
-        ASSERT_TRUE(runner().wait_between_steps([] { return link_transfer.rx_waiting == 1; }, 5000));
+        ASSERT_TRUE(runner().wait_between_steps([&] { return link().transfer.rx_waiting == 1; }, 5000));
     }
 };
 
@@ -47,7 +45,7 @@ TEST_F(RingFullTest, SeventeenthTelegramIsAcknowledgedAndHeld)
     start_engine();
     hold_a_telegram({0xAA, 0xBB});
     ASSERT_TRUE(runner().wait_steps(5, 5000));
-    const Held held = runner().query(held_telegram);
+    const Held held = runner().query([&] { return held_telegram(link()); });
     EXPECT_EQ(held.count, FIFO_DEPTH);
     EXPECT_EQ(held.rx_waiting, 1);
     EXPECT_EQ(hex(held.rx_data), "AA BB");
@@ -66,7 +64,7 @@ TEST_F(RingFullTest, HeldTelegramIsQueuedAtTheFirstStepWithRoom)
         room_at = runner().steps();
     }));
     int64_t queued_at = 0;
-    ASSERT_TRUE(runner().wait_between_steps([] { return link_transfer.rx_waiting == 0; }, 5000,
+    ASSERT_TRUE(runner().wait_between_steps([&] { return link().transfer.rx_waiting == 0; }, 5000,
                                             [&] { queued_at = runner().steps(); }));
     EXPECT_EQ(queued_at, room_at + 1);
     const std::vector<Entry> held = entries();
@@ -85,15 +83,15 @@ TEST_F(RingFullTest, RoomWithinTheWaitQueuesTheHeldOneAndAcceptsTheNext)
     // while the engine waits for it.
     partner_answers({{ENGINE_RX_BODY, framed({0xBB})}});
     feed({STX_BYTE});
-    ASSERT_TRUE(runner().wait_between_steps([] { return engine.engine_state == ENGINE_RX_BLOCKED; }, 5000,
-                                            [] {
+    ASSERT_TRUE(runner().wait_between_steps([&] { return link().engine.engine_state == ENGINE_RX_BLOCKED; }, 5000,
+                                            [&] {
                                                 pop_entry();
                                                 pop_entry();
                                             }));
     answers_given();
     EXPECT_EQ(hex(line(2)), "10 10");
     ASSERT_TRUE(runner().wait_between_steps(
-        [] { return p3964_fifo.count == FIFO_DEPTH && link_transfer.rx_waiting == 0; }, 5000));
+        [&] { return link().p3964_fifo.count == FIFO_DEPTH && link().transfer.rx_waiting == 0; }, 5000));
     const std::vector<Entry> held = entries();
     EXPECT_EQ(hex(held[FIFO_DEPTH - 2].data), "AA");
     EXPECT_EQ(hex(held[FIFO_DEPTH - 1].data), "BB");
@@ -108,23 +106,23 @@ TEST_F(RingFullTest, NoRoomWithinTheWaitRefusesAndReportsOccupied)
     start_engine();
     hold_a_telegram({0xAA});
     feed({STX_BYTE});
-    ASSERT_TRUE(runner().wait_between_steps([] { return engine.engine_state == ENGINE_RX_BLOCKED; }, 5000));
+    ASSERT_TRUE(runner().wait_between_steps([&] { return link().engine.engine_state == ENGINE_RX_BLOCKED; }, 5000));
     EXPECT_EQ(hex(line(1)), "15");
-    const int32_t status = runner().query([] { return link_transfer.rx_status; });
+    const int32_t status = runner().query([&] { return link().transfer.rx_status; });
     EXPECT_EQ(status, RC_RX_OCCUPIED);
 
-    ASSERT_TRUE(runner().between_steps([] {
+    ASSERT_TRUE(runner().between_steps([&] {
         pop_entry();
         pop_entry();
     }));
-    ASSERT_TRUE(runner().wait_between_steps([] { return link_transfer.rx_waiting == 0; }, 5000));
+    ASSERT_TRUE(runner().wait_between_steps([&] { return link().transfer.rx_waiting == 0; }, 5000));
     const std::vector<Entry> held = entries();
     ASSERT_EQ(held.size(), static_cast<size_t>(FIFO_DEPTH));
     EXPECT_TRUE(held[FIFO_DEPTH - 2].data.empty());
     EXPECT_EQ(held[FIFO_DEPTH - 2].status, RC_RX_OCCUPIED);
     EXPECT_EQ(hex(held.back().data), "AA");
     EXPECT_EQ(held.back().status, RC_OK);
-    EXPECT_EQ(runner().query([] { return link_transfer.rx_status; }), 0);
+    EXPECT_EQ(runner().query([&] { return link().transfer.rx_status; }), 0);
 }
 
 // A failure the partner's repetition recovered is not the client's
@@ -139,7 +137,7 @@ TEST_F(RingFullTest, HeldTelegramAfterARecoveredFailureIsGood)
     wait_state(ENGINE_IDLE);
     hold_a_telegram({0xAA});
     pop_entry_now();
-    ASSERT_TRUE(runner().wait_between_steps([] { return link_transfer.rx_waiting == 0; }, 5000));
+    ASSERT_TRUE(runner().wait_between_steps([&] { return link().transfer.rx_waiting == 0; }, 5000));
     const Entry last = entries().back();
     EXPECT_EQ(hex(last.data), "AA");
     EXPECT_EQ(last.status, RC_OK);
@@ -151,24 +149,24 @@ TEST_F(RingFullTest, PartnersStxWhileConnectingIntoAFullRingIsAcceptedAndHeld)
 {
     open_line({.tds = 1, .qvz = 600});
     start_engine();
-    ASSERT_TRUE(runner().between_steps([] { fill_ring(0, FIFO_DEPTH); }));
+    ASSERT_TRUE(runner().between_steps([&] { fill_ring(0, FIFO_DEPTH); }));
     partner_answers({{ENGINE_TX_CONNECT, {STX_BYTE}}, {ENGINE_RX_BODY, framed({0x01})}, dle_to_stx(),
                      to_closing_block()});
     stage_send_now({0x41});
     EXPECT_EQ(send_result(), RC_OK);
     EXPECT_EQ(hex(line(8)), "02 10 10 02 " + hex(framed({0x41})));
-    const Held held = runner().query(held_telegram);
+    const Held held = runner().query([&] { return held_telegram(link()); });
     EXPECT_EQ(held.count, FIFO_DEPTH);
     EXPECT_EQ(held.rx_waiting, 1);
     EXPECT_EQ(hex(held.rx_data), "01");
-    EXPECT_EQ(runner().query([] { return link_transfer.rx_status; }), 0);
+    EXPECT_EQ(runner().query([&] { return link().transfer.rx_status; }), 0);
 }
 
 TEST_F(RingFullTest, ArrivalOrderIsKeptAcrossTheEndOfTheRing)
 {
     open_line({});
     start_engine();
-    ASSERT_TRUE(runner().between_steps([] { fill_ring(14, 0); }));
+    ASSERT_TRUE(runner().between_steps([&] { fill_ring(14, 0); }));
     for (uint8_t byte = 1; byte <= 4; ++byte) {
         // The data only after the DLE, as a partner sends them: the telegram
         // 02 must not look like a repeated STX.
@@ -181,7 +179,7 @@ TEST_F(RingFullTest, ArrivalOrderIsKeptAcrossTheEndOfTheRing)
     for (uint8_t byte = 1; byte <= 4; ++byte) {
         EXPECT_EQ(hex(pop_entry_now().data), hex({byte}));
     }
-    EXPECT_EQ(runner().query([] { return p3964_fifo.head; }), 2);
+    EXPECT_EQ(runner().query([&] { return link().p3964_fifo.head; }), 2);
 }
 
 }  // namespace

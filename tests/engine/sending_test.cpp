@@ -3,10 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "engine_fixture.h"
-#include "link_transfer.h"
-#include "protocol_engine.h"
+#include "link.h"
 #include "result_codes.h"
-#include "telegram_buffers.h"
 
 using namespace qo3964;
 
@@ -23,15 +21,15 @@ TEST_F(SendingTest, DataWaitsForDleAndDoublesDleButNotTheBcc)
     open_line({.qvz = 5000});
     start_engine();
     stage_send_now({0x01, 0x10, 0x02});
-    ASSERT_TRUE(runner().wait_between_steps([] { return engine.engine_state == ENGINE_TX_CONNECT; }, 5000));
+    ASSERT_TRUE(runner().wait_between_steps([&] { return link().engine.engine_state == ENGINE_TX_CONNECT; }, 5000));
     ASSERT_TRUE(runner().wait_steps(5, 5000));
-    EXPECT_EQ(runner().query([] { return engine.engine_state; }), ENGINE_TX_CONNECT);
+    EXPECT_EQ(runner().query([&] { return link().engine.engine_state; }), ENGINE_TX_CONNECT);
     EXPECT_EQ(hex(line(2, 200)), "02") << "data must wait for the partner's DLE";
 
     partner_answers({dle_to_stx(), to_closing_block()});
     EXPECT_EQ(send_result(), RC_OK);
     EXPECT_EQ(hex(line(7)), "01 10 10 02 10 03 10");
-    EXPECT_EQ(runner().query([] { return link_transfer.send_pending; }), 0);
+    EXPECT_EQ(runner().query([&] { return link().transfer.send_pending; }), 0);
     EXPECT_TRUE(line_quiet(200));
 }
 
@@ -62,7 +60,7 @@ TEST_P(EmptyTelegramTest, IsTheClosingBlockAlone)
 
 INSTANTIATE_TEST_SUITE_P(BothModes, EmptyTelegramTest, ::testing::Values(1, 0));
 
-TEST_F(SendingTest, LongTelegramGoesOutInChunksOfAtMostAThousandBytes)
+TEST_F(SendingTest, LongTelegramGoesOutWhole)
 {
     open_line({});
     start_engine();
@@ -72,23 +70,6 @@ TEST_F(SendingTest, LongTelegramGoesOutInChunksOfAtMostAThousandBytes)
     stage_send_now(data);
     EXPECT_EQ(send_result(), RC_OK);
     EXPECT_EQ(hex(line(expected.size(), 10000)), hex(expected));
-    runner().stop();
-
-    int data_steps = 0;
-    int32_t total = 0;
-    for (const StepRecord& step : runner().trace()) {
-        const bool wrote = step.state_after == ENGINE_TX_DATA || step.state_after == ENGINE_TX_ACK;
-        if (!wrote || (step.state_before != ENGINE_TX_DATA && step.state_before != ENGINE_TX_CONNECT)) {
-            continue;
-        }
-        const int32_t from = step.state_before == ENGINE_TX_DATA ? step.tx_pos_before : 0;
-        const int32_t bytes = step.tx_pos_after - from;
-        EXPECT_LE(bytes, 1000);
-        data_steps += bytes > 0 ? 1 : 0;
-        total += bytes;
-    }
-    EXPECT_EQ(total, 2500);
-    EXPECT_GE(data_steps, 3);
 }
 
 TEST_F(SendingTest, NakToTheClosingBlockRepeatsFromStxUntilTdsAttempts)
@@ -101,7 +82,7 @@ TEST_F(SendingTest, NakToTheClosingBlockRepeatsFromStxUntilTdsAttempts)
     EXPECT_EQ(send_result(), RC_NO_ACK);
     const Bytes attempt = Bytes{0x02} + framed({0x41});
     EXPECT_EQ(hex(line(3 * attempt.size() + 1)), hex(attempt + attempt + attempt + NAK_ANSWER));
-    EXPECT_EQ(runner().query([] { return link_transfer.send_attempts; }), 0);
+    EXPECT_EQ(runner().query([&] { return link().transfer.send_attempts; }), 0);
     EXPECT_TRUE(line_quiet(300));
 }
 
@@ -112,8 +93,8 @@ TEST_F(SendingTest, NakToTheClosingBlockIsCountedButTheSendGoesOn)
     partner_answers({dle_to_stx(), to_closing_block(NAK_ANSWER)});
     stage_send_now({0x41});
     answers_given();
-    ASSERT_TRUE(runner().wait_between_steps([] { return link_transfer.send_attempts == 1; }, 5000));
-    EXPECT_EQ(runner().query([] { return snd_set.state; }), SLOT_TAKEN);
+    ASSERT_TRUE(runner().wait_between_steps([&] { return link().transfer.send_attempts == 1; }, 5000));
+    EXPECT_EQ(runner().query([&] { return link().snd_set.state; }), SLOT_TAKEN);
     partner_answers({dle_to_stx(1), to_closing_block()});
     EXPECT_EQ(send_result(), RC_OK);
 }
@@ -129,13 +110,17 @@ TEST_F(SendingTest, UnansweredStxIsRepeatedAfterQvzThenRefusedWithNak)
     EXPECT_TRUE(line_quiet(300));
     runner().stop();
 
-    // Each STX waited for qvz (less a tick of the 10 ms clock and a margin).
-    const std::vector<int64_t> stx = step_times(ENGINE_IDLE, ENGINE_TX_CONNECT);
-    const std::vector<int64_t> failed = step_times(ENGINE_TX_CONNECT, ENGINE_IDLE);
+    // Each STX after the first waited for qvz (less a tick of the 10 ms
+    // clock and a margin): the steps that ended writing one.
+    std::vector<int64_t> stx;
+    for (const StepRecord& step : runner().trace()) {
+        if (step.moved && step.state_after == ENGINE_TX_CONNECT) {
+            stx.push_back(step.end_ms);
+        }
+    }
     ASSERT_EQ(stx.size(), 3u);
-    ASSERT_EQ(failed.size(), 3u);
-    for (size_t i = 0; i < 3; ++i) {
-        EXPECT_GE(failed[i] - stx[i], qvz - 50);
+    for (size_t i = 1; i < stx.size(); ++i) {
+        EXPECT_GE(stx[i] - stx[i - 1], qvz - 50);
     }
 }
 
@@ -179,12 +164,54 @@ TEST_F(SendingTest, NextSendStartsWithFreshAttempts)
     ASSERT_EQ(send_result(), RC_NO_CONNECT);
     EXPECT_EQ(hex(line(3)), "02 02 15");
 
-    ASSERT_TRUE(runner().between_steps([] { snd_set.state = SLOT_FREE; }));
+    ASSERT_TRUE(runner().between_steps([&] { link().snd_set.state = SLOT_FREE; }));
     // One failure of this send leaves room for a second attempt.
     partner_answers({dle_to_stx(1), to_closing_block()});
     stage_send_now({0x42});
     EXPECT_EQ(send_result(), RC_OK);
     EXPECT_EQ(hex(line(6)), "02 02 " + hex(framed({0x42})));
 }
+
+// A DLE with other bytes right behind it belongs to a block (the rest of a
+// telegram the partner finished late), not to an answer: taken for one,
+// the send would be reported delivered though the partner never took it.
+// Only the partner's STX may follow its acknowledgement.
+struct AnswerCase {
+    const char* name;
+    int32_t state;  // where the answer comes
+    Bytes answer;
+    int32_t result;  // of the send (one attempt)
+};
+
+void PrintTo(const AnswerCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class DleAnswerTest : public SendingTest, public ::testing::WithParamInterface<AnswerCase> {};
+
+TEST_P(DleAnswerTest, OnlyADleStandingAloneAnswers)
+{
+    const AnswerCase& c = GetParam();
+    open_line({.tds = 1, .zvz = 200});
+    start_engine();
+    std::vector<Answer> answers{{c.state, c.answer}};
+    if (c.state == ENGINE_TX_ACK) {
+        answers.insert(answers.begin(), dle_to_stx());
+    }
+    partner_answers(answers);
+    stage_send_now({0x41});
+    EXPECT_EQ(send_result(), c.result);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DleAnswerTest,
+    ::testing::Values(AnswerCase{"DleWithDataBehindIsNoAnswerToStx", ENGINE_TX_CONNECT, {0x10, 0x41, 0x10, 0x03},
+                                 RC_NO_CONNECT},
+                      AnswerCase{"DoubledDleIsNoAcknowledgement", ENGINE_TX_ACK, {0x10, 0x10, 0x42}, RC_NO_ACK},
+                      AnswerCase{"DleEtxIsNoAcknowledgement", ENGINE_TX_ACK, {0x10, 0x03, 0x52}, RC_NO_ACK},
+                      AnswerCase{"AcknowledgementFollowedByTheStxOfTheNextTelegram", ENGINE_TX_ACK, {0x10, 0x02},
+                                 RC_OK}),
+    [](const ::testing::TestParamInfo<AnswerCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -3,16 +3,15 @@
 // pipe of one page whose free room the test controls exactly, and is
 // stepped by the test itself.
 #include <fcntl.h>
+#include <memory>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "engine_fixture.h"
-#include "link_transfer.h"
-#include "protocol_engine.h"
+#include "link.h"
 #include "result_codes.h"
 #include "serial_line.h"
-#include "telegram_buffers.h"
 #include "test_support.h"
 
 using namespace qo3964;
@@ -30,17 +29,31 @@ class WriteRefusalTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        engine_reset();
         ASSERT_EQ(pipe2(pipe_, O_NONBLOCK), 0);
         ASSERT_EQ(fcntl(pipe_[1], F_SETPIPE_SZ, PIPE_ROOM), PIPE_ROOM);
-        serial_use(pipe_[1]);
+        serial_use(link().line, pipe_[1]);
+        // Nothing comes back on the line: the engine reads an empty pipe.
+        ASSERT_EQ(pipe2(silence_, O_NONBLOCK), 0);
+        link().line.input_fd = silence_[0];
+    }
+
+    Link& link() { return *link_; }
+
+    // One step, and the wait for what the engine waits for (room in the
+    // pipe, its deadline).
+    void step()
+    {
+        engine_step(link());
+        link_wait(link(), -1, 50);
     }
 
     void TearDown() override
     {
-        serial_line.line_fd = -1;
+        link().line.line_fd = -1;
         close(pipe_[0]);
         close(pipe_[1]);
+        close(silence_[0]);
+        close(silence_[1]);
     }
 
     // Leaves `room` bytes free in the pipe.
@@ -62,76 +75,78 @@ protected:
     Bytes written_until_closed()
     {
         Bytes bytes;
-        for (int step = 0; step < 10 && engine.engine_state == ENGINE_TX_DATA; ++step) {
-            engine_step();
+        for (int n = 0; n < 10 && link().engine.engine_state == ENGINE_TX_DATA; ++n) {
+            step();
             bytes = bytes + written();
         }
         return bytes;
     }
 
     // The engine has just been answered DLE to its STX.
-    static void connected_with(const Bytes& data)
+    void connected_with(const Bytes& data)
     {
-        std::copy(data.begin(), data.end(), link_transfer.tx_data);
-        link_transfer.tx_length = static_cast<int32_t>(data.size());
-        link_transfer.send_pending = 1;
-        engine.engine_state = ENGINE_TX_START;
+        std::copy(data.begin(), data.end(), link().transfer.tx_data);
+        link().transfer.tx_length = static_cast<int32_t>(data.size());
+        link().transfer.send_pending = 1;
+        link().engine.engine_state = ENGINE_TX_START;
     }
 
+    std::unique_ptr<Link> link_ = std::make_unique<Link>();
     int pipe_[2] = {-1, -1};
+    int silence_[2] = {-1, -1};
 };
 
 TEST_F(WriteRefusalTest, RefusedDataByteIsWrittenAgainWithoutCountingAnAttempt)
 {
     leave_room(0);
     connected_with({0x41, 0x42});
-    engine_step();
-    EXPECT_EQ(engine.engine_state, ENGINE_TX_DATA);
-    EXPECT_EQ(engine.tx_pos, 0);
+    step();
+    EXPECT_EQ(link().engine.engine_state, ENGINE_TX_DATA);
+    EXPECT_EQ(link().engine.tx_pos, 0);
     EXPECT_EQ(hex(written()), "");
 
     EXPECT_EQ(hex(written_until_closed()), hex(framed({0x41, 0x42})));
-    EXPECT_EQ(engine.engine_state, ENGINE_TX_ACK);
-    EXPECT_EQ(link_transfer.send_attempts, 0);
-    EXPECT_EQ(link_transfer.send_pending, 1);
+    EXPECT_EQ(link().engine.engine_state, ENGINE_TX_ACK);
+    EXPECT_EQ(link().transfer.send_attempts, 0);
+    EXPECT_EQ(link().transfer.send_pending, 1);
 }
 
 TEST_F(WriteRefusalTest, RefusedDoublingDleGoesOutBeforeTheNextDataByte)
 {
     leave_room(1);
     connected_with({0x10, 0x41});
-    engine_step();
+    step();
     EXPECT_EQ(hex(written()), "10");
-    EXPECT_EQ(engine.tx_pos, 1);
-    EXPECT_EQ(engine.tx_dle_owed, 1);
-    EXPECT_EQ(engine.engine_state, ENGINE_TX_DATA);
+    EXPECT_EQ(link().engine.tx_pos, 1);
+    EXPECT_EQ(link().engine.tx_dle_owed, 1);
+    EXPECT_EQ(link().engine.engine_state, ENGINE_TX_DATA);
 
     // 10 10 41 10 03 and the BCC 52 of all of them: the owed DLE counts.
     const Bytes rest = written_until_closed();
     EXPECT_EQ(hex(Bytes{0x10} + rest), hex(framed({0x10, 0x41})));
     EXPECT_EQ(hex(rest), "10 41 10 03 52");
-    EXPECT_EQ(link_transfer.send_attempts, 0);
+    EXPECT_EQ(link().transfer.send_attempts, 0);
 }
 
 TEST_F(WriteRefusalTest, ClosingBlockWaitsForAnOwedDoublingDle)
 {
     leave_room(2);
     connected_with({0x41, 0x10});
-    for (int step = 0; step < 10 && engine.tx_pos < 2; ++step) {
-        engine_step();
+    for (int n = 0; n < 10 && link().engine.tx_pos < 2; ++n) {
+        step();
     }
-    EXPECT_EQ(engine.tx_dle_owed, 1);
-    EXPECT_EQ(engine.engine_state, ENGINE_TX_DATA);
+    EXPECT_EQ(link().engine.tx_dle_owed, 1);
+    EXPECT_EQ(link().engine.engine_state, ENGINE_TX_DATA);
 
     // The line still takes nothing: no DLE, and no closing block either.
-    engine_step();
-    EXPECT_EQ(engine.engine_state, ENGINE_TX_DATA);
+    step();
+    EXPECT_EQ(link().engine.engine_state, ENGINE_TX_DATA);
     const Bytes first = written();
     EXPECT_EQ(hex(first), "41 10");
 
     const Bytes rest = written_until_closed();
     EXPECT_EQ(hex(first + rest), hex(framed({0x41, 0x10})));
-    EXPECT_EQ(engine.tx_dle_owed, 0);
+    EXPECT_EQ(link().engine.tx_dle_owed, 0);
 }
 
 // A line that takes nothing for qvz (CTS held low, an adapter gone) ends
@@ -139,27 +154,27 @@ TEST_F(WriteRefusalTest, ClosingBlockWaitsForAnOwedDoublingDle)
 // block; the last attempt fails the send with -67.
 TEST_F(WriteRefusalTest, LineThatTakesNothingForQvzFailsTheAttempt)
 {
-    procedure.qvz = 100;
-    procedure.tds = 2;
+    link().procedure.qvz = 100;
+    link().procedure.tds = 2;
     leave_room(0);
     connected_with({0x41, 0x42});
-    for (int step = 0; step < 100 && engine.engine_state != ENGINE_IDLE; ++step) {
-        engine_step();
+    for (int n = 0; n < 100 && link().transfer.send_attempts == 0; ++n) {
+        step();
     }
-    EXPECT_EQ(engine.engine_state, ENGINE_IDLE);
-    EXPECT_EQ(link_transfer.send_attempts, 1);
-    EXPECT_EQ(link_transfer.send_pending, 1);
+    EXPECT_EQ(link().transfer.send_attempts, 1);
+    EXPECT_EQ(link().transfer.send_pending, 1);
 
+    // The next attempt's STX found no room either; now its DLE came.
     written();
     leave_room(2);
-    engine.engine_state = ENGINE_TX_START;
-    for (int step = 0; step < 100 && engine.engine_state != ENGINE_IDLE; ++step) {
-        engine_step();
+    link().engine.engine_state = ENGINE_TX_START;
+    for (int n = 0; n < 100 && link().transfer.send_pending == 1; ++n) {
+        step();
     }
-    EXPECT_EQ(engine.engine_state, ENGINE_IDLE);
-    EXPECT_EQ(link_transfer.send_pending, 0);
-    EXPECT_EQ(snd_set.state, SLOT_DONE);
-    EXPECT_EQ(snd_set.status, RC_NO_ACK);
+    EXPECT_EQ(link().engine.engine_state, ENGINE_IDLE);
+    EXPECT_EQ(link().transfer.send_pending, 0);
+    EXPECT_EQ(link().snd_set.state, SLOT_DONE);
+    EXPECT_EQ(link().snd_set.status, RC_NO_ACK);
     EXPECT_EQ(hex(written()), "41 42");
 }
 

@@ -25,11 +25,10 @@
 #include <unistd.h>
 
 #include "deadline_timer.h"
-#include "link_transfer.h"
+#include "link.h"
 #include "protocol_engine.h"
 #include "result_codes.h"
 #include "serial_line.h"
-#include "telegram_buffers.h"
 
 using namespace qo3964;
 
@@ -83,6 +82,13 @@ void start_clock()
 
 // ---- the line -----------------------------------------------------------
 
+// The link under test (kept out of the stack: its buffers are large).
+Link& fz()
+{
+    static Link link;
+    return link;
+}
+
 int engine_fd = -1;
 int partner_fd = -1;
 
@@ -92,7 +98,7 @@ int unread_by_engine()
     int pending = 0;
     require(ioctl(engine_fd, FIONREAD, &pending) == 0, "FIONREAD");
     // Bytes the line driver read ahead are unread too.
-    return pending + serial_input_held();
+    return pending + serial_input_held(fz().line);
 }
 
 void drain(int fd)
@@ -138,16 +144,16 @@ bool fits(int32_t length)
 
 bool held(int32_t index)
 {
-    const int32_t offset = (index - p3964_fifo.head + FIFO_DEPTH) % FIFO_DEPTH;
-    return offset < p3964_fifo.count;
+    const int32_t offset = (index - fz().p3964_fifo.head + FIFO_DEPTH) % FIFO_DEPTH;
+    return offset < fz().p3964_fifo.count;
 }
 
 void check_ring()
 {
-    require(p3964_fifo.count >= 0 && p3964_fifo.count <= FIFO_DEPTH, "ring count out of 0..16");
-    require(p3964_fifo.head >= 0 && p3964_fifo.head < FIFO_DEPTH, "ring head out of 0..15");
+    require(fz().p3964_fifo.count >= 0 && fz().p3964_fifo.count <= FIFO_DEPTH, "ring count out of 0..16");
+    require(fz().p3964_fifo.head >= 0 && fz().p3964_fifo.head < FIFO_DEPTH, "ring head out of 0..15");
     for (int32_t i = 0; i < FIFO_DEPTH; ++i) {
-        const TelegramSlot& entry = p3964_fifo.entries[i];
+        const TelegramSlot& entry = fz().p3964_fifo.entries[i];
         require(fits(entry.length), "ring entry length out of 0..4096");
         if (held(i)) {
             require(entry.state == SLOT_DONE, "held ring entry not finished");
@@ -160,23 +166,23 @@ void check_ring()
 
 void check_engine()
 {
-    const LinkTransfer& lt = link_transfer;
-    require(one_of(engine.engine_state, engine_states), "unknown engine state");
+    const LinkTransfer& lt = fz().transfer;
+    require(one_of(fz().engine.engine_state, engine_states), "unknown engine state");
     require(fits(lt.rx_length), "rx_length out of 0..4096");
     require(fits(lt.tx_length), "tx_length out of 0..4096");
     // tx_pos belongs to the telegram on the line; between sends it keeps
     // the end of the last one.
-    if (engine.engine_state == ENGINE_TX_DATA || engine.engine_state == ENGINE_TX_ACK) {
+    if (fz().engine.engine_state == ENGINE_TX_DATA || fz().engine.engine_state == ENGINE_TX_ACK) {
         require(lt.send_pending == 1, "writing a telegram that is not pending");
-        require(engine.tx_pos >= 0 && engine.tx_pos <= lt.tx_length, "tx_pos beyond the telegram");
+        require(fz().engine.tx_pos >= 0 && fz().engine.tx_pos <= lt.tx_length, "tx_pos beyond the telegram");
     }
     require(lt.rx_waiting == 0 || lt.rx_waiting == 1, "rx_waiting");
     require(lt.rx_status == 0 || one_of(lt.rx_status, entry_statuses), "rx_status");
-    require(engine.rx_failures >= 0 && engine.rx_failures < procedure.tdr, "rx_failures reached tdr");
+    require(fz().engine.rx_failures >= 0 && fz().engine.rx_failures < fz().procedure.tdr, "rx_failures reached tdr");
     require(lt.send_pending == 0 || lt.send_pending == 1, "send_pending");
     if (lt.send_pending == 1) {
-        require(snd_set.state == SLOT_TAKEN, "pending send without a taken slot");
-        require(lt.send_attempts >= 0 && lt.send_attempts < procedure.tds, "send_attempts reached tds");
+        require(fz().snd_set.state == SLOT_TAKEN, "pending send without a taken slot");
+        require(lt.send_attempts >= 0 && lt.send_attempts < fz().procedure.tds, "send_attempts reached tds");
     }
     check_ring();
 }
@@ -186,51 +192,56 @@ void check_engine()
 // A finished send is handed back, as the dispatcher does in the same pass.
 void hand_back_send()
 {
-    if (snd_set.state == SLOT_DONE) {
-        require(one_of(snd_set.status, send_statuses), "send finished with a foreign status");
-        require(link_transfer.send_pending == 0, "finished send still pending");
-        snd_set.state = SLOT_FREE;
-        snd_set.status = 0;
+    if (fz().snd_set.state == SLOT_DONE) {
+        require(one_of(fz().snd_set.status, send_statuses), "send finished with a foreign status");
+        require(fz().transfer.send_pending == 0, "finished send still pending");
+        fz().snd_set.state = SLOT_FREE;
+        fz().snd_set.status = 0;
     }
 }
 
 void take_oldest_entry()
 {
-    if (p3964_fifo.count == 0) {
+    if (fz().p3964_fifo.count == 0) {
         return;
     }
-    TelegramSlot& entry = p3964_fifo.entries[p3964_fifo.head];
+    TelegramSlot& entry = fz().p3964_fifo.entries[fz().p3964_fifo.head];
     entry.status = 0;
     entry.state = SLOT_FREE;
-    p3964_fifo.head = (p3964_fifo.head + 1) % FIFO_DEPTH;
-    p3964_fifo.count -= 1;
+    fz().p3964_fifo.head = (fz().p3964_fifo.head + 1) % FIFO_DEPTH;
+    fz().p3964_fifo.count -= 1;
 }
 
 void stage_send(uint8_t seed, int32_t length)
 {
-    if (snd_set.state != SLOT_FREE) {
+    if (fz().snd_set.state != SLOT_FREE) {
         return;
     }
     // Every byte value turns up, DLEs included.
     for (int32_t i = 0; i < length; ++i) {
-        snd_set.data[i] = static_cast<uint8_t>(seed + i * 7);
+        fz().snd_set.data[i] = static_cast<uint8_t>(seed + i * 7);
     }
-    snd_set.length = length;
-    snd_set.status = 0;
-    snd_set.state = SLOT_STAGED;
+    fz().snd_set.length = length;
+    fz().snd_set.status = 0;
+    fz().snd_set.state = SLOT_STAGED;
 }
 
+// A step, and the time the engine would wait for when it did nothing (the
+// fake clock lets it pass at once).
 void step()
 {
-    engine_step();
+    if (!engine_step(fz())) {
+        const int32_t timeout = link_wait_plan(fz()).timeout_ms;
+        fake_sleep(timeout > 0 ? timeout : 1);
+    }
     drain(partner_fd);
     hand_back_send();
     check_engine();
 }
 
 // Steps until the engine has read everything fed to it. Every byte is read
-// within a bounded number of steps (the longest wait, 400 ms for room in
-// the ring, is 400 steps of 1 ms; each byte can start at most one).
+// within a bounded number of steps (each byte can start at most one wait
+// for room in the ring, and a step that waits lets the time pass).
 void run_until_read(size_t fed)
 {
     const size_t bound = (fed + 1) * 448;
@@ -244,8 +255,8 @@ void run_until_read(size_t fed)
 void run_until_settled()
 {
     for (int n = 0;; ++n) {
-        const bool idle = engine.engine_state == ENGINE_IDLE && unread_by_engine() == 0;
-        if (idle && link_transfer.send_pending == 0) {
+        const bool idle = fz().engine.engine_state == ENGINE_IDLE && unread_by_engine() == 0;
+        if (idle && fz().transfer.send_pending == 0) {
             return;
         }
         require(n < 5000, "the engine does not settle on a silent line");
@@ -266,24 +277,24 @@ struct Input {
 
 void apply_settings(uint8_t bits)
 {
-    procedure.bcc_mode = (bits & 0x01) == 0 ? 1 : 0;
-    procedure.mmode = static_cast<int16_t>((bits >> 1) & 0x01);
-    procedure.tds = static_cast<int16_t>(1 + ((bits >> 2) & 0x03));
-    procedure.tdr = static_cast<int16_t>(1 + ((bits >> 4) & 0x03));
+    fz().procedure.bcc_mode = (bits & 0x01) == 0 ? 1 : 0;
+    fz().procedure.mmode = static_cast<int16_t>((bits >> 1) & 0x01);
+    fz().procedure.tds = static_cast<int16_t>(1 + ((bits >> 2) & 0x03));
+    fz().procedure.tdr = static_cast<int16_t>(1 + ((bits >> 4) & 0x03));
     // Short delay times keep the steps per input byte few; qvz stays
     // greater than zvz, as the configuration demands.
-    procedure.zvz = 20 * (1 + ((bits >> 6) & 0x03));
-    procedure.qvz = procedure.zvz + 60;
+    fz().procedure.zvz = 20 * (1 + ((bits >> 6) & 0x03));
+    fz().procedure.qvz = fz().procedure.zvz + 60;
 }
 
 // Entries of one byte each, as left by earlier receptions.
 void prefill_ring(uint8_t bits)
 {
     const int32_t count = (bits >> 4) == 15 ? FIFO_DEPTH : (bits >> 4);
-    p3964_fifo.head = bits & 0x0F;
-    p3964_fifo.count = count;
+    fz().p3964_fifo.head = bits & 0x0F;
+    fz().p3964_fifo.count = count;
     for (int32_t n = 0; n < count; ++n) {
-        TelegramSlot& entry = p3964_fifo.entries[(p3964_fifo.head + n) % FIFO_DEPTH];
+        TelegramSlot& entry = fz().p3964_fifo.entries[(fz().p3964_fifo.head + n) % FIFO_DEPTH];
         entry.data[0] = static_cast<uint8_t>(n);
         entry.length = 1;
         entry.status = RC_OK;
@@ -335,9 +346,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    engine_reset();
-    serial_use(engine_fd);
-    serial_line.monitor_on = 0;
+    fz() = Link{};
+    serial_use(fz().line, engine_fd);
+    fz().line.monitor_on = 0;
     drain(engine_fd);
     drain(partner_fd);
     start_clock();

@@ -16,10 +16,9 @@
 #include <cstring>
 
 #include "job_dispatcher.h"
-#include "link_transfer.h"
+#include "link.h"
 #include "segment_owner.h"
 #include "server_process.h"
-#include "telegram_buffers.h"
 
 using namespace qo3964;
 
@@ -50,25 +49,32 @@ bool fits(int32_t length)
 
 // ---- engine-side state the engine could have left ------------------------
 
+// The link the passes work on (kept out of the stack: its buffers are large).
+Link& fz()
+{
+    static Link link;
+    return link;
+}
+
 void load_send_slot(Input& in)
 {
-    snd_set.state = in.next() & 0x03;
-    snd_set.length = in.length();
-    snd_set.status = in.signed_byte();
-    link_transfer.send_pending = snd_set.state == SLOT_TAKEN ? 1 : 0;
+    fz().snd_set.state = in.next() & 0x03;
+    fz().snd_set.length = in.length();
+    fz().snd_set.status = in.signed_byte();
+    fz().transfer.send_pending = fz().snd_set.state == SLOT_TAKEN ? 1 : 0;
 }
 
 void load_ring(Input& in)
 {
     const uint8_t bits = in.next();
-    p3964_fifo.head = bits & 0x0F;
-    p3964_fifo.count = (bits >> 4) == 15 ? FIFO_DEPTH : (bits >> 4);
-    for (TelegramSlot& entry : p3964_fifo.entries) {
+    fz().p3964_fifo.head = bits & 0x0F;
+    fz().p3964_fifo.count = (bits >> 4) == 15 ? FIFO_DEPTH : (bits >> 4);
+    for (TelegramSlot& entry : fz().p3964_fifo.entries) {
         entry.length = in.length();
     }
     const int32_t status = in.signed_byte();
-    for (int32_t n = 0; n < p3964_fifo.count; ++n) {
-        TelegramSlot& entry = p3964_fifo.entries[(p3964_fifo.head + n) % FIFO_DEPTH];
+    for (int32_t n = 0; n < fz().p3964_fifo.count; ++n) {
+        TelegramSlot& entry = fz().p3964_fifo.entries[(fz().p3964_fifo.head + n) % FIFO_DEPTH];
         entry.status = status != 0 ? status : 1;
         entry.state = SLOT_DONE;
     }
@@ -89,17 +95,17 @@ SharedSegment* segment = nullptr;
 
 void queue_telegram(const Pass& p)
 {
-    LinkTransfer& lt = link_transfer;
+    LinkTransfer& lt = fz().transfer;
     lt.rx_length = (p.a1 | p.a2 << 8) % (TELEGRAM_MAX + 1);
     std::memset(lt.rx_data, p.a3, static_cast<size_t>(lt.rx_length));
     lt.rx_status = static_cast<int8_t>(p.a3) < 0 ? static_cast<int8_t>(p.a3) : 0;
-    push_received(p3964_fifo);
+    push_received(fz());
 }
 
 void finish_send(const Pass& p)
 {
-    if (link_transfer.send_pending == 1) {
-        complete_send(static_cast<int8_t>(p.a1) < 0 ? static_cast<int8_t>(p.a1) : 1);
+    if (fz().transfer.send_pending == 1) {
+        complete_send(fz(), static_cast<int8_t>(p.a1) < 0 ? static_cast<int8_t>(p.a1) : 1);
     }
 }
 
@@ -124,9 +130,9 @@ void collect()
     }
 }
 
-void stub_engine_step()
+bool stub_engine_step(Link&)
 {
-    take_send_job(snd_set);
+    take_send_job(fz());
     const Pass p{script.next(), script.next(), script.next(), script.next()};
     switch (p.action % 5) {
     case 1:
@@ -144,35 +150,28 @@ void stub_engine_step()
     default:
         break;
     }
+    return false;
 }
 
 void check()
 {
-    require(p3964_fifo.count >= 0 && p3964_fifo.count <= FIFO_DEPTH, "ring count out of 0..16");
-    require(p3964_fifo.head >= 0 && p3964_fifo.head < FIFO_DEPTH, "ring head out of 0..15");
-    for (const TelegramSlot& entry : p3964_fifo.entries) {
+    require(fz().p3964_fifo.count >= 0 && fz().p3964_fifo.count <= FIFO_DEPTH, "ring count out of 0..16");
+    require(fz().p3964_fifo.head >= 0 && fz().p3964_fifo.head < FIFO_DEPTH, "ring head out of 0..15");
+    for (const TelegramSlot& entry : fz().p3964_fifo.entries) {
         require(fits(entry.length), "ring entry length out of 0..4096");
     }
-    if (snd_set.state == SLOT_STAGED || snd_set.state == SLOT_TAKEN) {
-        require(fits(snd_set.length), "send slot holds a length beyond 4096");
+    if (fz().snd_set.state == SLOT_STAGED || fz().snd_set.state == SLOT_TAKEN) {
+        require(fits(fz().snd_set.length), "send slot holds a length beyond 4096");
     }
-    require(fits(link_transfer.tx_length), "tx_length out of 0..4096");
+    require(fits(fz().transfer.tx_length), "tx_length out of 0..4096");
 }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    dispatcher_engine_step = stub_engine_step;
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     Input in{data, size};
-    snd_set = TelegramSlot{};
-    p3964_fifo = ReceiveFifo{};
-    link_transfer = LinkTransfer{};
+    fz() = Link{};
     stop_reason = STOP_NONE;
     load_send_slot(in);
     load_ring(in);
@@ -192,7 +191,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     check();
     for (size_t n = 0; n < passes; ++n) {
-        service_jobs();
+        service_jobs(fz(), stub_engine_step);
         check();
     }
     server_segment = nullptr;

@@ -43,7 +43,7 @@ TEST(PartnerProgram, HelpExplainsEveryOption)
     const std::string out = partner.out();
     EXPECT_EQ(out.rfind("Usage: qo3964_partner", 0), 0u);
     for (const char* word :
-         {"--device", "--baud", "--parity", "--link", "--3964", "--zvz", "--qvz", "--attempts", "--priority", "--echo",
+         {"--device", "--baud", "--parity", "--line-speed", "--link", "--3964", "--zvz", "--qvz", "--attempts", "--priority", "--echo",
           "--send", "--file", "--stdin", "--repeat", "--interval", "--quit-after-send", "--fault", "--fault-rate",
           "--seed", "--pause-ms", "--stray-byte", "--count", "--duration", "SIGINT", "PTY <path>"}) {
         EXPECT_NE(out.find(word), std::string::npos) << word;
@@ -73,6 +73,7 @@ TEST(PartnerProgram, BadOptionsAndBadHexExitWithTwo)
         {{"--fault-rate", "pause=2"}, "--fault-rate pause needs a number from"},
         {{"--baud", "9600"}, "--baud and --parity apply to --device only"},
         {{"--device", "/dev/null", "--baud", "300"}, "--baud must be 1200"},
+        {{"--device", "/dev/null", "--line-speed", "9600"}, "--line-speed applies to the pseudo-terminal only"},
         {{"--file", "/nonexistent/telegrams"}, "cannot read the telegram file"},
         {{"--zvz"}, "--zvz needs a value"},
         {{"--", "--help"}, "bad hex telegram on the command line: '--help'"},

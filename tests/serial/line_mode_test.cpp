@@ -18,6 +18,11 @@
 using namespace qo3964;
 
 namespace {
+// The line under test.
+SerialLine serial_line;
+}  // namespace
+
+namespace {
 
 // The input speed field of c_cflag, which the new mode keeps as found.
 constexpr tcflag_t SAVED_INPUT_SPEED = static_cast<tcflag_t>(B2400) << std::countr_zero(static_cast<tcflag_t>(CIBAUD));
@@ -82,7 +87,7 @@ TEST_P(LineMode, ReplacesSpeedParityFlowAndInputHandlingKeepsTheRest)
     const termios found = put_odd_mode(pty.slave());
 
     CapturedOutput output(dir);
-    const int result = serial_open(pty.slave_path().c_str(), c.baud, c.parity, c.flow, 0);
+    const int result = serial_open(serial_line, pty.slave_path().c_str(), c.baud, c.parity, c.flow, 0);
     output.finish();
     ASSERT_EQ(result, 0) << output.err();
 
@@ -134,12 +139,12 @@ TEST(LineRestore, PutsTheFoundModeBackAndClosesThePort)
     const termios found = put_odd_mode(pty.slave());
     {
         CapturedOutput output(dir);
-        ASSERT_EQ(serial_open(pty.slave_path().c_str(), 19200, 'E', 'Y', 0), 0);
+        ASSERT_EQ(serial_open(serial_line, pty.slave_path().c_str(), 19200, 'E', 'Y', 0), 0);
     }
     const int line_fd = serial_line.line_fd;
     ASSERT_EQ(mode_of(pty.slave()).c_iflag, static_cast<tcflag_t>(INPCK | PARMRK));
 
-    serial_restore();
+    serial_restore(serial_line);
 
     const termios now = mode_of(pty.slave());
     EXPECT_EQ(now.c_cflag, found.c_cflag);
@@ -160,7 +165,7 @@ TEST(SerialOpenMessages, EachStepAnnouncedAndConfirmedOnStandardOutput)
     const termios found = mode_of(pty.slave());
 
     CapturedOutput output(dir);
-    const int result = serial_open(path.c_str(), 9600, 'N', 'N', 0);
+    const int result = serial_open(serial_line, path.c_str(), 9600, 'N', 'N', 0);
     output.finish();
 
     EXPECT_EQ(result, 0);
@@ -180,7 +185,7 @@ TEST(SerialOpenMessages, MissingDeviceIsRefusedOnStandardError)
     const std::string path = dir.file("ttyMissing");
 
     CapturedOutput output(dir);
-    const int result = serial_open(path.c_str(), 9600, 'E', 'N', 0);
+    const int result = serial_open(serial_line, path.c_str(), 9600, 'E', 'N', 0);
     output.finish();
 
     EXPECT_EQ(result, -1);
@@ -195,7 +200,7 @@ TEST(SerialOpenMessages, DeviceWithoutLineModeIsRefusedOnStandardError)
     qotest::write_file(path, "");
 
     CapturedOutput output(dir);
-    const int result = serial_open(path.c_str(), 9600, 'E', 'N', 0);
+    const int result = serial_open(serial_line, path.c_str(), 9600, 'E', 'N', 0);
     output.finish();
 
     EXPECT_EQ(result, -1);
@@ -211,10 +216,10 @@ TEST(SerialOpenMessages, MonitorFlagOtherThanOneLeavesTheDisplayOff)
     qotest::PtyPair pty;
 
     CapturedOutput output(dir);
-    const int result = serial_open(pty.slave_path().c_str(), 9600, 'N', 'N', 2);
+    const int result = serial_open(serial_line, pty.slave_path().c_str(), 9600, 'N', 'N', 2);
     qotest::write_bytes(pty.master(), {0x41});
-    const int byte = serial_getc(2000);
-    const int written = serial_putc(0x42);
+    const int byte = serial_getc(serial_line, 2000);
+    const int written = serial_putc(serial_line, 0x42);
     output.finish();
 
     EXPECT_EQ(result, 0);
@@ -234,11 +239,11 @@ TEST(SerialOpenMessages, UnknownTerminalLeavesTheDisplayOffAndTheLineWorking)
     setenv("TERM", "qo3964-no-such-terminal", 1);
 
     CapturedOutput output(dir);
-    const int result = serial_open(pty.slave_path().c_str(), 9600, 'N', 'N', 1);
+    const int result = serial_open(serial_line, pty.slave_path().c_str(), 9600, 'N', 'N', 1);
     qotest::write_bytes(pty.master(), {0x41});
-    const int byte = serial_getc(2000);
-    const int written = serial_putc(0x42);
-    serial_restore();
+    const int byte = serial_getc(serial_line, 2000);
+    const int written = serial_putc(serial_line, 0x42);
+    serial_restore(serial_line);
     output.finish();
 
     EXPECT_EQ(result, 0);

@@ -14,13 +14,18 @@
 using namespace qo3964;
 
 namespace {
+// The line under test.
+SerialLine serial_line;
+}  // namespace
+
+namespace {
 
 class MarkingDecode : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_EQ(pipe2(pipe_, O_NONBLOCK), 0);
-        serial_use(pipe_[0]);
+        serial_use(serial_line, pipe_[0]);
         serial_line.monitor_on = 0;
     }
 
@@ -41,12 +46,12 @@ TEST_F(MarkingDecode, DoubledFFIsTheDataByteFFAndClearsTheLineError)
 {
     line_delivers({0x41, 0xFF, 0xFF, 0x42});
     serial_line.last_line_error = -56;
-    EXPECT_EQ(serial_getc(20), 0x41);
+    EXPECT_EQ(serial_getc(serial_line, 20), 0x41);
     serial_line.last_line_error = -56;
-    EXPECT_EQ(serial_getc(20), 255);
+    EXPECT_EQ(serial_getc(serial_line, 20), 255);
     EXPECT_EQ(serial_line.last_line_error, 0);
-    EXPECT_EQ(serial_getc(20), 0x42);
-    EXPECT_EQ(serial_getc(20), -1601);
+    EXPECT_EQ(serial_getc(serial_line, 20), 0x42);
+    EXPECT_EQ(serial_getc(serial_line, 20), -1601);
 }
 
 struct MarkingCase {
@@ -72,9 +77,9 @@ TEST_P(Marking, ThreeBytesGiveOneLineErrorCode)
 {
     const MarkingCase c = GetParam();
     line_delivers({0xFF, c.second, c.third, 0x42});
-    EXPECT_EQ(serial_getc(20), c.code);
+    EXPECT_EQ(serial_getc(serial_line, 20), c.code);
     EXPECT_EQ(serial_line.last_line_error, c.code);
-    EXPECT_EQ(serial_getc(20), 0x42);
+    EXPECT_EQ(serial_getc(serial_line, 20), 0x42);
     EXPECT_EQ(serial_line.last_line_error, 0);
 }
 
@@ -87,9 +92,9 @@ TEST_F(MarkingDecode, MarkingCutShortIsReportedAsMinus57WithoutWaitingForTheLimi
     constexpr int limit = 20000;
     line_delivers({0xFF});
     const auto start = steady_clock::now();
-    EXPECT_EQ(serial_getc(limit), -57);
+    EXPECT_EQ(serial_getc(serial_line, limit), -57);
     line_delivers({0xFF, 0x00});
-    EXPECT_EQ(serial_getc(limit), -57);
+    EXPECT_EQ(serial_getc(serial_line, limit), -57);
     EXPECT_LT(duration_cast<milliseconds>(steady_clock::now() - start).count(), limit / 4);
 }
 
@@ -97,10 +102,10 @@ TEST_F(MarkingDecode, MarkingCutShortIsReportedAsMinus57WithoutWaitingForTheLimi
 TEST_F(MarkingDecode, LineErrorIsReportedOnceThenSilenceIsSilence)
 {
     line_delivers({0xFF, 0x00, 0x41, 0xFF, 0x00, 0x00});
-    EXPECT_EQ(serial_getc(20), -56);
-    EXPECT_EQ(serial_getc(20), -55);
+    EXPECT_EQ(serial_getc(serial_line, 20), -56);
+    EXPECT_EQ(serial_getc(serial_line, 20), -55);
     EXPECT_EQ(serial_line.last_line_error, -55);
-    EXPECT_EQ(serial_getc(20), -1601);
+    EXPECT_EQ(serial_getc(serial_line, 20), -1601);
 }
 
 // A marking whose bytes come in two reads: the reader's buffer holds the
@@ -108,22 +113,22 @@ TEST_F(MarkingDecode, LineErrorIsReportedOnceThenSilenceIsSilence)
 TEST_F(MarkingDecode, MarkingSplitAcrossTwoReadsIsDecoded)
 {
     line_delivers({0x41, 0xFF});
-    EXPECT_EQ(serial_getc(20), 0x41);
-    EXPECT_EQ(serial_input_held(), 1);
+    EXPECT_EQ(serial_getc(serial_line, 20), 0x41);
+    EXPECT_EQ(serial_input_held(serial_line), 1);
     line_delivers({0x00, 0x41, 0x42, 0xFF});
-    EXPECT_EQ(serial_getc(20), -56);
-    EXPECT_EQ(serial_getc(20), 0x42);
+    EXPECT_EQ(serial_getc(serial_line, 20), -56);
+    EXPECT_EQ(serial_getc(serial_line, 20), 0x42);
     line_delivers({0xFF});
-    EXPECT_EQ(serial_getc(20), 255);
-    EXPECT_EQ(serial_getc(20), -1601);
+    EXPECT_EQ(serial_getc(serial_line, 20), 255);
+    EXPECT_EQ(serial_getc(serial_line, 20), -1601);
 }
 
 TEST_F(MarkingDecode, FlushDropsWhatTheReaderHolds)
 {
     line_delivers({0x41, 0x42});
-    EXPECT_EQ(serial_getc(20), 0x41);
-    serial_flush_input();
-    EXPECT_EQ(serial_getc(20), -1601);
+    EXPECT_EQ(serial_getc(serial_line, 20), 0x41);
+    serial_flush_input(serial_line);
+    EXPECT_EQ(serial_getc(serial_line, 20), -1601);
 }
 
 // Repeated STX are dropped up to the first other byte, which is read next,
@@ -131,13 +136,13 @@ TEST_F(MarkingDecode, FlushDropsWhatTheReaderHolds)
 TEST_F(MarkingDecode, DroppingWaitingStxKeepsTheNextByteAndItsMarking)
 {
     line_delivers({0x02, 0x02, 0xFF, 0x00, 0x02, 0x41, 0xFF, 0xFF});
-    EXPECT_EQ(serial_drop_waiting(0x02), 2);
-    EXPECT_EQ(serial_getc(20), -56);
-    EXPECT_EQ(serial_getc(20), 0x41);
-    EXPECT_EQ(serial_drop_waiting(0x02), 0);
-    EXPECT_EQ(serial_getc(20), 255);
-    EXPECT_EQ(serial_drop_waiting(0x02), 0);
-    EXPECT_EQ(serial_getc(20), -1601);
+    EXPECT_EQ(serial_drop_waiting(serial_line, 0x02), 2);
+    EXPECT_EQ(serial_getc(serial_line, 20), -56);
+    EXPECT_EQ(serial_getc(serial_line, 20), 0x41);
+    EXPECT_EQ(serial_drop_waiting(serial_line, 0x02), 0);
+    EXPECT_EQ(serial_getc(serial_line, 20), 255);
+    EXPECT_EQ(serial_drop_waiting(serial_line, 0x02), 0);
+    EXPECT_EQ(serial_getc(serial_line, 20), -1601);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 // Usage: monitor_driver <done-file> <step>...
 //   iXX        the partner sends byte XX; serial_getc receives it (IN row)
 //   oXX        serial_putc sends byte XX (OUT row)
-//   wXXYY...   serial_write sends the bytes as one block (OUT row)
+//   wXXYY...   serial_write_some sends the bytes as one block (OUT row)
 //   pXX        byte XX arrives marked with a parity error (IN row, red)
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +21,11 @@
 #include "serial_line.h"
 
 using namespace qo3964;
+
+namespace {
+// The line under test.
+SerialLine serial_line;
+}  // namespace
 
 namespace {
 
@@ -85,17 +90,17 @@ int run_step(const char* step)
     }
     switch (kind) {
     case 'i':
-        if (!put_all(partner_fd, bytes, 1) || serial_getc(WAIT_MS) != bytes[0]) {
+        if (!put_all(partner_fd, bytes, 1) || serial_getc(serial_line, WAIT_MS) != bytes[0]) {
             return fail("not received", step);
         }
         return 0;
     case 'o':
-        if (serial_putc(bytes[0]) != 1 || !partner_takes(1)) {
+        if (serial_putc(serial_line, bytes[0]) != 1 || !partner_takes(1)) {
             return fail("not sent", step);
         }
         return 0;
     case 'w':
-        serial_write(bytes, static_cast<int32_t>(count));
+        serial_write_some(serial_line, bytes, static_cast<int32_t>(count));
         return partner_takes(count) ? 0 : fail("not sent", step);
     case 'p': {
         // A pseudo-terminal cannot make parity errors: the marking comes
@@ -104,7 +109,7 @@ int run_step(const char* step)
         const int line_fd = serial_line.line_fd;
         serial_line.line_fd = marking_pipe[0];
         const bool marked = put_all(marking_pipe[1], marking, sizeof marking);
-        const int result = serial_getc(WAIT_MS);
+        const int result = serial_getc(serial_line, WAIT_MS);
         serial_line.line_fd = line_fd;
         return (marked && result == -56) ? 0 : fail("not marked", step);
     }
@@ -128,7 +133,7 @@ int main(int argc, char** argv)
         std::perror("monitor_driver");
         return 2;
     }
-    if (serial_open(slave_path, 9600, 'N', 'N', 1) != 0) {
+    if (serial_open(serial_line, slave_path, 9600, 'N', 'N', 1) != 0) {
         return fail("cannot open", slave_path);
     }
     for (int i = 2; i < argc; ++i) {

@@ -25,6 +25,7 @@ constexpr uint8_t STX = 0x02;
 constexpr uint8_t DLE = 0x10;
 constexpr uint8_t NAK = 0x15;
 constexpr int ANSWER_MS = 3000;
+constexpr int QUIET_MS = 150;  // three times the server's ZVZ
 
 struct ConsoleFault {
     const char* name;
@@ -69,9 +70,12 @@ struct StallPipe {
 };
 
 // The partner's side of one telegram: STX, the server's answer, the block
-// and the server's answer to it.
+// and the server's answer to it. As a partner does, it begins only on a
+// line that has been quiet for a while (after a NAK the server waits for
+// ZVZ of quiet before it takes an STX again).
 Bytes offer(int line, const Bytes& block)
 {
+    EXPECT_EQ(hex(read_until_quiet(line, QUIET_MS, ANSWER_MS)), "");
     write_bytes(line, {STX});
     Bytes answers = read_bytes(line, 1, ANSWER_MS);
     write_bytes(line, block);

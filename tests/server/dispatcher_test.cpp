@@ -13,14 +13,13 @@
 #include "client_claim_watch.h"
 #include "deadline_timer.h"
 #include "job_dispatcher.h"
+#include "link.h"
 #include "process_identity.h"
-#include "protocol_engine.h"
 #include "result_codes.h"
 #include "runtime_log.h"
 #include "segment_access.h"
 #include "segment_owner.h"
 #include "server_process.h"
-#include "telegram_buffers.h"
 
 using namespace qo3964;
 
@@ -29,23 +28,31 @@ namespace {
 std::function<void()> during_step;
 int steps = 0;
 
-void scripted_step()
+// The link of the pass (large: kept out of the stack).
+Link& tested()
+{
+    static Link link;
+    return link;
+}
+
+bool scripted_step(Link&)
 {
     ++steps;
     if (during_step) {
         during_step();
     }
+    return false;
 }
 
 // Queues a telegram the way the engine's push does.
 void queue_entry(const std::vector<uint8_t>& data, int32_t status)
 {
-    TelegramSlot& e = p3964_fifo.entries[(p3964_fifo.head + p3964_fifo.count) % FIFO_DEPTH];
+    TelegramSlot& e = tested().p3964_fifo.entries[(tested().p3964_fifo.head + tested().p3964_fifo.count) % FIFO_DEPTH];
     std::copy(data.begin(), data.end(), e.data);
     e.length = static_cast<int32_t>(data.size());
     e.status = status;
     e.state = SLOT_DONE;
-    p3964_fifo.count++;
+    tested().p3964_fifo.count++;
 }
 
 class Dispatcher : public ::testing::Test {
@@ -59,18 +66,17 @@ protected:
         server_segment = &segment;
         reset_segment();
         fill_server_info("/dev/null", "/dev/ttyS1");
-        snd_set = TelegramSlot{};
-        p3964_fifo = ReceiveFifo{};
+        tested().snd_set = TelegramSlot{};
+        tested().p3964_fifo = ReceiveFifo{};
+        tested().transfer = LinkTransfer{};
         stop_reason = STOP_NONE;
         during_step = nullptr;
         steps = 0;
-        dispatcher_engine_step = scripted_step;
         client_claim_watch_reset();
     }
 
     void TearDown() override
     {
-        dispatcher_engine_step = engine_step;
         server_segment = nullptr;
     }
 
@@ -102,41 +108,41 @@ protected:
 TEST_F(Dispatcher, TelegramPushedDuringTheStepReachesReceiveJobInTheSamePass)
 {
     during_step = [] { queue_entry({0x01, 0x10, 0x02}, 1); };
-    service_jobs();
+    service_jobs(tested(), scripted_step);
     EXPECT_EQ(steps, 1);
     EXPECT_EQ(segment.receive_job.state, JOB_DONE);
     EXPECT_EQ(segment.receive_job.length, 3);
     EXPECT_EQ(segment.receive_job.result, 1);
     EXPECT_EQ(std::memcmp(segment.receive_job.data, "\x01\x10\x02", 3), 0);
     EXPECT_EQ(segment.receive_job.server_busy, 0);
-    EXPECT_EQ(p3964_fifo.count, 0);
-    EXPECT_EQ(p3964_fifo.head, 1);
-    EXPECT_EQ(p3964_fifo.entries[0].state, SLOT_FREE);
-    EXPECT_EQ(p3964_fifo.entries[0].status, 0);
+    EXPECT_EQ(tested().p3964_fifo.count, 0);
+    EXPECT_EQ(tested().p3964_fifo.head, 1);
+    EXPECT_EQ(tested().p3964_fifo.entries[0].state, SLOT_FREE);
+    EXPECT_EQ(tested().p3964_fifo.entries[0].status, 0);
 }
 
 TEST_F(Dispatcher, EntriesLeaveInArrivalOrderAcrossTheEndOfTheRing)
 {
-    p3964_fifo.head = 14;
+    tested().p3964_fifo.head = 14;
     for (uint8_t i = 0; i < 4; ++i) {
         queue_entry({i}, 1);
     }
     for (uint8_t i = 0; i < 4; ++i) {
-        service_jobs();
+        service_jobs(tested(), scripted_step);
         ASSERT_EQ(segment.receive_job.state, JOB_DONE) << int(i);
         EXPECT_EQ(segment.receive_job.data[0], i);
         // Nothing more moves while the client has not emptied the block.
-        service_jobs();
-        EXPECT_EQ(p3964_fifo.count, 3 - i);
+        service_jobs(tested(), scripted_step);
+        EXPECT_EQ(tested().p3964_fifo.count, 3 - i);
         collect();
     }
-    EXPECT_EQ(p3964_fifo.head, 2);
+    EXPECT_EQ(tested().p3964_fifo.head, 2);
 }
 
 TEST_F(Dispatcher, ReceiveErrorWithoutDataReachesTheClientAsItsCode)
 {
     queue_entry({}, RC_RX_BCC);
-    service_jobs();
+    service_jobs(tested(), scripted_step);
     EXPECT_EQ(segment.receive_job.state, JOB_DONE);
     EXPECT_EQ(segment.receive_job.length, 0);
     EXPECT_EQ(segment.receive_job.result, RC_RX_BCC);
@@ -146,47 +152,47 @@ TEST_F(Dispatcher, ReceiveJobIsFilledOnlyWhenIdleAndNotHeldByAClient)
 {
     queue_entry({7}, 1);
     hold(segment.receive_job, own_holder_id());
-    service_jobs();
+    service_jobs(tested(), scripted_step);
     EXPECT_EQ(segment.receive_job.state, JOB_IDLE);
     segment.receive_job.client_busy = 0;
     segment.receive_job.state = JOB_DONE;  // not yet collected by the client
-    service_jobs();
-    EXPECT_EQ(p3964_fifo.count, 1);
+    service_jobs(tested(), scripted_step);
+    EXPECT_EQ(tested().p3964_fifo.count, 1);
     collect();
-    service_jobs();
+    service_jobs(tested(), scripted_step);
     EXPECT_EQ(segment.receive_job.state, JOB_DONE);
     EXPECT_EQ(segment.receive_job.data[0], 7);
-    EXPECT_EQ(p3964_fifo.count, 0);
+    EXPECT_EQ(tested().p3964_fifo.count, 0);
 }
 
 TEST_F(Dispatcher, SubmittedJobIsStagedIntoTheSendSlot)
 {
     submit({0xAA, 0xBB});
     segment.send_job.result = 5;  // whatever the client left there
-    service_jobs();
+    service_jobs(tested(), scripted_step);
     EXPECT_EQ(segment.send_job.state, JOB_IN_WORK);
     EXPECT_EQ(segment.send_job.result, 0);
     EXPECT_EQ(segment.send_job.server_busy, 0);
-    EXPECT_EQ(snd_set.state, SLOT_STAGED);
-    EXPECT_EQ(snd_set.length, 2);
-    EXPECT_EQ(snd_set.status, 0);
-    EXPECT_EQ(snd_set.data[0], 0xAA);
-    EXPECT_EQ(snd_set.data[1], 0xBB);
+    EXPECT_EQ(tested().snd_set.state, SLOT_STAGED);
+    EXPECT_EQ(tested().snd_set.length, 2);
+    EXPECT_EQ(tested().snd_set.status, 0);
+    EXPECT_EQ(tested().snd_set.data[0], 0xAA);
+    EXPECT_EQ(tested().snd_set.data[1], 0xBB);
 }
 
 TEST_F(Dispatcher, FinishedSendIsHandedBackInThePassTheEngineFinishedIt)
 {
     submit({1});
-    service_jobs();
+    service_jobs(tested(), scripted_step);
     during_step = [] {
-        snd_set.state = SLOT_DONE;
-        snd_set.status = RC_NO_CONNECT;
+        tested().snd_set.state = SLOT_DONE;
+        tested().snd_set.status = RC_NO_CONNECT;
     };
-    service_jobs();
+    service_jobs(tested(), scripted_step);
     EXPECT_EQ(segment.send_job.state, JOB_DONE);
     EXPECT_EQ(segment.send_job.result, RC_NO_CONNECT);
-    EXPECT_EQ(snd_set.state, SLOT_FREE);
-    EXPECT_EQ(snd_set.status, 0);
+    EXPECT_EQ(tested().snd_set.state, SLOT_FREE);
+    EXPECT_EQ(tested().snd_set.status, 0);
 }
 
 // No client writes the block while it is at 2: a client_busy that is up
@@ -194,56 +200,56 @@ TEST_F(Dispatcher, FinishedSendIsHandedBackInThePassTheEngineFinishedIt)
 TEST_F(Dispatcher, FinishedSendIsHandedBackEvenWhileAClientHoldsItsByte)
 {
     submit({1});
-    service_jobs();
-    snd_set.state = SLOT_DONE;
-    snd_set.status = 1;
+    service_jobs(tested(), scripted_step);
+    tested().snd_set.state = SLOT_DONE;
+    tested().snd_set.status = 1;
     segment.send_job.client_busy = 1;
-    service_jobs();
+    service_jobs(tested(), scripted_step);
     EXPECT_EQ(segment.send_job.state, JOB_DONE);
     EXPECT_EQ(segment.send_job.result, 1);
     EXPECT_EQ(segment.send_job.server_busy, 0);
     EXPECT_EQ(segment.send_job.client_busy, 1);
-    EXPECT_EQ(snd_set.state, SLOT_FREE);
+    EXPECT_EQ(tested().snd_set.state, SLOT_FREE);
 }
 
 TEST_F(Dispatcher, HandBackAndStagingNeverHappenInOnePass)
 {
     submit({1});
-    service_jobs();
-    snd_set.state = SLOT_DONE;
-    snd_set.status = 1;
+    service_jobs(tested(), scripted_step);
+    tested().snd_set.state = SLOT_DONE;
+    tested().snd_set.status = 1;
     // Even with a new job in the block, the hand-back pass stages nothing.
     during_step = [this] { segment.send_job.state = JOB_SUBMITTED; };
-    service_jobs();
+    service_jobs(tested(), scripted_step);
     EXPECT_EQ(segment.send_job.state, JOB_DONE);
-    EXPECT_EQ(snd_set.state, SLOT_FREE);
+    EXPECT_EQ(tested().snd_set.state, SLOT_FREE);
     during_step = nullptr;
     // An uncollected result blocks the send side entirely.
-    service_jobs();
-    EXPECT_EQ(snd_set.state, SLOT_FREE);
+    service_jobs(tested(), scripted_step);
+    EXPECT_EQ(tested().snd_set.state, SLOT_FREE);
     // A new submission over the uncollected result is staged next pass.
     submit({2});
-    service_jobs();
+    service_jobs(tested(), scripted_step);
     EXPECT_EQ(segment.send_job.state, JOB_IN_WORK);
-    EXPECT_EQ(snd_set.state, SLOT_STAGED);
-    EXPECT_EQ(snd_set.data[0], 2);
+    EXPECT_EQ(tested().snd_set.state, SLOT_STAGED);
+    EXPECT_EQ(tested().snd_set.data[0], 2);
 }
 
 TEST_F(Dispatcher, JobIsNotStagedWhileAClientHoldsTheBlockOrTheSlotIsBusy)
 {
     submit({1});
     hold(segment.send_job, own_holder_id());
-    service_jobs();
+    service_jobs(tested(), scripted_step);
     EXPECT_EQ(segment.send_job.state, JOB_SUBMITTED);
     // A submission beside a send in work can only come from a faulty write
     // of the state: the send in work keeps the slot and the block.
     segment.send_job.client_busy = 0;
-    snd_set.state = SLOT_TAKEN;
-    snd_set.data[0] = 9;
-    service_jobs();
+    tested().snd_set.state = SLOT_TAKEN;
+    tested().snd_set.data[0] = 9;
+    service_jobs(tested(), scripted_step);
     EXPECT_EQ(segment.send_job.state, JOB_IN_WORK);
-    EXPECT_EQ(snd_set.state, SLOT_TAKEN);
-    EXPECT_EQ(snd_set.data[0], 9);
+    EXPECT_EQ(tested().snd_set.state, SLOT_TAKEN);
+    EXPECT_EQ(tested().snd_set.data[0], 9);
 }
 
 TEST_F(Dispatcher, LengthOutsideTheTelegramRangeIsRefusedWithoutTouchingTheSlot)
@@ -251,18 +257,18 @@ TEST_F(Dispatcher, LengthOutsideTheTelegramRangeIsRefusedWithoutTouchingTheSlot)
     for (int32_t bad : {TELEGRAM_MAX + 1, -1, INT32_MAX, INT32_MIN}) {
         submit({});
         segment.send_job.length = bad;
-        service_jobs();
+        service_jobs(tested(), scripted_step);
         EXPECT_EQ(segment.send_job.state, JOB_DONE) << bad;
         EXPECT_EQ(segment.send_job.result, RC_TOO_LONG) << bad;
         EXPECT_EQ(segment.send_job.server_busy, 0);
-        EXPECT_EQ(snd_set.state, SLOT_FREE);
+        EXPECT_EQ(tested().snd_set.state, SLOT_FREE);
         segment.send_job.state = JOB_IDLE;
         segment.send_job.result = 0;
     }
     submit(std::vector<uint8_t>(TELEGRAM_MAX, 0x10));
-    service_jobs();
-    EXPECT_EQ(snd_set.state, SLOT_STAGED);
-    EXPECT_EQ(snd_set.length, TELEGRAM_MAX);
+    service_jobs(tested(), scripted_step);
+    EXPECT_EQ(tested().snd_set.state, SLOT_STAGED);
+    EXPECT_EQ(tested().snd_set.length, TELEGRAM_MAX);
 }
 
 TEST_F(Dispatcher, PositiveStopOrderStopsAfterTheWholePass)
@@ -270,14 +276,14 @@ TEST_F(Dispatcher, PositiveStopOrderStopsAfterTheWholePass)
     for (int value = 1; value <= 127; ++value) {
         stop_reason = STOP_NONE;
         segment.shutdown_request = static_cast<int8_t>(value);
-        service_jobs();
+        service_jobs(tested(), scripted_step);
         EXPECT_EQ(stop_reason, STOP_ORDER) << value;
     }
     // The pass still ran the engine and both transfers.
     steps = 0;
     queue_entry({9}, 1);
     submit({3});
-    service_jobs();
+    service_jobs(tested(), scripted_step);
     EXPECT_EQ(steps, 1);
     EXPECT_EQ(segment.receive_job.state, JOB_DONE);
     EXPECT_EQ(segment.send_job.state, JOB_IN_WORK);
@@ -288,7 +294,7 @@ TEST_F(Dispatcher, NegativeStopOrderIsIgnored)
 {
     for (int value = 128; value <= 255; ++value) {
         segment.shutdown_request = static_cast<int8_t>(static_cast<uint8_t>(value));
-        service_jobs();
+        service_jobs(tested(), scripted_step);
         EXPECT_EQ(stop_reason, STOP_NONE) << value;
     }
 }
@@ -353,8 +359,8 @@ TEST_F(Dispatcher, ClaimWithoutALiveHolderHoldsTheServerBackNoLonger)
         queue_entry({5}, 1);
         hold(segment.receive_job, holder);
         CapturedOutput output(dir);
-        service_jobs();
-        service_jobs();
+        service_jobs(tested(), scripted_step);
+        service_jobs(tested(), scripted_step);
         output.finish();
         EXPECT_EQ(segment.send_job.state, taken ? JOB_IN_WORK : JOB_SUBMITTED) << why;
         EXPECT_EQ(segment.receive_job.state, taken ? JOB_DONE : JOB_IDLE) << why;
@@ -391,21 +397,21 @@ TEST_F(Dispatcher, WrongValuesInTheServersFieldsArePutBack)
          [&] { return send.state == JOB_DONE && send.result == RC_TOO_LONG; }},
         {"send state -5 with a send in work",
          [&] {
-             snd_set.state = SLOT_TAKEN;
+             tested().snd_set.state = SLOT_TAKEN;
              send.state = -5;
          },
-         [&] { return send.state == JOB_IN_WORK && snd_set.state == SLOT_TAKEN; }},
+         [&] { return send.state == JOB_IN_WORK && tested().snd_set.state == SLOT_TAKEN; }},
         // A lower state would let another client submit over the send in
         // work, or tell a polling client that it has ended.
         {"send state 0 with a send in work",
          [&] {
-             snd_set.state = SLOT_TAKEN;
+             tested().snd_set.state = SLOT_TAKEN;
              send.state = JOB_IDLE;
          },
          [&] { return send.state == JOB_IN_WORK; }},
         {"send state 3 with a send in work",
          [&] {
-             snd_set.state = SLOT_TAKEN;
+             tested().snd_set.state = SLOT_TAKEN;
              send.state = JOB_DONE;
          },
          [&] { return send.state == JOB_IN_WORK; }},
@@ -424,7 +430,7 @@ TEST_F(Dispatcher, WrongValuesInTheServersFieldsArePutBack)
         runtime_log_reset();  // every case's line, beyond the log's limit per kind
         c.write();
         CapturedOutput output(dir);
-        service_jobs();
+        service_jobs(tested(), scripted_step);
         output.finish();
         EXPECT_TRUE(c.repaired()) << c.what;
         EXPECT_EQ(send.server_busy, 0) << c.what;
@@ -433,7 +439,7 @@ TEST_F(Dispatcher, WrongValuesInTheServersFieldsArePutBack)
     // A healthy segment is left alone, silently.
     SetUp();
     CapturedOutput output(dir);
-    service_jobs();
+    service_jobs(tested(), scripted_step);
     output.finish();
     EXPECT_EQ(output.err(), "");
 }

@@ -15,7 +15,7 @@ namespace qoctl {
 
 namespace {
 
-enum class OptionId { rc, handle, lang, help, version, timeout, file, follow, count, json, prometheus };
+enum class OptionId { rc, handle, lang, help, version, timeout, file, follow, count, wait, json, prometheus };
 
 constexpr unsigned command_bit(Command command)
 {
@@ -31,7 +31,7 @@ struct OptionRule {
     OptionId id;
 };
 
-constexpr std::array<OptionRule, 11> option_rules{{
+constexpr std::array<OptionRule, 12> option_rules{{
     {"rc", 'f', true, ANY_COMMAND, OptionId::rc},
     {"handle", 0, true, ANY_COMMAND, OptionId::handle},
     {"lang", 0, true, ANY_COMMAND, OptionId::lang},
@@ -42,6 +42,7 @@ constexpr std::array<OptionRule, 11> option_rules{{
     {"file", 0, true, command_bit(Command::send), OptionId::file},
     {"follow", 0, false, command_bit(Command::receive), OptionId::follow},
     {"count", 0, true, command_bit(Command::receive), OptionId::count},
+    {"wait", 0, true, command_bit(Command::receive), OptionId::wait},
     {"json", 0, false, command_bit(Command::status), OptionId::json},
     {"prometheus", 0, false, command_bit(Command::status), OptionId::prometheus},
 }};
@@ -176,6 +177,12 @@ int apply_option(const OptionRule& rule, const char* value, CtlOptions& options)
         }
         options.count = static_cast<int32_t>(number);
         break;
+    case OptionId::wait:
+        if (!parse_number(value, 0, int64_t{TIMEOUT_MAX_S} * 1000, number)) {
+            return refuse_value(rule, value, "milliseconds from 0 (no limit) to 3600000");
+        }
+        options.wait_ms = static_cast<int32_t>(number);
+        break;
     case OptionId::json:
     case OptionId::prometheus: {
         const StatusFormat format = rule.id == OptionId::json ? StatusFormat::json : StatusFormat::prometheus;
@@ -257,8 +264,13 @@ int check_command(const CtlOptions& options, unsigned used)
             return EXIT_USAGE;
         }
         return EXIT_DONE;
-    case Command::status:
     case Command::receive:
+        if (options.wait_ms != NOT_GIVEN && options.timeout_s != NOT_GIVEN) {
+            complain("receive takes either --wait MS or --timeout SECONDS, not both");
+            return EXIT_USAGE;
+        }
+        [[fallthrough]];
+    case Command::status:
     case Command::stop:
     case Command::none:
         break;

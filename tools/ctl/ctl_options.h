@@ -47,6 +47,7 @@ struct CtlOptions {
     int32_t timeout_s = NOT_GIVEN;  // the command's default when not given
     bool follow = false;
     int32_t count = NOT_GIVEN;      // receive: telegrams to wait for
+    int32_t wait_ms = NOT_GIVEN;    // receive: the time limit in ms instead of seconds
     StatusFormat status_format = StatusFormat::text;
     const char* file = nullptr;     // send: the telegram's raw bytes
     std::vector<const char*> arguments;  // send: hex; text: the code

@@ -55,6 +55,7 @@ Commands:
                           hex with its length, or the code and text of a
                           receive error.
       --timeout SECONDS   Time limit (default 10).
+      --wait MS           Time limit in milliseconds instead.
       --count N           Waits for N telegrams instead of one.
       --follow            Prints every telegram until SIGINT or SIGTERM (or
                           until --count N telegrams or --timeout SECONDS,

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// receive: polls qo3964m_receive for one telegram, a number of them, or
-// every telegram until a stop signal.
+// receive: waits with qo3964m_receive_wait for one telegram, a number of
+// them, or every telegram until a stop signal.
+#include <algorithm>
 #include <array>
 #include <csignal>
 #include <cstdio>
@@ -18,9 +19,9 @@ namespace qoctl {
 
 namespace {
 
-// The server hands over one telegram per pass, about 25 passes a second;
-// polling at the library's own pace keeps up with it.
-constexpr int32_t POLL_PAUSE_MS = 20;
+// One wait of the library at the most: the time limit and a stop signal
+// are looked at after it (a signal also ends it at once).
+constexpr int32_t WAIT_SLICE_MS = 500;
 constexpr int32_t MS_PER_SECOND = 1000;
 
 volatile std::sig_atomic_t stop_signal = 0;
@@ -35,7 +36,7 @@ void catch_stop_signals()
     struct sigaction action {};
     action.sa_handler = on_stop_signal;
     sigemptyset(&action.sa_mask);
-    // No SA_RESTART: the poll's pause ends as soon as the signal comes.
+    // No SA_RESTART: the library's wait ends as soon as the signal comes.
     action.sa_flags = 0;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
@@ -56,6 +57,18 @@ bool ends_polling(int32_t result)
            result == QO3964_ERR_NOT_ATTACHED;
 }
 
+// The time limit as it was given: "10 s", or "250 ms" with --wait.
+const char* time_limit_text(const CtlOptions& options, int32_t timeout_ms)
+{
+    static char text[32];
+    if (options.wait_ms != NOT_GIVEN) {
+        std::snprintf(text, sizeof text, "%d ms", timeout_ms);
+    } else {
+        std::snprintf(text, sizeof text, "%d s", timeout_ms / MS_PER_SECOND);
+    }
+    return text;
+}
+
 struct Tally {
     int32_t telegrams = 0;  // good ones and receive errors
     int32_t errors = 0;
@@ -67,7 +80,9 @@ int run_receive(const CtlOptions& options)
 {
     // 0: no number to reach, follow until stopped.
     const int32_t wanted = options.count != NOT_GIVEN ? options.count : (options.follow ? 0 : 1);
-    const int32_t timeout_s = timeout_or(options, options.follow ? 0 : RECEIVE_TIMEOUT_S);
+    const int32_t timeout_ms = options.wait_ms != NOT_GIVEN
+                                   ? options.wait_ms
+                                   : timeout_or(options, options.follow ? 0 : RECEIVE_TIMEOUT_S) * MS_PER_SECOND;
 
     // Caught from before the attach on, so that whoever sees the tool
     // attached can stop it.
@@ -77,13 +92,14 @@ int run_receive(const CtlOptions& options)
         return EXIT_FAILED;
     }
     DeadlineTimer limit{};
-    if (timeout_s > 0) {
-        timer_start(&limit, timeout_s * MS_PER_SECOND);
+    if (timeout_ms > 0) {
+        timer_start(&limit, timeout_ms);
     }
     std::array<uint8_t, TELEGRAM_MAX> buffer{};
     Tally tally;
     for (;;) {
-        const int32_t result = qo3964m_receive(server.handle(), buffer.data(), TELEGRAM_MAX);
+        const int32_t slice = timeout_ms > 0 ? std::min(timer_read(&limit), WAIT_SLICE_MS) : WAIT_SLICE_MS;
+        const int32_t result = qo3964m_receive_wait(server.handle(), buffer.data(), TELEGRAM_MAX, slice);
         if (ends_polling(result)) {
             complain("receive: %d %s", result, qo3964_errortext_en(result));
             return EXIT_FAILED;
@@ -107,19 +123,17 @@ int run_receive(const CtlOptions& options)
             complain("receive: interrupted");
             return EXIT_FAILED;
         }
-        if (timeout_s > 0 && timer_read(&limit) == 0) {
+        if (timeout_ms > 0 && timer_read(&limit) == 0) {
             if (options.follow && wanted == 0) {
                 break;
             }
             if (wanted == 1) {
-                complain("receive: no telegram within %d s", timeout_s);
+                complain("receive: no telegram within %s", time_limit_text(options, timeout_ms));
             } else {
-                complain("receive: %d of %d telegrams within %d s", tally.telegrams, wanted, timeout_s);
+                complain("receive: %d of %d telegrams within %s", tally.telegrams, wanted,
+                         time_limit_text(options, timeout_ms));
             }
             return EXIT_FAILED;
-        }
-        if (result == 0) {
-            sleep_ms(POLL_PAUSE_MS);
         }
     }
     // Following ends well however many errors it showed; a wait for a

@@ -9,6 +9,7 @@
 #include "deadline_timer.h"
 #include "server_handle.h"
 #include "line_record.h"
+#include "segment_wake.h"
 #include "server_segment.h"
 
 using namespace qo3964;
@@ -105,6 +106,7 @@ int run_stop(const CtlOptions& options)
         pid = 0;
     }
     view.segment()->shutdown_request = 1;
+    ring_doorbell(*view.segment());
     if (pid > 0) {
         std::printf("stop order given to the server of \"%s\", process %d\n", key_file.path, static_cast<int>(pid));
     } else {

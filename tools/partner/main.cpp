@@ -129,6 +129,9 @@ int main(int argc, char** argv)
     if (!line) {
         return EXIT_LINE;
     }
+    if (options.line_speed != 0) {
+        line->emulate_speed(options.line_speed, options.parity);
+    }
     std::cout << (line->is_pty() ? "PTY " : "DEVICE ") << line->path() << std::endl;
     SlaveLink link;
     if (!options.link.empty()) {

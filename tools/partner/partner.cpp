@@ -373,11 +373,11 @@ void Partner::attempt_send(bool stx_written)
     count(&PartnerStats::sent);
     bool written = false;
     if (inject(Fault::pause)) {
-        written = line_.write(Bytes(block.begin(), block.begin() + 1), WRITE_LIMIT_MS);
+        written = write_all(Bytes(block.begin(), block.begin() + 1));
         pause_for(settings_.effective_pause_ms());
-        written = written && line_.write(Bytes(block.begin() + 1, block.end()), WRITE_LIMIT_MS);
+        written = written && write_all(Bytes(block.begin() + 1, block.end()));
     } else {
-        written = line_.write(block, WRITE_LIMIT_MS);
+        written = write_all(block);
     }
     if (!written) {
         attempt_failed(SendOutcome::line_failure);
@@ -498,7 +498,22 @@ void Partner::check_stop() const
 
 void Partner::write_control(uint8_t byte)
 {
-    line_.write_byte(byte, WRITE_LIMIT_MS);
+    write_all(Bytes{byte});
+}
+
+// A telegram on an emulated slow line takes seconds: a stop request is
+// heard meanwhile, a queued send only wakes the loop.
+bool Partner::write_all(const Bytes& bytes)
+{
+    size_t done = 0;
+    for (;;) {
+        const int result = line_.write_from(bytes, done, WRITE_LIMIT_MS, wake_fd_);
+        if (result != LINE_WOKEN) {
+            return result == LINE_WRITTEN;
+        }
+        drain_wake();
+        check_stop();
+    }
 }
 
 void Partner::wake()

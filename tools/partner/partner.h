@@ -107,6 +107,7 @@ private:
     void pause_for(int ms);
     void check_stop() const;
     void write_control(uint8_t byte);
+    bool write_all(const Bytes& bytes);  // throws to end the loop, as read_within
     void wake();
     void drain_wake();
 

@@ -43,6 +43,19 @@ constexpr std::array<SpeedCode, 8> speed_codes = {{
 
 using Clock = std::chrono::steady_clock;
 
+// poll until `until`, to the microsecond (a character at 115200 baud
+// takes less than one millisecond). Result and errors as poll's.
+int poll_until(pollfd* watch, nfds_t count, Clock::time_point until)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(until - Clock::now());
+    timespec limit{};
+    if (left.count() > 0) {
+        limit.tv_sec = static_cast<time_t>(left.count() / 1000000000);
+        limit.tv_nsec = static_cast<long>(left.count() % 1000000000);
+    }
+    return ppoll(watch, count, &limit, nullptr);
+}
+
 int ms_left(Clock::time_point end)
 {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
@@ -146,6 +159,8 @@ PartnerLine& PartnerLine::operator=(PartnerLine&& other) noexcept
         std::copy(std::begin(other.buffer_), std::end(other.buffer_), std::begin(buffer_));
         buffer_pos_ = std::exchange(other.buffer_pos_, 0);
         buffer_len_ = std::exchange(other.buffer_len_, 0);
+        buffer_arrival_ = other.buffer_arrival_;
+        wire_ = other.wire_;
     }
     return *this;
 }
@@ -172,15 +187,29 @@ void PartnerLine::close_all()
 
 int PartnerLine::read_byte(int timeout_ms, int wake_fd)
 {
-    if (buffer_pos_ < buffer_len_) {
-        return buffer_[buffer_pos_++];
-    }
     const bool endless = timeout_ms < 0;
     const auto end = Clock::now() + std::chrono::milliseconds(endless ? 0 : timeout_ms);
     for (;;) {
+        const Clock::time_point now = Clock::now();
+        if (buffer_pos_ < buffer_len_) {
+            const Clock::time_point seen = wire_.instant() ? now : wire_.seen_at(buffer_arrival_);
+            if (seen <= now) {
+                wire_.take_seen(seen);
+                return buffer_[buffer_pos_++];
+            }
+            // Still on its way over the emulated line.
+            if (!endless && now >= end) {
+                return LINE_TIMEOUT;
+            }
+            pollfd watch{wake_fd, POLLIN, 0};
+            if (poll_until(&watch, 1, endless ? seen : std::min(seen, end)) > 0) {
+                return LINE_WOKEN;
+            }
+            continue;
+        }
+        // A wake descriptor of -1 is ignored by poll.
         pollfd watch[2] = {{fd_, POLLIN, 0}, {wake_fd, POLLIN, 0}};
-        const nfds_t count = wake_fd >= 0 ? 2 : 1;
-        const int ready = poll(watch, count, endless ? -1 : ms_left(end));
+        const int ready = endless ? ppoll(watch, 2, nullptr, nullptr) : poll_until(watch, 2, end);
         if (ready < 0) {
             if (errno == EINTR) {
                 continue;
@@ -188,8 +217,8 @@ int PartnerLine::read_byte(int timeout_ms, int wake_fd)
             return LINE_CLOSED;
         }
         if (ready == 0) {
-            if (endless || ms_left(end) > 0) {
-                continue;  // poll's rounding woke us a little early
+            if (endless || Clock::now() < end) {
+                continue;
             }
             return LINE_TIMEOUT;
         }
@@ -197,8 +226,9 @@ int PartnerLine::read_byte(int timeout_ms, int wake_fd)
             const ssize_t n = ::read(fd_, buffer_, sizeof buffer_);
             if (n > 0) {
                 buffer_len_ = static_cast<size_t>(n);
-                buffer_pos_ = 1;
-                return buffer_[0];
+                buffer_pos_ = 0;
+                buffer_arrival_ = Clock::now();
+                continue;
             }
             if ((n < 0 && errno != EAGAIN && errno != EINTR) || (n == 0 && (watch[0].revents & POLLHUP))) {
                 return LINE_CLOSED;
@@ -206,7 +236,7 @@ int PartnerLine::read_byte(int timeout_ms, int wake_fd)
         } else if (watch[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
             return LINE_CLOSED;
         }
-        if (count == 2 && watch[1].revents != 0) {
+        if (watch[1].revents != 0) {
             return LINE_WOKEN;
         }
     }
@@ -214,8 +244,34 @@ int PartnerLine::read_byte(int timeout_ms, int wake_fd)
 
 bool PartnerLine::write(const Bytes& bytes, int timeout_ms)
 {
-    const auto end = Clock::now() + std::chrono::milliseconds(timeout_ms);
     size_t done = 0;
+    return write_from(bytes, done, timeout_ms) == LINE_WRITTEN;
+}
+
+bool PartnerLine::write_byte(uint8_t byte, int timeout_ms)
+{
+    return write(Bytes{byte}, timeout_ms);
+}
+
+int PartnerLine::write_from(const Bytes& bytes, size_t& done, int timeout_ms, int wake_fd)
+{
+    return wire_.instant() ? write_at_once(bytes, done, timeout_ms, wake_fd)
+                           : write_paced(bytes, done, timeout_ms, wake_fd);
+}
+
+int PartnerLine::wait_for_room(Clock::time_point end, int wake_fd)
+{
+    if (Clock::now() >= end) {
+        return LINE_TIMEOUT;
+    }
+    pollfd watch[2] = {{fd_, POLLOUT, 0}, {wake_fd, POLLIN, 0}};
+    poll_until(watch, 2, end);
+    return watch[1].revents != 0 ? LINE_WOKEN : ROOM_MAYBE;
+}
+
+int PartnerLine::write_at_once(const Bytes& bytes, size_t& done, int timeout_ms, int wake_fd)
+{
+    const auto end = Clock::now() + std::chrono::milliseconds(timeout_ms);
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
         if (n > 0) {
@@ -223,21 +279,56 @@ bool PartnerLine::write(const Bytes& bytes, int timeout_ms)
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            return false;
+            return LINE_CLOSED;
         }
-        const int left = ms_left(end);
-        if (left <= 0) {
-            return false;
+        const int waited = wait_for_room(end, wake_fd);
+        if (waited != ROOM_MAYBE) {
+            return waited;
         }
-        pollfd watch{fd_, POLLOUT, 0};
-        poll(&watch, 1, left);
     }
-    return true;
+    return LINE_WRITTEN;
 }
 
-bool PartnerLine::write_byte(uint8_t byte, int timeout_ms)
+// Each byte is handed to the pseudo-terminal once it has come across the
+// emulated line, so the other end reads it no earlier than a real line
+// would deliver it. The times are reckoned on the line's own clock, not
+// from when the last write happened to return, so late wake-ups do not add
+// up over a long telegram: the bytes due by then go together.
+int PartnerLine::write_paced(const Bytes& bytes, size_t& done, int timeout_ms, int wake_fd)
 {
-    return write(Bytes{byte}, timeout_ms);
+    Clock::time_point ready = Clock::now();
+    while (done < bytes.size()) {
+        const Clock::time_point now = Clock::now();
+        const long left = static_cast<long>(bytes.size() - done);
+        long due = 0;
+        while (due < left && wire_.arrival_of(ready, due + 1) <= now) {
+            ++due;
+        }
+        if (due == 0) {
+            pollfd watch{wake_fd, POLLIN, 0};
+            if (poll_until(&watch, 1, wire_.arrival_of(ready, 1)) > 0) {
+                return LINE_WOKEN;
+            }
+            continue;
+        }
+        const ssize_t n = ::write(fd_, bytes.data() + done, static_cast<size_t>(due));
+        if (n > 0) {
+            for (ssize_t i = 0; i < n; ++i) {
+                wire_.send_one(ready);
+            }
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            return LINE_CLOSED;
+        }
+        const int waited = wait_for_room(now + std::chrono::milliseconds(timeout_ms), wake_fd);
+        if (waited != ROOM_MAYBE) {
+            return waited;
+        }
+        ready = Clock::now();  // the line stood still while the other end read nothing
+    }
+    return LINE_WRITTEN;
 }
 
 bool PartnerLine::wait_drained(int timeout_ms)

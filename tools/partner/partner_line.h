@@ -1,14 +1,17 @@
 // SPDX-License-Identifier: MIT
 // The partner's end of the serial line: either a pseudo-terminal pair that
 // it creates itself (the server opens the slave) or a real device set to a
-// raw 8-bit mode. Reads and writes wait with bounds; a read can also be
-// cut short by a second descriptor (the partner's wake-up event).
+// raw 8-bit mode. Reads and writes wait with bounds; they can also be cut
+// short by a second descriptor (the partner's wake-up event). On a
+// pseudo-terminal the line can take a real line's time (emulate_speed).
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <termios.h>
 
 #include "line_bytes.h"
+#include "wire_timing.h"
 
 namespace qopartner {
 
@@ -16,6 +19,8 @@ namespace qopartner {
 inline constexpr int LINE_TIMEOUT = -1;  // nothing within the limit
 inline constexpr int LINE_WOKEN = -2;    // the wake descriptor became readable
 inline constexpr int LINE_CLOSED = -3;   // the device failed or hung up
+// Result of `write_from` when every byte went out.
+inline constexpr int LINE_WRITTEN = 1;
 
 class PartnerLine {
 public:
@@ -40,14 +45,28 @@ public:
     bool is_pty() const { return slave_fd_ >= 0; }
     int fd() const { return fd_; }
 
+    // From now on the line takes the time a real line at `baud` with
+    // `parity` takes (see wire_timing.h): own bytes go out one character
+    // time apart, the other side's are read once they have come across.
+    // For a pseudo-terminal; a device has its own speed.
+    void emulate_speed(int baud, char parity) { wire_ = WireTiming(character_time(baud, parity)); }
+    // The time of one character; zero when the bytes cross at once.
+    std::chrono::nanoseconds character() const { return wire_.character(); }
+
     // One byte, or LINE_TIMEOUT after `timeout_ms` (0: only what is there
     // already; negative: no limit), or LINE_WOKEN when `wake_fd` (if not
     // -1) is readable, or LINE_CLOSED.
     int read_byte(int timeout_ms, int wake_fd = -1);
     // Writes all bytes, waiting at most `timeout_ms` for room; false when
-    // they did not all go out.
+    // they did not all go out. With an emulated speed the bound applies
+    // to each wait for room, not to the line's own time.
     bool write(const Bytes& bytes, int timeout_ms = 2000);
     bool write_byte(uint8_t byte, int timeout_ms = 2000);
+    // As write, from bytes[done] on, counting in `done` what went out; the
+    // result is LINE_WRITTEN, LINE_TIMEOUT (no room in time), LINE_CLOSED,
+    // or LINE_WOKEN when `wake_fd` became readable meanwhile (call again
+    // to go on).
+    int write_from(const Bytes& bytes, size_t& done, int timeout_ms, int wake_fd = -1);
 
     // Waits until what was written has left: on a pty until the server has
     // read it (closing the master hangs the slave up and drops unread
@@ -67,6 +86,12 @@ public:
 private:
     PartnerLine() = default;
     void close_all();
+    // Waits for room to write until `end`: ROOM_MAYBE (look again),
+    // LINE_TIMEOUT or LINE_WOKEN.
+    int wait_for_room(std::chrono::steady_clock::time_point end, int wake_fd);
+    static constexpr int ROOM_MAYBE = 0;
+    int write_at_once(const Bytes& bytes, size_t& done, int timeout_ms, int wake_fd);
+    int write_paced(const Bytes& bytes, size_t& done, int timeout_ms, int wake_fd);
 
     int fd_ = -1;
     int slave_fd_ = -1;
@@ -77,6 +102,9 @@ private:
     uint8_t buffer_[512] = {};
     size_t buffer_pos_ = 0;
     size_t buffer_len_ = 0;
+    // When the buffered bytes were read (with an emulated speed).
+    std::chrono::steady_clock::time_point buffer_arrival_{};
+    WireTiming wire_;
 };
 
 }  // namespace qopartner

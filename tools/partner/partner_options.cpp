@@ -50,6 +50,7 @@ enum OptionCode : int {
     OPT_REPLAY,
     OPT_REPLAY_WAIT,
     OPT_REPLAY_AFTER,
+    OPT_LINE_SPEED,
 };
 
 // '-': arguments that are no options come back in their place, so that the
@@ -57,13 +58,14 @@ enum OptionCode : int {
 // ':': a missing value is told apart from an unknown option.
 constexpr char SHORT_OPTIONS[] = "-:hV";
 
-constexpr std::array<option, 35> long_options{{  // ended by an entry of zeros
+constexpr std::array<option, 36> long_options{{  // ended by an entry of zeros
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {"device", required_argument, nullptr, OPT_DEVICE},
     {"baud", required_argument, nullptr, OPT_BAUD},
     {"parity", required_argument, nullptr, OPT_PARITY},
     {"link", required_argument, nullptr, OPT_LINK},
+    {"line-speed", required_argument, nullptr, OPT_LINE_SPEED},
     {"3964", no_argument, nullptr, OPT_PLAIN_3964},
     {"3964r", no_argument, nullptr, OPT_WITH_BCC},
     {"3964R", no_argument, nullptr, OPT_WITH_BCC},
@@ -93,6 +95,21 @@ constexpr std::array<option, 35> long_options{{  // ended by an entry of zeros
     {"replay-wait", required_argument, nullptr, OPT_REPLAY_WAIT},
     {"replay-after", required_argument, nullptr, OPT_REPLAY_AFTER},
 }};
+
+// The rates the server accepts.
+int parse_rate(const std::string& option, const std::string& text)
+{
+    static constexpr int rates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+    long rate = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, rate);
+    if (text.empty() || error != std::errc() || stop != end ||
+        std::find(std::begin(rates), std::end(rates), rate) == std::end(rates)) {
+        throw OptionError(option + " must be 1200, 2400, 4800, 9600, 19200, 38400, 57600 or 115200, not '" + text +
+                          "'");
+    }
+    return static_cast<int>(rate);
+}
 
 long parse_number(const std::string& option, const std::string& text, long low, long high)
 {
@@ -193,7 +210,8 @@ ProgramOptions parse_options(int argc, char** argv)
 {
     ProgramOptions options;
     PartnerSettings& settings = options.settings;
-    bool device_line_options = false;
+    bool baud_given = false;
+    bool parity_given = false;
     opterr = 0;  // the messages are the program's own
     optind = 1;
     for (;;) {
@@ -235,22 +253,19 @@ ProgramOptions parse_options(int argc, char** argv)
         case OPT_DEVICE:
             options.device = value;
             break;
-        case OPT_BAUD: {
-            options.baud = static_cast<int>(parse_number(option, value, 1, 10000000));
-            static constexpr int rates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
-            if (std::find(std::begin(rates), std::end(rates), options.baud) == std::end(rates)) {
-                throw OptionError("--baud must be 1200, 2400, 4800, 9600, 19200, 38400, 57600 or 115200, not '" +
-                                  value + "'");
-            }
-            device_line_options = true;
+        case OPT_BAUD:
+            options.baud = parse_rate("--baud", value);
+            baud_given = true;
             break;
-        }
+        case OPT_LINE_SPEED:
+            options.line_speed = parse_rate("--line-speed", value);
+            break;
         case OPT_PARITY:
             if (value != "E" && value != "O" && value != "N") {
                 throw OptionError("--parity must be E, O or N, not '" + value + "'");
             }
             options.parity = value[0];
-            device_line_options = true;
+            parity_given = true;
             break;
         case OPT_LINK:
             options.link = value;
@@ -370,8 +385,11 @@ ProgramOptions parse_options(int argc, char** argv)
     for (; optind < argc; ++optind) {
         options.telegrams.push_back(parse_telegram("on the command line", argv[optind]));
     }
-    if (device_line_options && options.device.empty()) {
-        throw OptionError("--baud and --parity apply to --device only");
+    if (options.device.empty() && (baud_given || (parity_given && options.line_speed == 0))) {
+        throw OptionError("--baud and --parity apply to --device only (--parity also to --line-speed)");
+    }
+    if (options.line_speed != 0 && !options.device.empty()) {
+        throw OptionError("--line-speed applies to the pseudo-terminal only: a --device has its own speed");
     }
     if (!options.link.empty() && !options.device.empty()) {
         throw OptionError("--link applies to the pseudo-terminal only, not to --device");
@@ -401,7 +419,14 @@ Line:
                         null-modem cable); the first line is "DEVICE <path>"
   --baud N              speed of --device: 1200, 2400, 4800, 9600, 19200,
                         38400, 57600 or 115200 (default 9600)
-  --parity E|O|N        parity of --device (default E)
+  --parity E|O|N        parity of --device or --line-speed (default E)
+  --line-speed N        make the pseudo-terminal as slow as a real line at
+                        N baud (the rates of --baud), with --parity's
+                        character (11 bits with E or O, 10 with N): own
+                        bytes go out one character time apart, the
+                        server's are taken only after their time on the
+                        wire. The server's rc-file should name the same
+                        BAUD and PARITY
   --link PATH           make PATH a symbolic link to the pseudo-terminal
                         (handy for rc-files); removed at exit. An existing
                         symbolic link is replaced, any other file is not.

@@ -19,6 +19,7 @@ struct ProgramOptions {
     std::string device;  // empty: create a pseudo-terminal
     int baud = 9600;
     char parity = 'E';
+    int line_speed = 0;  // the pseudo-terminal takes a real line's time at this speed (0: none)
     std::string link;  // symbolic link to the pty slave, removed at exit
     PartnerSettings settings;
     std::vector<std::pair<Fault, int>> fault_counts;
