@@ -39,7 +39,7 @@ std::string expected_output(const std::string& language)
 // What applications may call: the header's calls and its two globals.
 const std::vector<std::string> EXPORTED{"qo3964m_open_shm",    "qo3964m_close_shm", "qo3964m_svr_info",
                                         "qo3964m_send",        "qo3964m_send_strt", "qo3964m_send_control",
-                                        "qo3964m_receive",     "qo3964_errortext",  "qo3964_errortext_en",
+                                        "qo3964m_receive",     "qo3964m_receive_wait", "qo3964_errortext",  "qo3964_errortext_en",
                                         "clinit_result",       "qo7_version",       "qo_version",
                                         "qo3964_library_version", "debug",          "shm_size"};
 // The version node of the shared library's symbols.
