@@ -50,7 +50,15 @@ void EngineRunner::wake()
 void EngineRunner::loop()
 {
     while (!stop_) {
-        serve_requests();
+        // Between two steps: the requests, the wait, and the requests the
+        // wait brought. The wait notes what the line holds, as the server's
+        // does; after an action it only looks, so that the next step sees
+        // the bytes the action fed.
+        const bool acted = serve_requests();
+        link_wait(link_, wake_fd_, acted ? 0 : LOOK_MS);
+        while (!stop_ && serve_requests()) {
+            link_wait(link_, wake_fd_, 0);
+        }
         if (stop_) {
             break;
         }
@@ -63,14 +71,10 @@ void EngineRunner::loop()
                             .count();
         trace_.push_back(record);
         ++steps_;
-        serve_requests();
-        if (!stop_) {
-            link_wait(link_, wake_fd_, LOOK_MS);
-        }
     }
 }
 
-void EngineRunner::serve_requests()
+bool EngineRunner::serve_requests()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     bool any = false;
@@ -84,6 +88,7 @@ void EngineRunner::serve_requests()
         std::erase_if(requests_, [](const Ticket& request) { return request->done; });
         served_.notify_all();
     }
+    return any;
 }
 
 EngineRunner::Ticket EngineRunner::post(std::function<bool()> poll)

@@ -76,7 +76,7 @@ public:
 
 private:
     void loop();
-    void serve_requests();
+    bool serve_requests();  // true when a request was served
     void wake();
 
     qo3964::Link& link_;
