@@ -31,9 +31,9 @@ extern "C" {
  * "V 1.0.1", is that of the interface between them and stays as it is.
  */
 #define QO3964_VERSION_MAJOR 1
-#define QO3964_VERSION_MINOR 0
-#define QO3964_VERSION_PATCH 1
-#define QO3964_VERSION_STRING "1.0.1"
+#define QO3964_VERSION_MINOR 1
+#define QO3964_VERSION_PATCH 0
+#define QO3964_VERSION_STRING "1.1.0"
 
 /* Handles are 0 to QO3964_MAX_HANDLES - 1. */
 #define QO3964_MAX_HANDLES 10
@@ -142,7 +142,7 @@ char *qo7_version(char *buffer);
 char *qo_version(char *buffer);
 
 /*
- * The release of the library that is linked or loaded, "1.0.1": the same
+ * The release of the library that is linked or loaded, "1.1.0": the same
  * as QO3964_VERSION_STRING of the header it was built with. A program that
  * loads the shared library at run time can compare it with what it expects.
  * The text is constant; the caller must not change or free it.
