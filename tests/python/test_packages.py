@@ -40,5 +40,7 @@ def test_packages_install_together_and_the_module_imports(tmp_path):
                               env=environment, timeout=60)
     assert imported.returncode == 0, imported.stderr
     version, interface, module, library = imported.stdout.splitlines()
-    assert (version, interface) == ("1.0.1", "V 1.0.1")
+    # The release the packages were built as: "python3-qo3964_<release>-<n>_all.deb".
+    built = {os.path.basename(deb).split("_")[1].split("-")[0] for deb in debs}
+    assert built == {version} and interface == "V 1.0.1", (built, imported.stdout)
     assert module.startswith(str(tmp_path)) and library.startswith(libdir), imported.stdout
