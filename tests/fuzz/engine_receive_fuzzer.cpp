@@ -226,13 +226,21 @@ void stage_send(uint8_t seed, int32_t length)
     fz().snd_set.state = SLOT_STAGED;
 }
 
-// A step, and the time the engine would wait for when it did nothing (the
-// fake clock lets it pass at once).
+// A step, and when it did nothing the server's wait: it tells the engine
+// what the line holds, and the time it would wait for passes at once on
+// the fake clock when nothing is there.
 void step()
 {
     if (!engine_step(fz())) {
-        const int32_t timeout = link_wait_plan(fz()).timeout_ms;
-        fake_sleep(timeout > 0 ? timeout : 1);
+        const LinkWait plan = link_wait_plan(fz());
+        const int32_t timeout = plan.timeout_ms > 0 ? plan.timeout_ms : 1;
+        if (plan.fd < 0) {
+            fake_sleep(timeout);
+        } else {
+            int16_t revents = 0;
+            fake_wait(plan.fd, plan.events, timeout, &revents);
+            link_events_seen(fz(), plan.events, revents);
+        }
     }
     drain(partner_fd);
     hand_back_send();
