@@ -17,7 +17,7 @@ struct BenchOptions {
     int bcc_mode = 1;       // 1: 3964R, 0: 3964
     int zvz_ms = 220;       // character delay time, server and partner alike
     int qvz_ms = 2000;      // acknowledgement delay time, server and partner alike
-    int sends = 200;        // sends per latency series, and request/response cycles / 2
+    int sends = 200;        // sends per latency series, and request/response cycles
     // Telegrams per receive series, for 16 and 4096 bytes.
     std::array<int, 2> receive_counts{1000, 200};
     int burst = 200;

@@ -97,11 +97,8 @@ int32_t attach(ClientConnection& connection)
         report_segment_error("QO7-Client shmat", settings.shm_namefile);
         return RC_NO_SEGMENT;
     }
-    // A segment under the same key may be another line's. Without SHMNAME
-    // the key file is the port itself.
-    const bool own_key_file = std::strcmp(settings.shm_namefile, settings.device_name) != 0;
-    if (check_segment_line(connection.segment->info, settings.shm_namefile,
-                           settings.port_named && own_key_file ? settings.device_name : nullptr) != 0) {
+    // A segment under the same key may be another line's.
+    if (check_segment_line(connection.segment->info, settings.shm_namefile, line_port(settings)) != 0) {
         shmdt(address);
         connection.segment = static_cast<volatile SharedSegment*>(SHMAT_FAILED);
         return RC_NO_SEGMENT;
@@ -118,11 +115,16 @@ int32_t attach(ClientConnection& connection)
 
 }  // namespace
 
-int64_t now_ms()
+int64_t now_us()
 {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
+int64_t now_ms()
+{
+    return now_us() / 1000;
 }
 
 ClientConnection* connection_for(int handle)

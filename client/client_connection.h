@@ -41,8 +41,10 @@ struct ClientConnection {
 };
 
 // Milliseconds on the monotonic clock, for the library's own checks (the
-// calls' time-outs run on the deadline timers).
+// calls' time-outs run on the deadline timers); microseconds where a
+// time-out is waited for whole, not a millisecond short by rounding.
 int64_t now_ms();
+int64_t now_us();
 
 // The record of a handle, or nullptr for a handle outside 0 to 9.
 ClientConnection* connection_for(int handle);

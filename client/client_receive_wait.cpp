@@ -4,7 +4,6 @@
 // latest every LOOK_MS, until one came or the time is up.
 #include <algorithm>
 #include <cstdint>
-#include <ctime>
 
 #include "client_connection.h"
 #include "client_receive.h"
@@ -16,19 +15,7 @@
 using namespace qo3964;
 using qo3964::client::BUSY_PAUSE_MS;
 using qo3964::client::LOOK_MS;
-
-namespace {
-
-// Microseconds on the monotonic clock: the time-out is waited for whole,
-// not a millisecond short by rounding.
-int64_t now_us()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
-}
-
-}  // namespace
+using qo3964::client::now_us;
 
 extern "C" int qo3964m_receive_wait(int handle, void* buffer, int size, int timeout_ms)
 {

@@ -31,7 +31,7 @@ enum SendStep : int32_t {
     STEP_CLAIM = 0,         // claim the block once server_busy is down
     STEP_CHECK_CLAIM = 1,   // back off if the server started meanwhile
     STEP_HAND_OVER = 2,     // copy the telegram, state 1 last
-    STEP_AWAIT_RESULT = 3,  // poll for the own result
+    STEP_AWAIT_RESULT = 3,  // wait for the own result
 };
 
 // Send trace, shown from debug level 2 on.
@@ -55,11 +55,6 @@ int32_t timeout_ms(int32_t seconds)
 bool bad_telegram(const void* telegram, int32_t length)
 {
     return length < 0 || length > TELEGRAM_MAX || (telegram == nullptr && length > 0);
-}
-
-bool may_submit(int32_t state)
-{
-    return state == JOB_IDLE || state == JOB_DONE;
 }
 
 // A result at state 3 is discarded by a new hand-over when it is the

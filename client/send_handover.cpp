@@ -15,12 +15,12 @@ namespace {
 
 std::atomic<uint32_t> last_job_seq{0};
 
-bool free_for_submission(int32_t state)
+}  // namespace
+
+bool may_submit(int32_t state)
 {
     return state == JOB_IDLE || state == JOB_DONE;
 }
-
-}  // namespace
 
 JobOwner new_job_owner()
 {
@@ -40,7 +40,7 @@ bool owns_job(const ClientConnection& connection, const volatile JobBlock& job)
 bool publish_send(volatile JobBlock& job, int32_t length, JobOwner owner)
 {
     const int32_t state = load_acquire(job.state);
-    if (!free_for_submission(state)) {
+    if (!may_submit(state)) {
         return false;
     }
     store_field(job.owner_pid, owner.pid);

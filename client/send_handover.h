@@ -14,6 +14,9 @@
 
 namespace qo3964::client {
 
+// A block free for a new job: idle, or holding a result to discard.
+bool may_submit(int32_t state);
+
 // A new owner for a job of the calling process.
 JobOwner new_job_owner();
 

@@ -211,6 +211,12 @@ int32_t rc_set(const char* label, const char* word, const char* value, int debug
     return 0;
 }
 
+const char* line_port(const ClientRcSettings& settings)
+{
+    const bool own_key_file = std::strcmp(settings.shm_namefile, settings.device_name) != 0;
+    return settings.port_named && own_key_file ? settings.device_name : nullptr;
+}
+
 int32_t read_rcfile(const char* path, ClientRcSettings& settings, int& debug_level)
 {
     if (path == nullptr) {

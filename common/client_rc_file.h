@@ -35,6 +35,11 @@ struct ClientRcSettings {
 // effect).
 int32_t read_rcfile(const char* path, ClientRcSettings& settings, int& debug_level);
 
+// The port a segment's server must serve, to tell another line's segment
+// under the same key: PORT where the rc-file names it beside a key file of
+// its own; nullptr otherwise (without SHMNAME the key file is the port).
+const char* line_port(const ClientRcSettings& settings);
+
 // Echoes an accepted value when `debug_level` is above 0:
 // "   <label> set to <value>", or "   <label> <word> <value>". Returns 0.
 int32_t rc_set(const char* label, const char* word, const char* value, int debug_level);

@@ -12,18 +12,6 @@ namespace qo3964 {
 
 namespace {
 
-template <std::size_t N>
-void store_text(volatile char (&field)[N], const char* text)
-{
-    std::size_t i = 0;
-    for (; i + 1 < N && text[i] != '\0'; ++i) {
-        field[i] = text[i];
-    }
-    for (; i < N; ++i) {
-        field[i] = '\0';
-    }
-}
-
 // The same device node or file: the same text, or one file behind both.
 bool same_file(const char* a, const char* b)
 {

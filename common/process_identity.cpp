@@ -85,13 +85,15 @@ bool alive(pid_t pid, uint64_t start, uint64_t mask)
     return !ended(look.state) && (start == 0 || (look.start_ticks & mask) == start);
 }
 
-}  // namespace
-
+// The start time of a running process; 0 when it has ended, is a zombie,
+// or cannot be looked at (no /proc).
 uint64_t process_start_ticks(pid_t pid)
 {
     const ProcessLook look = look_at(pid);
     return look.readable && !ended(look.state) ? look.start_ticks : 0;
 }
+
+}  // namespace
 
 uint64_t own_start_ticks()
 {

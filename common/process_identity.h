@@ -13,10 +13,6 @@
 
 namespace qo3964 {
 
-// The start time of a running process; 0 when it has ended, is a zombie,
-// or cannot be looked at (no /proc).
-uint64_t process_start_ticks(pid_t pid);
-
 // The calling process's start time (looked up once per process).
 uint64_t own_start_ticks();
 

@@ -304,4 +304,18 @@ static_assert(offsetof(SharedSegment, info.counters.reserved_240) % 8 == 0);
 void copy_to_block(volatile JobBlock& block, const void* source, int32_t length);
 void copy_from_block(void* target, const volatile JobBlock& block, int32_t length);
 
+// Stores `text` into a text field of the segment, cut to fit, the rest of
+// the field zero.
+template <std::size_t N>
+void store_text(volatile char (&field)[N], const char* text)
+{
+    std::size_t i = 0;
+    for (; i + 1 < N && text[i] != '\0'; ++i) {
+        field[i] = text[i];
+    }
+    for (; i < N; ++i) {
+        field[i] = '\0';
+    }
+}
+
 }  // namespace qo3964

@@ -40,8 +40,9 @@ fi
 jobs=$(nproc)
 build=${QO3964_BUILD_DIR:-$top/build}
 
-# The Debian packages of a built tree (qo3964 and libqo3964-dev for the
-# tree's architecture), left in the tree. dpkg-shlibdeps takes the
+# The Debian packages of a built tree (qo3964, libqo3964-1 and
+# libqo3964-dev for the tree's architecture, python3-qo3964 for all), left
+# in the tree. dpkg-shlibdeps takes the
 # dependencies of a foreign tree from that architecture's libraries.
 debian_packages() {
   rm -f "$1"/*.deb
@@ -50,7 +51,7 @@ debian_packages() {
 }
 
 echo "== 32-bit build (server, library, tools)"
-cmake -S . -B "$build/m32" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQO3964_BUILD_TESTS=OFF \
+cmake -S . -B "$build/m32" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQO3964_BUILD_TESTS=OFF -DQO3964_BUILD_BENCH=OFF \
   -DCMAKE_C_FLAGS=-m32 -DCMAKE_CXX_FLAGS=-m32 > /dev/null
 cmake --build "$build/m32" -j "$jobs"
 debian_packages "$build/m32"
@@ -119,6 +120,6 @@ done
 
 echo "== fuzzing (clang, libFuzzer, a few seconds per target)"
 CC=clang CXX=clang++ cmake -S . -B "$build/fuzz" -DCMAKE_BUILD_TYPE=Debug \
-  -DQO3964_FUZZ=ON -DQO3964_BUILD_TESTS=OFF > /dev/null
+  -DQO3964_FUZZ=ON -DQO3964_BUILD_TESTS=OFF -DQO3964_BUILD_BENCH=OFF > /dev/null
 cmake --build "$build/fuzz" -j "$jobs"
 ctest --test-dir "$build/fuzz" --output-on-failure -V

@@ -27,13 +27,11 @@ _CALLS: dict[str, tuple[Any, list[Any]]] = {
     "qo3964m_send_strt": (_c_int, [_c_int, _c_char_p, _c_int, _c_int]),
     "qo3964m_send_control": (_c_int, [_c_int]),
     "qo3964m_receive": (_c_int, [_c_int, _c_char_p, _c_int]),
+    "qo3964m_receive_wait": (_c_int, [_c_int, _c_char_p, _c_int, _c_int]),
     "qo3964_errortext": (_c_char_p, [_c_int]),
     "qo3964_errortext_en": (_c_char_p, [_c_int]),
     "qo7_version": (_c_char_p, [_c_char_p]),
 }
-
-# The blocking fetch of later releases: used where the library has it.
-_RECEIVE_WAIT = ("qo3964m_receive_wait", _c_int, [_c_int, _c_char_p, _c_int, _c_int])
 
 
 def _declare(function: Any, result: Any, arguments: list[Any]) -> Any:
@@ -68,15 +66,6 @@ def load(name: str = SONAME, expected: str = __version__) -> ctypes.CDLL:
     for call, (result, arguments) in _CALLS.items():
         _declare(getattr(library, call), result, arguments)
     return library
-
-
-def receive_wait(library: ctypes.CDLL) -> Any | None:
-    """The library's blocking fetch, or None where it has none."""
-    call, result, arguments = _RECEIVE_WAIT
-    try:
-        return _declare(getattr(library, call), result, arguments)
-    except AttributeError:
-        return None
 
 
 lib = load()

@@ -26,13 +26,12 @@ _TASK_IDLE = 4
 # How long send_nowait waits for the server to take the telegram (only
 # while the server is busy with the job block).
 _HANDOVER_SECONDS = 5
-# Where the library has no blocking fetch, receive looks this often.
-_POLL_SECONDS = 0.005
 # A blocking fetch waits at most this long a call, so that Ctrl-C and
 # signals are handled in between.
 _WAIT_SLICE_MS = 500
 
-_receive_wait = _library.receive_wait(lib)
+# The blocking fetch (a name of its own, so that a test can watch it).
+_receive_wait = lib.qo3964m_receive_wait
 # Handles opened by a Line of this process: two Lines on one handle would
 # share its connection.
 _handles_in_use: set[int] = set()
@@ -224,7 +223,7 @@ class Line:
         buffer = ctypes.create_string_buffer(TELEGRAM_MAX)
         while True:
             left = None if deadline is None else deadline - time.monotonic()
-            if _receive_wait is not None and (left is None or left > 0):
+            if left is None or left > 0:
                 wait_ms = _WAIT_SLICE_MS if left is None else min(_WAIT_SLICE_MS, math.ceil(left * 1000))
                 code = _receive_wait(handle, buffer, TELEGRAM_MAX, wait_ms)
             else:
@@ -235,8 +234,6 @@ class Line:
                 raise error_for(code)
             if left is not None and left <= 0:
                 return None
-            if _receive_wait is None:
-                time.sleep(_POLL_SECONDS if left is None else min(_POLL_SECONDS, left))
 
     def request(self, data: bytes | bytearray | memoryview, timeout: float | None = 30) -> bytes:
         """Sends a telegram and returns the next telegram from the partner.

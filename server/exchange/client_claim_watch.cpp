@@ -15,9 +15,8 @@ namespace {
 
 constexpr int32_t LOOK_AGAIN_MS = 1000;
 
-// The claim last judged in a block.
+// The claim last judged in a block (token 0: none yet).
 struct ClaimWatch {
-    bool judged = false;
     uint8_t token = 0;
     uint64_t holder = 0;
     bool abandoned = false;
@@ -59,12 +58,11 @@ bool client_claim_abandoned(const volatile JobBlock& job)
         return false;
     }
     const uint64_t holder = load_field(job.claim_holder);
-    const bool same = watch.judged && watch.token == token && watch.holder == holder;
+    const bool same = watch.token == token && watch.holder == holder;
     // An ended holder stays ended; a live one may end any time.
     if (same && (watch.abandoned || timer_read(&watch.look_again) > 0)) {
         return watch.abandoned;
     }
-    watch.judged = true;
     watch.token = token;
     watch.holder = holder;
     watch.abandoned = !holder_alive(holder);

@@ -47,13 +47,6 @@ bool deliver_received(Link& link)
     return true;
 }
 
-// Hands a result back and wakes the application that waits for it.
-void hand_back_and_wake(volatile JobBlock& job, int32_t result)
-{
-    hand_back(job, result);
-    wake_waiters(job.state);
-}
-
 bool move_send_job(Link& link)
 {
     TelegramSlot& snd_set = link.snd_set;
@@ -68,7 +61,7 @@ bool move_send_job(Link& link)
         if (!raise_server_busy(job, state == JOB_IN_WORK)) {
             return false;
         }
-        hand_back_and_wake(job, snd_set.status);
+        hand_back(job, snd_set.status);
         snd_set.state = SLOT_FREE;
         snd_set.status = 0;
         return true;
@@ -86,7 +79,7 @@ bool move_send_job(Link& link)
         // Written by some other program: it would overrun the send slot.
         // Refuse it at once; nothing goes on the line.
         count_send_failed(RC_TOO_LONG);
-        hand_back_and_wake(job, RC_TOO_LONG);
+        hand_back(job, RC_TOO_LONG);
         return true;
     }
     copy_from_block(snd_set.data, job, length);

@@ -2,6 +2,7 @@
 #include "job_handover.h"
 
 #include "segment_access.h"
+#include "segment_wake.h"
 
 namespace qo3964 {
 
@@ -24,6 +25,7 @@ void hand_back(volatile JobBlock& job, int32_t result)
     store_field(job.result, result);
     store_release(job.state, int32_t{JOB_DONE});
     store_release(job.server_busy, uint8_t{0});
+    wake_waiters(job.state);
 }
 
 }  // namespace qo3964

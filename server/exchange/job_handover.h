@@ -15,7 +15,8 @@ namespace qo3964 {
 // result is false; the transfer is tried on a later pass.
 bool raise_server_busy(volatile JobBlock& job, bool ignore_client);
 
-// With server_busy raised: `result`, then state 3, then server_busy 0.
+// With server_busy raised: `result`, then state 3, then server_busy 0;
+// then wakes the application that waits for it.
 void hand_back(volatile JobBlock& job, int32_t result);
 
 }  // namespace qo3964

@@ -11,7 +11,6 @@
 #include "runtime_log.h"
 #include "segment_access.h"
 #include "segment_owner.h"
-#include "segment_wake.h"
 
 namespace qo3964 {
 
@@ -70,7 +69,6 @@ void repair_send_state(const Link& link, volatile JobBlock& job)
         return;
     }
     hand_back(job, RC_TOO_LONG);
-    wake_waiters(job.state);
     repaired("send_job: state %d with no send in work, handed back with %d", state,
               static_cast<int>(RC_TOO_LONG));
 }

@@ -29,6 +29,20 @@ constexpr std::array<FailureField, 4> failure_fields{{
     {RC_TOO_LONG, &ServerCounters::sends_failed_too_long},
 }};
 
+uint64_t counter(CounterField field)
+{
+    return load_field(target->*field);
+}
+
+// Milliseconds since 1970 (UTC) by the wall clock: for people, never for
+// a time limit.
+uint64_t wall_clock_ms()
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec / 1000000);
+}
+
 }  // namespace
 
 void counters_publish_in(volatile ServerCounters& destination)
@@ -37,11 +51,6 @@ void counters_publish_in(volatile ServerCounters& destination)
         store_field(destination.*entry.field, counter(entry.field));
     }
     target = &destination;
-}
-
-volatile ServerCounters& counters()
-{
-    return *target;
 }
 
 void count(CounterField field, uint64_t amount)
@@ -72,24 +81,6 @@ void count_send_failed(int32_t code)
         }
     }
     count(&ServerCounters::sends_failed_other);
-}
-
-uint64_t counter(CounterField field)
-{
-    return load_field(target->*field);
-}
-
-uint64_t wall_clock_ms()
-{
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec / 1000000);
-}
-
-void counters_reset()
-{
-    own_counters = ServerCounters{};
-    target = &own_counters;
 }
 
 }  // namespace qo3964

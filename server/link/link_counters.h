@@ -19,9 +19,6 @@ using CounterField = uint64_t ServerCounters::*;
 
 // Moves the counts (and from now on the counting) into `target`.
 void counters_publish_in(volatile ServerCounters& target);
-// The record counted into.
-volatile ServerCounters& counters();
-
 // Adds `amount` to a counter.
 void count(CounterField field, uint64_t amount = 1);
 // Sets a counter (counts kept elsewhere, such as dropped output).
@@ -30,13 +27,5 @@ void count_total(CounterField field, uint64_t total);
 void count_time(CounterField field);
 // A send that ended with a negative code, counted under its code.
 void count_send_failed(int32_t code);
-uint64_t counter(CounterField field);
-
-// Milliseconds since 1970 (UTC) by the wall clock: for people, never for
-// a time limit.
-uint64_t wall_clock_ms();
-
-// A fresh private record (tests).
-void counters_reset();
 
 }  // namespace qo3964

@@ -203,11 +203,6 @@ void log_port_reopened(const char* path, int64_t down_s)
                static_cast<long long>(down_s));
 }
 
-void link_events_reset()
-{
-    answer = PartnerAnswer{};
-}
-
 void log_port_refused(const char* why)
 {
     log_event(LOG_PRI_ERR, PORT_PATH_KIND, "port not reopened: %s; trying again", why);

@@ -42,7 +42,5 @@ void log_port_lost(const char* path, int32_t retry_s);
 void log_port_reopened(const char* path, int64_t down_s);
 // The port's path could lead elsewhere by another account's doing: not reopened.
 void log_port_refused(const char* why);
-// Forgets what the partner answered lately (tests).
-void link_events_reset();
 
 }  // namespace qo3964

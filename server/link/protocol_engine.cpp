@@ -77,12 +77,6 @@ int next_byte(Link& link)
     return serial_getc(link.line, 0);
 }
 
-// A NUL byte or a marked line error; silence is not one.
-bool is_line_status(int c)
-{
-    return c <= 0 && c != RC_SILENCE;
-}
-
 // ---- reports ------------------------------------------------------------
 
 // A status waiting to be reported, then a telegram acknowledged while the
@@ -182,7 +176,6 @@ bool send_waited_enough(Link& link)
 // ---- idle ---------------------------------------------------------------
 
 Flow accept_connection(Link& link);
-void give_partner_the_turn(Link& link);
 
 Flow request_connection(Link& link)
 {
@@ -195,7 +188,6 @@ Flow request_connection(Link& link)
 // The partner's STX, read in idle.
 Flow partner_requests(Link& link)
 {
-    link.engine.last_error = 0;
     if (link.transfer.send_pending == 1 && link.procedure.mmode != 0) {
         return request_connection(link);
     }
@@ -234,9 +226,6 @@ Flow step_idle(Link& link)
             return Flow::wait;
         }
         return request_connection(link);
-    }
-    if (is_line_status(c)) {
-        link.engine.last_error = c;
     }
     if (c == STX) {
         return partner_requests(link);
@@ -377,11 +366,8 @@ Flow step_rx_body(Link& link)
 void book_body_char(Link& link, int c)
 {
     ProtocolEngine& e = link.engine;
-    if (c <= 0) {
-        e.last_error = c;
-        if (c < 0) {
-            e.rx_fault = 1;
-        }
+    if (c < 0) {
+        e.rx_fault = 1;
     }
     e.rx_bcc ^= c;
 }
@@ -871,7 +857,6 @@ int receive_body(Link& link, bool reset, uint8_t* buffer, int32_t capacity, int3
         return 0;
     }
     // The partner paused longer than zvz: inside the data, or before the BCC.
-    e.last_error = RC_SILENCE;
     write_control(link, NAK);
     return e.rx_bcc_due != 0 ? RC_RX_NO_BCC : RC_RX_ZVZ;
 }

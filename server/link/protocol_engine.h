@@ -64,7 +64,6 @@ struct ProtocolEngine {
     // ENGINE_TX_DATA qvz from the last byte the line took (then the drain's
     // whole limit).
     DeadlineTimer engine_timer{};
-    int32_t last_error = 0;   // last line status seen
     int32_t tx_pos = 0;       // bytes of tx_data already written
     int32_t tx_bcc = 0;       // running XOR of what was sent after STX
     // 1 while the doubling DLE after a data DLE has not been accepted by

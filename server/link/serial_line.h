@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The server's one serial port: raw 8-bit mode with parity marking,
-// byte reads within a millisecond limit, byte and block writes.
+// byte reads, byte and block writes.
 //
 // The protocol engine reaches the line only through the serial_* calls
 // and never waits in them: it reads what the line holds (in one read into
@@ -30,7 +30,7 @@ struct SerialLine {
     // device); every read then ends at once as silence and every write
     // fails, until the port is opened again.
     int line_lost = 0;
-    int32_t baud = 0;  // the line's speed, for the pace of draining
+    int32_t baud = 0;  // the line's speed: character times, the pace of draining
     // Why the last open refused the port's path (another account could
     // change where it leads); empty when it did not.
     char path_refusal[384] = "";

@@ -248,15 +248,4 @@ uint64_t console_dropped()
     return streams[0].dropped + streams[1].dropped;
 }
 
-void console_reset()
-{
-    for (Stream& s : streams) {
-        s.mode = WriteMode::waiting;
-        s.journal = Journal::unknown;
-        s.kept_length = 0;
-        s.dropped = 0;
-        s.dropped_unsaid = 0;
-    }
-}
-
 }  // namespace qo3964

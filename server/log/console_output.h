@@ -51,7 +51,4 @@ bool console_is_journal(ConsoleStream stream);
 // Writes dropped since the start, both streams together.
 uint64_t console_dropped();
 
-// Back to the start state: waiting writes, nothing kept or counted (tests).
-void console_reset();
-
 }  // namespace qo3964

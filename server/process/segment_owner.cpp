@@ -36,14 +36,6 @@ constexpr std::array<ByteRange, 3> identification_ranges{{
     {offsetof(ServerInfoBlock, line), offsetof(ServerInfoBlock, line) + sizeof(LineRecord)},
 }};
 
-void store_text(volatile char* field, const char* text)
-{
-    for (int i = 0; text[i] != '\0'; ++i) {
-        field[i] = text[i];
-    }
-    // The fresh segment is zero, so the terminator and the rest are there.
-}
-
 }  // namespace
 
 int segment_key(const char* shm_name)

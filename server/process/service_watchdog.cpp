@@ -35,19 +35,19 @@ int64_t interval_ms()
 
 }  // namespace
 
-void watchdog_start(int32_t longest_pass_ms)
+void watchdog_start(int32_t longest_gap_ms)
 {
     int64_t interval = interval_ms();
     if (interval <= 0) {
         return;
     }
-    const int64_t needed = 2 * static_cast<int64_t>(longest_pass_ms);
+    const int64_t needed = 2 * static_cast<int64_t>(longest_gap_ms);
     if (interval < needed) {
         char request[64];
         std::snprintf(request, sizeof request, "WATCHDOG_USEC=%lld", static_cast<long long>(needed) * 1000);
         if (notify_service(request)) {
             log_event(LOG_PRI_NOTICE, "watchdog",
-                      "watchdog interval %lld ms is shorter than two passes of the loop may take with QVZ; "
+                      "watchdog interval %lld ms is shorter than two of the loop's longest gaps between pings; "
                       "asked for %lld ms",
                       static_cast<long long>(interval), static_cast<long long>(needed));
             interval = needed;

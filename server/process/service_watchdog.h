@@ -15,12 +15,11 @@
 namespace qo3964 {
 
 // Reads the manager's interval ($WATCHDOG_USEC, for this process when
-// $WATCHDOG_PID names it). `longest_pass_ms` is the longest one pass of
-// the loop may take with the configured times: when the interval does not
-// cover two of them, the server asks for a longer one (WATCHDOG_USEC=) and
-// says so in its runtime log, rather than being killed while it waits
-// for a slow partner.
-void watchdog_start(int32_t longest_pass_ms);
+// $WATCHDOG_PID names it). `longest_gap_ms` is the longest time between
+// two pings of a loop that turns (its longest wait and a loaded machine):
+// when the interval does not cover two of them, the server asks for a
+// longer one (WATCHDOG_USEC=) and says so in its runtime log.
+void watchdog_start(int32_t longest_gap_ms);
 // WATCHDOG=1 when one is due.
 void watchdog_ping();
 // Milliseconds until the next ping is due; -1 without a watchdog.

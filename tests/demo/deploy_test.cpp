@@ -194,7 +194,7 @@ TEST_F(Deployment, StaleCheckRemovesTheSegmentOfAKilledServerSoThatItStartsAgain
 
 // A start by hand after the kill stops at the segment ("[7a]") and deletes
 // the lockfile on its way out: the segment's server is still recognised as
-// gone by the segment's ended creator.
+// gone by the segment's record of it.
 TEST_F(Deployment, StaleCheckRemovesTheSegmentAlsoAfterAFailedStartTookTheLockfile)
 {
     qotest::ServerHarness server("PARITY N\n");
@@ -210,9 +210,9 @@ TEST_F(Deployment, StaleCheckRemovesTheSegmentAlsoAfterAFailedStartTookTheLockfi
     EXPECT_FALSE(qotest::segment_exists(server.shm_file()));
 }
 
-// The lockfile names an ended process, but the segment under the key was
-// made by a process that still runs (here the test): not the server's.
-TEST_F(Deployment, StaleCheckLeavesASegmentWhoseCreatorStillRuns)
+// The lockfile names an ended process, but the segment under the key holds
+// no record of a server (here the test made it): not the server's.
+TEST_F(Deployment, StaleCheckLeavesASegmentWithoutARecordOfItsServer)
 {
     qotest::ServerHarness place;
     const int id = qotest::create_segment(place.shm_file());

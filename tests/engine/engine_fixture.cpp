@@ -81,8 +81,6 @@ Answer to_closing_block(const Bytes& answer)
     return Answer{ENGINE_TX_ACK, answer};
 }
 
-void EngineLineTest::SetUp() {}
-
 void EngineLineTest::TearDown()
 {
     reset_link();

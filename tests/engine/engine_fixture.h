@@ -67,7 +67,6 @@ Answer to_closing_block(const Bytes& answer = {0x10});
 
 class EngineLineTest : public ::testing::Test {
 protected:
-    void SetUp() override;
     void TearDown() override;
 
     // The link under test (a fresh one for each test).

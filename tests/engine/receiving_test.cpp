@@ -207,10 +207,9 @@ TEST_F(ReceivingTest, TelegramSpreadOverSeveralWindowsIsReceived)
     partner_answers({{ENGINE_RX_BODY, {}}});
     feed({STX_BYTE});
     answers_given();
-    // The partner's pauses are the stimulus here: each byte follows three
-    // receive windows (100 ms each) after the engine took the one before,
-    // so that a window has ended before it even when the engine runs late,
-    // and well under zvz.
+    // The partner's pauses are the stimulus here: each byte comes 300 ms
+    // after the engine took the one before, so that the engine waits for
+    // each on its own even when it runs late, and well under zvz.
     for (uint8_t byte : framed({0x01, 0x02, 0x03})) {
         feed({byte});
         ASSERT_TRUE(engine_took_everything());

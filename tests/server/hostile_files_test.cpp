@@ -32,14 +32,6 @@ struct Placed {
     std::function<void(const std::string& path, const std::string& dir, uid_t account)> place;
 };
 
-pid_t ended_process()
-{
-    const pid_t child = fork();
-    if (child == 0) _exit(0);
-    waitpid(child, nullptr, 0);
-    return child;
-}
-
 const std::vector<Placed> placed_things{
     {"a FIFO", false, [](const std::string& path, const std::string&, uid_t) { mkfifo(path.c_str(), 0666); }},
     {"a directory", false, [](const std::string& path, const std::string&, uid_t) { mkdir(path.c_str(), 0777); }},
@@ -60,7 +52,7 @@ const std::vector<Placed> placed_things{
      }},
     {"another account's file naming an ended process", true,
      [](const std::string& path, const std::string&, uid_t account) {
-         write_file(path, std::to_string(ended_process()) + "\n");
+         write_file(path, std::to_string(ended_process_id()) + "\n");
          ASSERT_EQ(chown(path.c_str(), account, static_cast<gid_t>(-1)), 0);
      }},
 };

@@ -49,9 +49,9 @@ void print_telegram(const uint8_t* data, int32_t length)
     std::putchar('\n');
 }
 
-// Results after which polling cannot go on: the server has gone, or the
+// Results after which waiting cannot go on: the server has gone, or the
 // block holds more than any telegram.
-bool ends_polling(int32_t result)
+bool ends_waiting(int32_t result)
 {
     return result == QO3964_ERR_SHUTDOWN || result == QO3964_ERR_TOO_SMALL || result == QO3964_ERR_BAD_HANDLE ||
            result == QO3964_ERR_NOT_ATTACHED;
@@ -100,7 +100,7 @@ int run_receive(const CtlOptions& options)
     for (;;) {
         const int32_t slice = timeout_ms > 0 ? std::min(timer_read(&limit), WAIT_SLICE_MS) : WAIT_SLICE_MS;
         const int32_t result = qo3964m_receive_wait(server.handle(), buffer.data(), TELEGRAM_MAX, slice);
-        if (ends_polling(result)) {
+        if (ends_waiting(result)) {
             complain("receive: %d %s", result, qo3964_errortext_en(result));
             return EXIT_FAILED;
         }

@@ -32,8 +32,11 @@ int32_t find_key_file(const char* rc_path, KeyFile& key_file)
     std::memcpy(key_file.server_user, settings.server_user, sizeof key_file.server_user);
     key_file.server_uid = settings.server_user[0] != '\0' ? settings.server_uid : -1;
     static_assert(sizeof key_file.port == sizeof settings.device_name);
-    std::memcpy(key_file.port, settings.device_name, sizeof key_file.port);
-    key_file.port_named = settings.port_named;
+    if (const char* port = line_port(settings); port != nullptr) {
+        std::memcpy(key_file.port, port, sizeof key_file.port);
+    } else {
+        key_file.port[0] = '\0';
+    }
     return 0;
 }
 
@@ -94,8 +97,7 @@ int32_t SegmentView::attach(const KeyFile& key_file, bool writable)
     // The creator as this process sees it (0 in another PID namespace).
     shmid_ds info{};
     creator_ = shmctl(id_, IPC_STAT, &info) == 0 ? info.shm_cpid : 0;
-    const bool port_known = key_file.port_named && !key_file.is_port;
-    if (check_segment_line(segment_->info, key_file.path, port_known ? key_file.port : nullptr) != 0) {
+    if (check_segment_line(segment_->info, key_file.path, key_file.port[0] != '\0' ? key_file.port : nullptr) != 0) {
         shmdt(address);
         segment_ = nullptr;
         return QO3964_ERR_NO_SHM;

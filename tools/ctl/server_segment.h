@@ -22,9 +22,8 @@ struct KeyFile {
     // SERVERUSER of the rc-file (empty: none) and its user ID.
     char server_user[SERVER_USER_SIZE];
     long server_uid = -1;
-    // PORT, when the rc-file names it.
+    // The port its server must serve (line_port; empty: not compared).
     char port[DEVICE_NAME_SIZE];
-    bool port_named = false;
 };
 
 // The key file named by the rc-file: SHMNAME, else PORT, else the default

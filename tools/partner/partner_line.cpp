@@ -248,11 +248,6 @@ bool PartnerLine::write(const Bytes& bytes, int timeout_ms)
     return write_from(bytes, done, timeout_ms) == LINE_WRITTEN;
 }
 
-bool PartnerLine::write_byte(uint8_t byte, int timeout_ms)
-{
-    return write(Bytes{byte}, timeout_ms);
-}
-
 int PartnerLine::write_from(const Bytes& bytes, size_t& done, int timeout_ms, int wake_fd)
 {
     return wire_.instant() ? write_at_once(bytes, done, timeout_ms, wake_fd)

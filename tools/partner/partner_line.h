@@ -50,8 +50,6 @@ public:
     // time apart, the other side's are read once they have come across.
     // For a pseudo-terminal; a device has its own speed.
     void emulate_speed(int baud, char parity) { wire_ = WireTiming(character_time(baud, parity)); }
-    // The time of one character; zero when the bytes cross at once.
-    std::chrono::nanoseconds character() const { return wire_.character(); }
 
     // One byte, or LINE_TIMEOUT after `timeout_ms` (0: only what is there
     // already; negative: no limit), or LINE_WOKEN when `wake_fd` (if not
@@ -61,7 +59,6 @@ public:
     // they did not all go out. With an emulated speed the bound applies
     // to each wait for room, not to the line's own time.
     bool write(const Bytes& bytes, int timeout_ms = 2000);
-    bool write_byte(uint8_t byte, int timeout_ms = 2000);
     // As write, from bytes[done] on, counting in `done` what went out; the
     // result is LINE_WRITTEN, LINE_TIMEOUT (no room in time), LINE_CLOSED,
     // or LINE_WOKEN when `wake_fd` became readable meanwhile (call again

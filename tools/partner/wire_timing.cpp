@@ -5,10 +5,16 @@
 
 namespace qopartner {
 
+namespace {
+
+// Bits of one character: start bit, 8 data bits, a parity bit unless
+// `parity` is 'N', one stop bit.
 int character_bits(char parity)
 {
     return parity == 'N' ? 10 : 11;
 }
+
+}  // namespace
 
 std::chrono::nanoseconds character_time(int baud, char parity)
 {
@@ -23,10 +29,9 @@ WireTiming::Clock::time_point WireTiming::arrival_of(Clock::time_point ready, lo
     return std::max(ready, line_free_) + character_ * count;
 }
 
-WireTiming::Clock::time_point WireTiming::send_one(Clock::time_point ready)
+void WireTiming::send_one(Clock::time_point ready)
 {
     line_free_ = arrival_of(ready, 1);
-    return line_free_;
 }
 
 WireTiming::Clock::time_point WireTiming::seen_at(Clock::time_point arrival) const

@@ -11,9 +11,6 @@
 
 namespace qopartner {
 
-// Bits of one character: start bit, 8 data bits, a parity bit unless
-// `parity` is 'N', one stop bit.
-int character_bits(char parity);
 // The time one character takes at `baud` with `parity`.
 std::chrono::nanoseconds character_time(int baud, char parity);
 
@@ -26,12 +23,10 @@ public:
     explicit WireTiming(std::chrono::nanoseconds character) : character_(character) {}
 
     bool instant() const { return character_.count() <= 0; }
-    std::chrono::nanoseconds character() const { return character_; }
 
-    // When our next byte, handed to the line at `ready`, has arrived at the
-    // other end: the line is free at that moment or once the byte before it
-    // has gone. Taken: the next byte queues behind this one.
-    Clock::time_point send_one(Clock::time_point ready);
+    // Our next byte, handed to the line at `ready`, takes the line: it
+    // goes once the line is free, and the next byte queues behind it.
+    void send_one(Clock::time_point ready);
     // The same without taking the line: when `count` more bytes handed over
     // at `ready` would all have arrived (count >= 1).
     Clock::time_point arrival_of(Clock::time_point ready, long count) const;
