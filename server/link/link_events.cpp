@@ -136,14 +136,15 @@ void log_line_error(int32_t code, bool send_failed)
 
 // A partner that refuses is there, and a send that failed on a lost port
 // says nothing about the partner: neither is reported as silence.
-void log_partner_silent(int32_t code, bool port_down)
+bool log_partner_silent(int32_t code, bool port_down)
 {
     if (port_down || answer.send_refused) {
-        return;
+        return false;
     }
     answer.silence_said = true;
     count(&ServerCounters::partner_silent);
     log_change(LOG_PRI_WARNING, PARTNER_KIND, "partner stopped answering: %d %s", code, link_code_text(code));
+    return true;
 }
 
 void log_partner_back()

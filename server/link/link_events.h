@@ -25,8 +25,10 @@ void log_attempt_failed(int32_t code, int32_t attempt, int32_t attempts);
 void log_send_failed(int32_t code, bool port_down);
 // A BREAK or a parity/framing error read while the line was idle.
 void log_line_error(int32_t code, bool send_failed);
-// The partner answered nothing to a whole send, and later answered again.
-void log_partner_silent(int32_t code, bool port_down);
+// The partner answered nothing to a whole send (false: not taken for
+// silence, as after its refusal or with the port down), and later
+// answered again.
+bool log_partner_silent(int32_t code, bool port_down);
 void log_partner_back();
 // A reception failed and was not reported (the partner repeats it), a
 // telegram arrived after such failures, and the row reached tdr.

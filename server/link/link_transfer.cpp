@@ -36,6 +36,8 @@ void take_send_job(Link& link)
     lt.tx_length = slot.length;
     slot.status = 0;
     lt.send_pending = 1;
+    // Each send gives way to a crossing STX once, however the one before it ended.
+    link.engine.gave_way = 0;
     slot.state = SLOT_TAKEN;
 }
 

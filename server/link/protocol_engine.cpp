@@ -115,7 +115,6 @@ void partner_answered(Link& link)
 void finish_send(Link& link, int32_t status)
 {
     complete_send(link, status);
-    link.engine.gave_way = 0;
     if (status == RC_OK) {
         link.engine.line_suspect = 0;
         log_telegram_sent(link.transfer.tx_length);
@@ -123,9 +122,11 @@ void finish_send(Link& link, int32_t status)
         return;
     }
     log_send_failed(status, link_line_down(link));
-    if ((status == RC_NO_CONNECT || status == RC_NO_ACK) && link.engine.partner_silent == 0) {
+    // Only silence that was said is one: after a refusal or a lost port the
+    // next unanswered send is still reported.
+    if ((status == RC_NO_CONNECT || status == RC_NO_ACK) && link.engine.partner_silent == 0 &&
+        log_partner_silent(status, link_line_down(link))) {
         link.engine.partner_silent = 1;
-        log_partner_silent(status, link_line_down(link));
     }
 }
 

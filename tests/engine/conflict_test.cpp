@@ -86,4 +86,26 @@ TEST_F(ConflictTest, FailedReceptionWhileGivingWayLeavesTheSendPending)
     EXPECT_EQ(runner().query([&] { return link().transfer.rx_status; }), 0);
 }
 
+// A send that gave way and then failed (a BREAK while the engine refused
+// the partner's telegram) leaves the next send its own giving way.
+TEST_F(ConflictTest, NextSendGivesWayAgainAfterOneThatGaveWayFailed)
+{
+    open_line({.tds = 3, .tdr = 6, .zvz = 100, .qvz = 400});
+    use_socket_line();
+    start_engine();
+    partner_answers({{ENGINE_TX_CONNECT, {STX_BYTE}}, {ENGINE_RX_BODY, with_wrong_bcc({0x01})},
+                     {ENGINE_REJECT, {0xFF, 0x00, 0x00}}});
+    stage_send_now({0x41});
+    EXPECT_EQ(send_result(), RC_BREAK);
+    answers_given();
+    EXPECT_EQ(hex(line(3)), "02 10 15");
+
+    ASSERT_TRUE(runner().between_steps([&] { link().snd_set.state = SLOT_FREE; }));
+    partner_answers({{ENGINE_TX_CONNECT, {STX_BYTE}}, {ENGINE_RX_BODY, framed({0x02})}, dle_to_stx(),
+                     to_closing_block()});
+    stage_send_now({0x42});
+    EXPECT_EQ(send_result(), RC_OK);
+    EXPECT_EQ(hex(line(8)), "02 10 10 02 " + hex(framed({0x42})));
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "engine_fixture.h"
 #include "link.h"
+#include "link_counters.h"
 #include "result_codes.h"
 
 using namespace qo3964;
@@ -170,6 +171,27 @@ TEST_F(SendingTest, NextSendStartsWithFreshAttempts)
     stage_send_now({0x42});
     EXPECT_EQ(send_result(), RC_OK);
     EXPECT_EQ(hex(line(6)), "02 02 " + hex(framed({0x42})));
+}
+
+// A refusing partner is there; when it then stops answering, that is
+// counted (and said) all the same. The count, not the log: the log may
+// hold the line back after earlier tests of this process.
+TEST_F(SendingTest, SilenceAfterARefusedSendIsCounted)
+{
+    alignas(8) static ServerCounters counted{};
+    counters_publish_in(counted);
+    const uint64_t before = counted.partner_silent;
+    open_line({.tds = 1, .qvz = 200});
+    start_engine();
+    partner_answers({{ENGINE_TX_CONNECT, NAK_ANSWER}});
+    stage_send_now({0x41});
+    EXPECT_EQ(send_result(), RC_NO_CONNECT);
+    answers_given();
+    ASSERT_TRUE(runner().between_steps([&] { link().snd_set.state = SLOT_FREE; }));
+    stage_send_now({0x42});
+    EXPECT_EQ(send_result(), RC_NO_CONNECT);
+    runner().stop();
+    EXPECT_EQ(counted.partner_silent, before + 1);
 }
 
 // A DLE with other bytes right behind it belongs to a block (the rest of a
